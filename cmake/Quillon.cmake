@@ -1,0 +1,57 @@
+# Shared helpers for the project's targets.
+
+# quillon_add_library(name SOURCES ... LIBS ...): one static library per folder.
+function(quillon_add_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+endfunction()
+
+# quillon_add_test(name SOURCES ... LIBS ... [GUI] [TIMEOUT s] [LABELS ...])
+# Widget tests (GUI) run on the offscreen platform so they need no display.
+function(quillon_add_test name)
+    cmake_parse_arguments(ARG "GUI" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    if(QUILLON_FUZZ OR NOT QUILLON_TESTS)
+        return()
+    endif()
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(${name} PRIVATE Qt6::Test ${ARG_LIBS})
+    add_test(NAME ${name} COMMAND ${name})
+    if(NOT ARG_TIMEOUT)
+        set(ARG_TIMEOUT 300)
+    endif()
+    set(env "QT_QPA_PLATFORM=offscreen" "QUILLON_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+            "QUILLON_TEST_DATA=${CMAKE_CURRENT_SOURCE_DIR}")
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${env}")
+    if(ARG_LABELS)
+        set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+    endif()
+endfunction()
+
+# quillon_add_fuzzer(name SOURCES ... LIBS ...): only in the clang fuzz build.
+function(quillon_add_fuzzer name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    if(NOT QUILLON_FUZZ)
+        return()
+    endif()
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fuzzers)
+    if(NOT TARGET fuzzers)
+        add_custom_target(fuzzers)
+    endif()
+    add_dependencies(fuzzers ${name})
+endfunction()
+
+# quillon_add_bench(name SOURCES ... LIBS ...): benchmark runners print figures, never assert timing.
+function(quillon_add_bench name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)
+endfunction()

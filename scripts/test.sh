@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs the whole test suite,
+# the bounded fuzz runs included. Exits non-zero on any failure.
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+quillon_install "${build_packages[@]}" "${test_packages[@]}"
+quillon_configure -DQUILLON_TESTS=ON -DQUILLON_BENCH=ON
+cmake --build "$QUILLON_BUILD_DIR"
+
+# Fuzzers first so that ctest's summary is the last thing printed.
+"$QUILLON_ROOT/scripts/fuzz.sh"
+
+cd "$QUILLON_BUILD_DIR"
+ctest --output-on-failure --timeout 600 -j "${QUILLON_TEST_JOBS:-2}"
