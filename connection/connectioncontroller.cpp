@@ -183,7 +183,10 @@ bool ConnectionController::controlLineState(int line) const
 
 void ConnectionController::onSerialError(int error)
 {
-    if (error != QSerialPort::ResourceError || !m_serial->isOpen() || !m_watchPortLoss)
+    // A vanished USB adapter reports a resource error; a hung-up tty (a pty whose
+    // other end went away) only reports read errors, over and over.
+    const bool lost = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
+    if (!lost || !m_serial->isOpen() || !m_watchPortLoss)
         return;
     const QString name = m_serial->portName();
     m_breakActive = false;
