@@ -1,1 +1,0 @@
-#include "connection/connectionmode.h"

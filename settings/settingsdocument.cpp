@@ -1,0 +1,329 @@
+#include "settings/settingsdocument.h"
+
+#include "settings/displayfont.h"
+
+#include <QDebug>
+#include <QFileInfo>
+#include <QSettings>
+
+namespace {
+
+const QString kHostSeparator = QStringLiteral("-||-");
+
+// Stand-in until the codec registry is linked: unknown names mean UTF-8.
+QString canonicalEncoding(const QString &name)
+{
+    return name.trimmed().isEmpty() ? QStringLiteral("UTF-8") : name.trimmed();
+}
+
+// Typed reads that fall back to the when-absent value for missing keys and for
+// anything that does not parse, so hand-edited or damaged documents load.
+class Reader
+{
+public:
+    explicit Reader(QSettings &settings) : m_settings(settings) {}
+
+    int integer(const QString &key, int absent, qint64 min = INT_MIN, qint64 max = INT_MAX) const
+    {
+        const QVariant v = m_settings.value(key);
+        if (!v.isValid())
+            return absent;
+        bool ok = false;
+        const qint64 n = v.toString().trimmed().toLongLong(&ok);
+        return ok && n >= min && n <= max ? int(n) : absent;
+    }
+
+    bool boolean(const QString &key, bool absent) const
+    {
+        const QVariant v = m_settings.value(key);
+        if (v.typeId() == QMetaType::Bool)
+            return v.toBool();
+        const QString s = v.toString().trimmed().toLower();
+        if (s == QLatin1String("true") || s == QLatin1String("1"))
+            return true;
+        if (s == QLatin1String("false") || s == QLatin1String("0"))
+            return false;
+        return absent;
+    }
+
+    QString text(const QString &key, const QString &absent = QString()) const
+    {
+        const QVariant v = m_settings.value(key);
+        return v.isValid() ? v.toString() : absent;
+    }
+
+    QStringList list(const QString &key) const { return m_settings.value(key).toStringList(); }
+
+    QColor colour(const QString &key) const
+    {
+        const QString s = text(key).trimmed();
+        return s.isEmpty() ? QColor() : QColor::fromString(s);
+    }
+
+    QTime time(const QString &key) const
+    {
+        const QVariant v = m_settings.value(key);
+        if (v.typeId() == QMetaType::QTime)
+            return v.toTime();
+        return QTime::fromString(v.toString().trimmed(), Qt::ISODateWithMs);
+    }
+
+private:
+    QSettings &m_settings;
+};
+
+QString orDefault(const QString &stored, const QString &fallback)
+{
+    return stored.trimmed().isEmpty() ? fallback : stored;
+}
+
+void readPane(QSettings &settings, FormatSetting &s)
+{
+    const Reader r(settings);
+    // Connection
+    s.ConnMode = r.integer(QStringLiteral("ConnMode"), 0, 0, 7);
+    s.PortName = r.text(QStringLiteral("PortName"));
+    s.BaudRate = r.integer(QStringLiteral("BaudRate"), 0, 0);
+    s.DataBits = r.integer(QStringLiteral("DataBits"), 0, 0);
+    s.StopBits = r.integer(QStringLiteral("StopBits"), 0, 0);
+    s.Parity = r.integer(QStringLiteral("Parity"), 0, 0);
+    s.FlowControl = r.integer(QStringLiteral("FlowControl"), 0, 0);
+    s.DtrOn = r.boolean(QStringLiteral("DtrOn"), true);
+    s.RtsOn = r.boolean(QStringLiteral("RtsOn"), true);
+    s.UseRemoteSerialConfig = r.boolean(QStringLiteral("UseRemoteSerialConfig"), true);
+
+    // Receive
+    s.ReceiveMsgForamt = r.integer(QStringLiteral("ReceiveMsgForamt"), 0);
+    s.ReceiveEncoding = canonicalEncoding(r.text(QStringLiteral("ReceiveEncoding")));
+    s.RxAutoFeedLine = r.boolean(QStringLiteral("RxAutoFeedLine"), false);
+    s.RxLineEndingMode = r.integer(QStringLiteral("RxLineEndingMode"), 0);
+    s.AutoFeedInterval = r.integer(QStringLiteral("AutoFeedInterval"), 0, 0);
+    s.DisplaySendMsg = r.boolean(QStringLiteral("DisplaySendMsg"), false);
+    s.DisplayMsgTime = r.boolean(QStringLiteral("DisplayMsgTime"), false);
+    s.RxTimeFormat = orDefault(r.text(QStringLiteral("RxTimeFormat")), FormatSetting::defaultRxTimeFormat());
+    s.TxTimeFormat = orDefault(r.text(QStringLiteral("TxTimeFormat")), FormatSetting::defaultTxTimeFormat());
+
+    // Send
+    s.SendMsgFormat = r.integer(QStringLiteral("SendMsgFormat"), 0);
+    s.SendEncoding = canonicalEncoding(r.text(QStringLiteral("SendEncoding")));
+    s.AutoSend = r.boolean(QStringLiteral("AutoSend"), false);
+    s.SendInterval = r.integer(QStringLiteral("SendInterval"), 0, 0);
+    s.SendTimeUnit = r.integer(QStringLiteral("SendTimeUnit"), 0);
+    s.SupportComment = r.boolean(QStringLiteral("SupportComment"), false);
+    s.FormatSend = r.boolean(QStringLiteral("FormatSend"), false);
+    s.SendChecksum = r.integer(QStringLiteral("SendChecksum"), 0);
+    s.TxAutoFeedLine = r.boolean(QStringLiteral("TxAutoFeedLine"), false);
+    s.TxLineEndingMode = r.integer(QStringLiteral("TxLineEndingMode"), 0);
+    s.TerminalEnterMode = r.integer(QStringLiteral("TerminalEnterMode"), 1);
+    s.SendList = r.list(QStringLiteral("SendList"));
+    qDebug() << "readFile SendList:" << s.SendList;
+
+    // Logging
+    s.LogSaveFlag = r.boolean(QStringLiteral("LogSaveFlag"), false);
+    s.LogFilePath = r.text(QStringLiteral("LogFilePath"), FormatSetting::defaultLogPath());
+    s.LogTimestampEnabled = r.boolean(QStringLiteral("LogTimestampEnabled"), false);
+    s.LogFileTime = r.text(QStringLiteral("LogFileTime"));
+    s.LogRotateAtSize = r.boolean(QStringLiteral("LogRotateAtSize"), false);
+    s.LogRotateSize = r.integer(QStringLiteral("LogRotateSize"), 0, 0);
+    s.LogRotateAtTime = r.boolean(QStringLiteral("LogRotateAtTime"), false);
+    s.LogRotateTime = r.time(QStringLiteral("LogRotateTime"));
+    s.NeedHourTimeStamp = r.boolean(QStringLiteral("NeedHourTimeStamp"), false);
+
+    // Display
+    s.DisplayBufferSize = r.integer(QStringLiteral("DisplayBufferSize"), 0, 0);
+    s.displayFont = makeDisplayFont(r.text(QStringLiteral("LogFontFamily")),
+                                    r.integer(QStringLiteral("LogFontSize"), 0, 0, 1000));
+    const int weight = r.integer(QStringLiteral("LogFontWeight"), 0, 1, 1000);
+    if (weight > 0)
+        s.displayFont.setWeight(QFont::Weight(weight));
+    qDebug() << "readFile font:" << s.displayFont;
+    s.ShowControlLineLeds = r.boolean(QStringLiteral("ShowControlLineLeds"), true);
+    s.SplitterLeft = r.integer(QStringLiteral("SplitterLeft"), 0, 0);
+    s.SplitterRight = r.integer(QStringLiteral("SplitterRight"), 0, 0);
+
+    // Colours
+    s.FormatDisplayColor = r.boolean(QStringLiteral("FormatDisplayColor"), false);
+    s.SendTextColor = r.colour(QStringLiteral("SendTextColor"));
+    s.ReceiveTextColor = r.colour(QStringLiteral("ReceiveTextColor"));
+
+    // Network
+    s.LastTargetHost = r.text(QStringLiteral("LastTargetHost")).split(kHostSeparator);
+    s.LastTargetPort = r.integer(QStringLiteral("LastTargetPort"), 0, 0, 65535);
+    s.UdpLocalPort = quint16(r.integer(QStringLiteral("UdpLocalPort"), 60001, 0, 65535));
+}
+
+QString colourText(const QColor &colour)
+{
+    // An unset colour stays unset instead of turning into black.
+    return colour.isValid() ? colour.name(QColor::HexRgb) : QString();
+}
+
+void writePane(QSettings &settings, const FormatSetting &s, const std::function<void()> &step)
+{
+    settings.setValue(QStringLiteral("ConnMode"), s.ConnMode);
+    settings.setValue(QStringLiteral("PortName"), s.PortName);
+    settings.setValue(QStringLiteral("BaudRate"), s.BaudRate);
+    settings.setValue(QStringLiteral("DataBits"), s.DataBits);
+    settings.setValue(QStringLiteral("StopBits"), s.StopBits);
+    settings.setValue(QStringLiteral("Parity"), s.Parity);
+    settings.setValue(QStringLiteral("FlowControl"), s.FlowControl);
+    settings.setValue(QStringLiteral("DtrOn"), s.DtrOn);
+    settings.setValue(QStringLiteral("RtsOn"), s.RtsOn);
+    settings.setValue(QStringLiteral("UseRemoteSerialConfig"), s.UseRemoteSerialConfig);
+    step();
+
+    settings.setValue(QStringLiteral("ReceiveMsgForamt"), s.ReceiveMsgForamt);
+    settings.setValue(QStringLiteral("ReceiveEncoding"), canonicalEncoding(s.ReceiveEncoding));
+    settings.setValue(QStringLiteral("RxAutoFeedLine"), s.RxAutoFeedLine);
+    settings.setValue(QStringLiteral("RxLineEndingMode"), s.RxLineEndingMode);
+    settings.setValue(QStringLiteral("AutoFeedInterval"), s.AutoFeedInterval);
+    settings.setValue(QStringLiteral("DisplaySendMsg"), s.DisplaySendMsg);
+    settings.setValue(QStringLiteral("DisplayMsgTime"), s.DisplayMsgTime);
+    settings.setValue(QStringLiteral("RxTimeFormat"), s.RxTimeFormat);
+    settings.setValue(QStringLiteral("TxTimeFormat"), s.TxTimeFormat);
+    step();
+
+    settings.setValue(QStringLiteral("SendMsgFormat"), s.SendMsgFormat);
+    settings.setValue(QStringLiteral("SendEncoding"), canonicalEncoding(s.SendEncoding));
+    settings.setValue(QStringLiteral("AutoSend"), s.AutoSend);
+    settings.setValue(QStringLiteral("SendInterval"), s.SendInterval);
+    settings.setValue(QStringLiteral("SendTimeUnit"), s.SendTimeUnit);
+    settings.setValue(QStringLiteral("SupportComment"), s.SupportComment);
+    settings.setValue(QStringLiteral("FormatSend"), s.FormatSend);
+    settings.setValue(QStringLiteral("SendChecksum"), s.SendChecksum);
+    settings.setValue(QStringLiteral("TxAutoFeedLine"), s.TxAutoFeedLine);
+    settings.setValue(QStringLiteral("TxLineEndingMode"), s.TxLineEndingMode);
+    settings.setValue(QStringLiteral("TerminalEnterMode"), s.TerminalEnterMode);
+    settings.setValue(QStringLiteral("SendList"), s.SendList);
+    qDebug() << "SendList:" << s.SendList;
+    step();
+
+    settings.setValue(QStringLiteral("LogSaveFlag"), s.LogSaveFlag);
+    settings.setValue(QStringLiteral("LogFilePath"), s.LogFilePath);
+    settings.setValue(QStringLiteral("LogTimestampEnabled"), s.LogTimestampEnabled);
+    settings.setValue(QStringLiteral("LogFileTime"), s.LogFileTime);
+    settings.setValue(QStringLiteral("LogRotateAtSize"), s.LogRotateAtSize);
+    settings.setValue(QStringLiteral("LogRotateSize"), s.LogRotateSize);
+    settings.setValue(QStringLiteral("LogRotateAtTime"), s.LogRotateAtTime);
+    settings.setValue(QStringLiteral("LogRotateTime"), s.LogRotateTime);
+    settings.setValue(QStringLiteral("NeedHourTimeStamp"), s.NeedHourTimeStamp);
+    step();
+
+    settings.setValue(QStringLiteral("DisplayBufferSize"), s.DisplayBufferSize);
+    settings.setValue(QStringLiteral("LogFontFamily"), s.displayFont.family());
+    settings.setValue(QStringLiteral("LogFontSize"), s.displayFont.pointSize());
+    settings.setValue(QStringLiteral("LogFontWeight"), int(s.displayFont.weight()));
+    settings.setValue(QStringLiteral("ShowControlLineLeds"), s.ShowControlLineLeds);
+    settings.setValue(QStringLiteral("SplitterLeft"), s.SplitterLeft);
+    settings.setValue(QStringLiteral("SplitterRight"), s.SplitterRight);
+    step();
+
+    settings.setValue(QStringLiteral("FormatDisplayColor"), s.FormatDisplayColor);
+    settings.setValue(QStringLiteral("SendTextColor"), colourText(s.SendTextColor));
+    settings.setValue(QStringLiteral("ReceiveTextColor"), colourText(s.ReceiveTextColor));
+    step();
+
+    settings.setValue(QStringLiteral("LastTargetHost"), s.LastTargetHost.join(kHostSeparator));
+    settings.setValue(QStringLiteral("LastTargetPort"), s.LastTargetPort);
+    settings.setValue(QStringLiteral("UdpLocalPort"), s.UdpLocalPort);
+    step();
+}
+
+constexpr int kPaneSections = 7;
+
+} // namespace
+
+bool readSettingFile(const QString &filePath, SettingsDocument &document)
+{
+    if (!QFileInfo(filePath).isFile()) {
+        qWarning() << "readSettingFile: file not found:" << filePath;
+        return false;
+    }
+    QSettings settings(filePath, QSettings::IniFormat);
+    const Reader r(settings);
+    SettingsDocument doc;
+
+    QuickSettingsLayout &quick = doc.quickSettings;
+    quick.showConnection = r.boolean(QStringLiteral("QuickSettings/Connection"), true);
+    quick.showReceive = r.boolean(QStringLiteral("QuickSettings/Receive"), true);
+    quick.showSend = r.boolean(QStringLiteral("QuickSettings/Send"), true);
+    quick.groupOrder = r.list(QStringLiteral("QuickSettings/GroupOrder"));
+    for (const QString &group : QuickSettingsLayout::fieldGroups()) {
+        const QString orderKey = QStringLiteral("QuickSettings/Fields/%1/Order").arg(group);
+        const QString hiddenKey = QStringLiteral("QuickSettings/Fields/%1/Hidden").arg(group);
+        if (!settings.contains(orderKey) && !settings.contains(hiddenKey))
+            continue;
+        // Empty lists are the same as none, so a written layout reads back equal.
+        const QStringList order = r.list(orderKey);
+        const QStringList hidden = r.list(hiddenKey);
+        if (!order.isEmpty())
+            quick.fieldOrder.insert(group, order);
+        if (!hidden.isEmpty())
+            quick.hiddenFields.insert(group, hidden);
+    }
+    if (!quick.showConnection && !quick.showReceive && !quick.showSend)
+        quick = QuickSettingsLayout();
+    quick.groupOrder = QuickSettingsLayout::normalisedGroupOrder(quick.groupOrder);
+
+    doc.PortNumber = qBound(1, r.integer(QStringLiteral("PortNumber"), 1), 16);
+    doc.ColumnNumber = qBound(1, r.integer(QStringLiteral("ColumnNumber"), 1), 16);
+    doc.QuickView = r.boolean(QStringLiteral("QuickView"), doc.PortNumber < 2);
+
+    for (int i = 0; i < doc.PortNumber; ++i) {
+        FormatSetting pane;
+        settings.beginGroup(QString::number(i));
+        readPane(settings, pane);
+        settings.endGroup();
+        doc.panes.append(pane);
+    }
+    document = doc;
+    return true;
+}
+
+bool writeFile(const QString &filePath, const SettingsDocument &document,
+               const std::function<void(int)> &progress)
+{
+    qDebug() << "writeFile: fileName =" << filePath;
+    QSettings settings(filePath, QSettings::IniFormat);
+    // Panes removed since the last save must not linger in the file.
+    settings.clear();
+    auto report = [&progress](int percent) {
+        if (progress)
+            progress(percent);
+    };
+    report(0);
+
+    qDebug() << "write settings to file >>";
+    settings.setValue(QStringLiteral("PortNumber"), QString::number(document.PortNumber));
+    settings.setValue(QStringLiteral("ColumnNumber"), QString::number(document.ColumnNumber));
+    settings.setValue(QStringLiteral("QuickView"), document.QuickView);
+    const QuickSettingsLayout &quick = document.quickSettings;
+    settings.setValue(QStringLiteral("QuickSettings/Connection"), quick.showConnection);
+    settings.setValue(QStringLiteral("QuickSettings/Receive"), quick.showReceive);
+    settings.setValue(QStringLiteral("QuickSettings/Send"), quick.showSend);
+    settings.setValue(QStringLiteral("QuickSettings/GroupOrder"),
+                      QuickSettingsLayout::normalisedGroupOrder(quick.groupOrder));
+    for (const QString &group : QuickSettingsLayout::fieldGroups()) {
+        settings.setValue(QStringLiteral("QuickSettings/Fields/%1/Order").arg(group), quick.fieldOrder.value(group));
+        settings.setValue(QStringLiteral("QuickSettings/Fields/%1/Hidden").arg(group),
+                          quick.hiddenFields.value(group));
+    }
+
+    const int paneCount = int(document.panes.size());
+    const int steps = qMax(1, paneCount * kPaneSections);
+    int done = 0;
+    for (int i = 0; i < paneCount; ++i) {
+        settings.beginGroup(QString::number(i));
+        writePane(settings, document.panes.at(i), [&] { report(++done * 99 / steps); });
+        settings.endGroup();
+    }
+    settings.sync();
+    report(100);
+    // A save that did not reach the disk must not look like one that did.
+    if (settings.status() != QSettings::NoError) {
+        qWarning() << "writeFile: write FAILED:" << filePath;
+        return false;
+    }
+    qDebug() << "writeFile: Write Success!";
+    return true;
+}
