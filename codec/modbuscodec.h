@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QList>
+#include <QString>
+
+// One Modbus request as the builder form holds it.
+struct ModbusRequest
+{
+    quint8 slave = 1;
+    quint8 function = 0x03;
+    quint16 address = 0;
+    quint16 quantity = 1;
+    // Register values, or coil states where any non-zero value means ON.
+    QList<quint16> values;
+};
+
+// Builds Modbus request PDUs and their RTU and ASCII frames. Pure functions: each
+// call validates the request and returns the bytes, or empty bytes and the reason.
+class ModbusCodec
+{
+    Q_DECLARE_TR_FUNCTIONS(ModbusCodec)
+
+public:
+    static constexpr int maxSlave = 247;
+    static constexpr int maxReadCoils = 2000;
+    static constexpr int maxReadRegisters = 125;
+    static constexpr int maxWriteCoils = 1968;
+    static constexpr int maxWriteRegisters = 123;
+
+    static QByteArray buildPdu(const ModbusRequest &request, QString *error);
+    static QByteArray rtuFrame(const ModbusRequest &request, QString *error);
+    static QByteArray asciiFrame(const ModbusRequest &request, QString *error);
+
+    // CRC-16/MODBUS (init 0xFFFF, reflected poly 0xA001), sent low byte first.
+    static quint16 crc16(const QByteArray &bytes);
+    // Two's complement of the 8-bit sum.
+    static quint8 lrc(const QByteArray &bytes);
+};
