@@ -1,5 +1,6 @@
 #include "settings/settingsdocument.h"
 
+#include "codec/wiretextcodecregistry.h"
 #include "settings/displayfont.h"
 
 #include <QDebug>
@@ -10,11 +11,6 @@ namespace {
 
 const QString kHostSeparator = QStringLiteral("-||-");
 
-// Stand-in until the codec registry is linked: unknown names mean UTF-8.
-QString canonicalEncoding(const QString &name)
-{
-    return name.trimmed().isEmpty() ? QStringLiteral("UTF-8") : name.trimmed();
-}
 
 // Typed reads that fall back to the when-absent value for missing keys and for
 // anything that does not parse, so hand-edited or damaged documents load.
@@ -94,7 +90,7 @@ void readPane(QSettings &settings, FormatSetting &s)
 
     // Receive
     s.ReceiveMsgForamt = r.integer(QStringLiteral("ReceiveMsgForamt"), 0);
-    s.ReceiveEncoding = canonicalEncoding(r.text(QStringLiteral("ReceiveEncoding")));
+    s.ReceiveEncoding = WireTextCodecRegistry::canonicalName(r.text(QStringLiteral("ReceiveEncoding")));
     s.RxAutoFeedLine = r.boolean(QStringLiteral("RxAutoFeedLine"), false);
     s.RxLineEndingMode = r.integer(QStringLiteral("RxLineEndingMode"), 0);
     s.AutoFeedInterval = r.integer(QStringLiteral("AutoFeedInterval"), 0, 0);
@@ -105,7 +101,7 @@ void readPane(QSettings &settings, FormatSetting &s)
 
     // Send
     s.SendMsgFormat = r.integer(QStringLiteral("SendMsgFormat"), 0);
-    s.SendEncoding = canonicalEncoding(r.text(QStringLiteral("SendEncoding")));
+    s.SendEncoding = WireTextCodecRegistry::canonicalName(r.text(QStringLiteral("SendEncoding")));
     s.AutoSend = r.boolean(QStringLiteral("AutoSend"), false);
     s.SendInterval = r.integer(QStringLiteral("SendInterval"), 0, 0);
     s.SendTimeUnit = r.integer(QStringLiteral("SendTimeUnit"), 0);
@@ -173,7 +169,7 @@ void writePane(QSettings &settings, const FormatSetting &s, const std::function<
     step();
 
     settings.setValue(QStringLiteral("ReceiveMsgForamt"), s.ReceiveMsgForamt);
-    settings.setValue(QStringLiteral("ReceiveEncoding"), canonicalEncoding(s.ReceiveEncoding));
+    settings.setValue(QStringLiteral("ReceiveEncoding"), WireTextCodecRegistry::canonicalName(s.ReceiveEncoding));
     settings.setValue(QStringLiteral("RxAutoFeedLine"), s.RxAutoFeedLine);
     settings.setValue(QStringLiteral("RxLineEndingMode"), s.RxLineEndingMode);
     settings.setValue(QStringLiteral("AutoFeedInterval"), s.AutoFeedInterval);
@@ -184,7 +180,7 @@ void writePane(QSettings &settings, const FormatSetting &s, const std::function<
     step();
 
     settings.setValue(QStringLiteral("SendMsgFormat"), s.SendMsgFormat);
-    settings.setValue(QStringLiteral("SendEncoding"), canonicalEncoding(s.SendEncoding));
+    settings.setValue(QStringLiteral("SendEncoding"), WireTextCodecRegistry::canonicalName(s.SendEncoding));
     settings.setValue(QStringLiteral("AutoSend"), s.AutoSend);
     settings.setValue(QStringLiteral("SendInterval"), s.SendInterval);
     settings.setValue(QStringLiteral("SendTimeUnit"), s.SendTimeUnit);

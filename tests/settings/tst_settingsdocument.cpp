@@ -230,8 +230,10 @@ void tst_SettingsDocument::paneValues_data()
                                         << QVariant(QStringList{QStringLiteral("a"), QString(), QStringLiteral("b")});
     QTest::newRow("rx stamp blanks") << QByteArray("RxTimeFormat=\"   \"") << "RxTimeFormat"
                                      << QVariant(QStringLiteral("[Rx][hh:mm:ss.zzz] "));
-    QTest::newRow("encoding alias") << QByteArray("ReceiveEncoding=nonsense-enc") << "ReceiveEncoding"
-                                    << QVariant(QStringLiteral("nonsense-enc"));
+    QTest::newRow("encoding alias") << QByteArray("ReceiveEncoding=cp936") << "ReceiveEncoding"
+                                    << QVariant(QStringLiteral("GBK"));
+    QTest::newRow("unknown encoding") << QByteArray("ReceiveEncoding=nonsense-enc") << "ReceiveEncoding"
+                                      << QVariant(QStringLiteral("UTF-8"));
     QTest::newRow("baud garbage") << QByteArray("BaudRate=fast") << "BaudRate" << QVariant(0);
     QTest::newRow("baud negative") << QByteArray("BaudRate=-9600") << "BaudRate" << QVariant(0);
     QTest::newRow("udp port too big") << QByteArray("UdpLocalPort=70000") << "UdpLocalPort" << QVariant(60001);
