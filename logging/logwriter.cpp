@@ -66,12 +66,7 @@ bool LogWriter::rotationDue(const FormatSetting &s, const QString &path, const Q
         todaysPoint.setTime(at);
         todaysPoint = todaysPoint.addMSecs(kRotationGraceMs);
         if (now > todaysPoint) {
-            // For a file found on disk its last write tells whether it holds
-            // only data from before the rotation time.
-            const QDateTime started = m_fileStartPath == path
-                ? m_fileStart
-                : QFileInfo(path).lastModified();
-            if (started < todaysPoint) {
+            if (m_fileStart < todaysPoint) {
                 qInfo() << "LogWriter::flush: Rotate log file for time";
                 due = true;
             }
@@ -137,6 +132,12 @@ bool LogWriter::flush(FormatSetting &settings, const QString &portName, const QS
         return fail(settings, tr("Log path is a directory, not a file: %1").arg(settings.resolvedLogPath),
                     message);
 
+    if (m_fileStartPath != settings.resolvedLogPath) {
+        // A file found on disk: its last write tells whether it holds only
+        // data from before the rotation time.
+        m_fileStartPath = settings.resolvedLogPath;
+        m_fileStart = QFileInfo(m_fileStartPath).lastModified();
+    }
     if (QFileInfo::exists(settings.resolvedLogPath) && rotationDue(settings, settings.resolvedLogPath, now)
         && !rotate(settings, portName, now, message))
         return false;

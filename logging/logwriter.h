@@ -43,7 +43,8 @@ private:
     QString m_pending;
     bool m_hourLineArmed = true;
     QDateTime m_lastRotation;
-    // When this writer started the file at m_fileStartPath.
+    // When the file at m_fileStartPath was started (by this writer) or last
+    // written (a file found on disk).
     QDateTime m_fileStart;
     QString m_fileStartPath;
 };

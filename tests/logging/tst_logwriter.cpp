@@ -319,11 +319,14 @@ void tst_LogWriter::rotation_data()
     }
     {
         const QString d = newDir();
+        const QString log = d + QStringLiteral("/qln_COM3.log");
         QTest::newRow("time: a file written after the time is continued at start")
             << d << QStringLiteral("qln_%S.log") << -1 << QTime(8, 0) << at(6, "15:00:00.000")
             << Files{{QStringLiteral("qln_COM3.log"), QStringLiteral("old\n")}} << at(6, "08:00:01.000")
-            << Steps{{at(6, "15:00:00.000"), QStringLiteral("a")}, {at(6, "15:00:40.000"), QStringLiteral("b")}}
-            << Files{{QStringLiteral("qln_COM3.log"), QStringLiteral("old\nab")}}
+            << Steps{{at(6, "15:00:00.000"), QStringLiteral("a")}, {at(6, "15:00:40.000"), QStringLiteral("b")},
+                     {at(7, "07:59:58.000"), QStringLiteral("c")}, {at(7, "08:00:03.000"), QStringLiteral("d")}}
+            << Files{{QStringLiteral("qln_COM3-20260507-080003-000.log"), QStringLiteral("old\nabc")},
+                     {QStringLiteral("qln_COM3.log"), header(log, "2026-05-07T08:00:03") + QStringLiteral("d")}}
             << QStringLiteral("qln_COM3.log");
     }
     {
