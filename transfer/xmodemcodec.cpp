@@ -9,9 +9,6 @@
 
 namespace {
 
-// Input only piles up while our own output is still being written; a device that
-// keeps talking past this is flooding us and the excess is dropped.
-constexpr qint64 MaxBufferedInput = 1 << 20;
 constexpr qint32 HeaderPayload = 128;
 constexpr qint32 MaxHeaderName = 100;
 

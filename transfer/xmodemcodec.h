@@ -52,6 +52,9 @@ public:
     static constexpr qint64 BlockTimeoutMs = 10000;
     static constexpr qint64 CrcRequestIntervalMs = 3000;
     static constexpr qint32 MaxRetries = 10;
+    // Input only piles up while our own output is still being written; a device that
+    // keeps talking past this is flooding us and the excess is dropped.
+    static constexpr qint64 MaxBufferedInput = 1 << 20;
 
     void init(bool receive, XferProtocol protocol, qint32 blockSize = 1024);
     void setSource(XferSource *source) { m_source = source; }
@@ -69,6 +72,7 @@ public:
     bool isReceiver() const { return m_receive; }
     bool isEnded() const { return m_state == Done || m_state == Failed; }
     const XferFileInfo &fileInfo() const { return m_info; }
+    qint64 bufferedInput() const { return m_input.size() - m_inputPos; }
 
     static quint16 crc16(const char *data, qint64 size);
     static quint8 checksum8(const char *data, qint64 size);
