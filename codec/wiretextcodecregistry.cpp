@@ -63,18 +63,31 @@ const QHash<QString, int> &nameIndex()
     return index;
 }
 
+// No encoding carries an unpaired surrogate. Converters hold a trailing high
+// surrogate back for a partner that never comes and report nothing, so it would
+// vanish silently; checking up front also covers pieces split around ASCII fixes.
+bool hasUnpairedSurrogate(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (c.isSurrogate())
+            return true;
+    }
+    return false;
+}
+
 // Encodes the whole text; false when any character could not be represented.
 bool encodeWith(const WireCodecEntry &e, QStringView text, QByteArray *out)
 {
-    // Converters hold a trailing high surrogate back for a partner that will never
-    // come and report nothing, so it would vanish silently.
-    const bool danglingHigh = !text.isEmpty() && text.back().isHighSurrogate();
+    const bool unpaired = hasUnpairedSurrogate(text);
     if (e.engine == Engine::BuiltIn) {
         QStringEncoder encoder(e.builtIn);
         QByteArray bytes = encoder.encode(text);
         if (out)
             *out = std::move(bytes);
-        return !encoder.hasError() && !danglingHigh;
+        return !encoder.hasError() && !unpaired;
     }
     QTextCodec *codec = namedCodec(e);
     if (!codec)
@@ -115,7 +128,7 @@ bool encodeWith(const WireCodecEntry &e, QStringView text, QByteArray *out)
     }
     if (out)
         *out = std::move(bytes);
-    return state.invalidChars == 0 && !danglingHigh;
+    return state.invalidChars == 0 && !unpaired;
 }
 
 } // namespace

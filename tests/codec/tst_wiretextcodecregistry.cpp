@@ -179,6 +179,9 @@ void tst_WireTextCodecRegistry::refusalNamesFirstUnencodable_data()
     QTest::newRow("lone high surrogate at the end of Shift-JIS")
             << QStringLiteral("\u3042") + QChar(0xD800) << QStringLiteral("Shift-JIS")
             << msg(QString(QChar(0xD800)), "Shift-JIS");
+    QTest::newRow("lone high surrogate before SUB in Shift-JIS")
+            << QStringLiteral("a") + QChar(0xD800) + QStringLiteral("\x1a") << QStringLiteral("Shift-JIS")
+            << msg(QString(QChar(0xD800)), "Shift-JIS");
     QTest::newRow("far into a long text")
             << QString(5000, QLatin1Char('z')) + QStringLiteral("\u0100") << QStringLiteral("cp1252")
             << msg(QStringLiteral("\u0100"), "Windows-1252");
