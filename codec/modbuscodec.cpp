@@ -2,6 +2,8 @@
 
 #include "codec/crc.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 void appendU16(QByteArray &out, quint16 v)
@@ -117,6 +119,39 @@ QByteArray ModbusCodec::buildPdu(const ModbusRequest &request, QString *error)
         break;
     }
     return pdu;
+}
+
+std::optional<QList<quint16>> ModbusCodec::parseValues(quint8 function, const QString &text,
+                                                      QString *error)
+{
+    setError(error, QString());
+    if (function != 0x06 && function != 0x0F && function != 0x10)
+        return QList<quint16>();
+    static const QRegularExpression separators(QStringLiteral("[\\s,]+"));
+    const QStringList parts = text.split(separators, Qt::SkipEmptyParts);
+    QList<quint16> values;
+    for (const QString &part : parts) {
+        if (function == 0x0F) {
+            if (part != QLatin1String("0") && part != QLatin1String("1")) {
+                setError(error, tr("Coil states must be 0 or 1, got \"%1\".").arg(part));
+                return std::nullopt;
+            }
+            values.append(part == QLatin1String("1") ? 1 : 0);
+            continue;
+        }
+        bool ok = false;
+        const uint v = part.toUInt(&ok, 16);
+        if (!ok || v > 0xFFFF) {
+            setError(error, tr("\"%1\" is not a 16-bit HEX value.").arg(part));
+            return std::nullopt;
+        }
+        values.append(quint16(v));
+    }
+    if (function == 0x06 && values.size() > 1) {
+        setError(error, tr("Write Single Register takes exactly one value."));
+        return std::nullopt;
+    }
+    return values;
 }
 
 QByteArray ModbusCodec::rtuFrame(const ModbusRequest &request, QString *error)

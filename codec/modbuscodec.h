@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 // One Modbus request as the builder form holds it.
 struct ModbusRequest
 {
@@ -32,6 +34,12 @@ public:
     static QByteArray buildPdu(const ModbusRequest &request, QString *error);
     static QByteArray rtuFrame(const ModbusRequest &request, QString *error);
     static QByteArray asciiFrame(const ModbusRequest &request, QString *error);
+
+    // Values for the function from the builder's values line (parts split at blanks
+    // and commas): coil states 0/1 for 0x0F, 16-bit hex values for 0x06 and 0x10,
+    // nothing for the others. On a bad part, returns nothing and sets error.
+    static std::optional<QList<quint16>> parseValues(quint8 function, const QString &text,
+                                                     QString *error);
 
     // CRC-16/MODBUS (init 0xFFFF, reflected poly 0xA001), sent low byte first.
     static quint16 crc16(const QByteArray &bytes);

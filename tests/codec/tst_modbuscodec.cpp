@@ -35,6 +35,8 @@ private slots:
     void asciiMatchesRtuBody();
     void limits_data();
     void limits();
+    void parseValues_data();
+    void parseValues();
 };
 
 void tst_ModbusCodec::rtuFrames_data()
@@ -183,6 +185,48 @@ void tst_ModbusCodec::limits()
     } else {
         QCOMPARE(pdu.size(), 5);
     }
+}
+
+void tst_ModbusCodec::parseValues_data()
+{
+    QTest::addColumn<int>("function");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QList<quint16>>("values");
+    QTest::addColumn<QString>("error");
+
+    using V = QList<quint16>;
+    const QString ok;
+    QTest::newRow("0F blanks and commas") << 0x0F << QStringLiteral(" 1, 0 ,1\t1 ") << V{1, 0, 1, 1} << ok;
+    QTest::newRow("0F empty line") << 0x0F << QString() << V{} << ok;
+    QTest::newRow("0F two") << 0x0F << QStringLiteral("1 2") << V{}
+                            << QStringLiteral("Coil states must be 0 or 1, got \"2\".");
+    QTest::newRow("0F 01 is not a state") << 0x0F << QStringLiteral("01") << V{}
+                                          << QStringLiteral("Coil states must be 0 or 1, got \"01\".");
+    QTest::newRow("10 values") << 0x10 << QStringLiteral("000A 0102,ffff") << V{0x000A, 0x0102, 0xFFFF} << ok;
+    QTest::newRow("10 too wide") << 0x10 << QStringLiteral("1 10000") << V{}
+                                 << QStringLiteral("\"10000\" is not a 16-bit HEX value.");
+    QTest::newRow("10 not hex") << 0x10 << QStringLiteral("12G4") << V{}
+                                << QStringLiteral("\"12G4\" is not a 16-bit HEX value.");
+    QTest::newRow("06 one value") << 0x06 << QStringLiteral("0A") << V{0x0A} << ok;
+    QTest::newRow("06 two values") << 0x06 << QStringLiteral("00 0A") << V{}
+                                   << QStringLiteral("Write Single Register takes exactly one value.");
+    QTest::newRow("06 bad before count") << 0x06 << QStringLiteral("zz 1") << V{}
+                                         << QStringLiteral("\"zz\" is not a 16-bit HEX value.");
+    QTest::newRow("03 ignores the line") << 0x03 << QStringLiteral("anything") << V{} << ok;
+}
+
+void tst_ModbusCodec::parseValues()
+{
+    QFETCH(int, function);
+    QFETCH(QString, text);
+    QFETCH(QList<quint16>, values);
+    QFETCH(QString, error);
+    QString got = QStringLiteral("stale");
+    const auto parsed = ModbusCodec::parseValues(quint8(function), text, &got);
+    QCOMPARE(got, error);
+    QCOMPARE(parsed.has_value(), error.isEmpty());
+    if (parsed)
+        QCOMPARE(*parsed, values);
 }
 
 QTEST_APPLESS_MAIN(tst_ModbusCodec)
