@@ -217,8 +217,16 @@ int main()
         qint64 iconvUnits = 0;
         const double ours = oursMBps(QString::fromLatin1(row.name), data, &oursUnits);
         const double ic = iconvMBps(row.iconvName, data, &iconvUnits);
+        // Untimed: the two decodings must be the same text, unit for unit.
+        auto check = WireTextCodecRegistry::createDecoder(QString::fromLatin1(row.name));
+        QString all;
+        all.reserve(row.text.size() + 16);
+        for (qsizetype pos = 0; pos < data.size(); pos += kChunk)
+            all += check->decode(QByteArray::fromRawData(data.constData() + pos,
+                                                         std::min(kChunk, data.size() - pos)));
+        const bool same = oursUnits == iconvUnits && check->invalidCount() == 0 && all == row.text;
         std::printf("%-10s %9.1f %12.1f %12.1f %7.2fx  %s\n", row.name, data.size() / 1e6, ours, ic,
-                    ours / ic, oursUnits == iconvUnits ? "yes" : "NO (length differs)");
+                    ours / ic, same ? "yes" : "NO");
         row.text.clear();
     }
 
