@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 
 #include <array>
+#include <type_traits>
 
 namespace {
 
@@ -28,10 +29,14 @@ struct FixedCrc
 {
     static_assert(Reflected || Width >= 8, "catalog rows below 8 bits are all reflected");
     static constexpr quint64 kMask = maskOf(Width);
+    // The narrowest entry keeps the table within a few cache lines.
+    using Entry = std::conditional_t<Width <= 8, quint8,
+                                     std::conditional_t<Width <= 16, quint16, quint32>>;
+    static_assert(Width <= 32, "catalog rows are at most 32 bits wide");
 
-    static constexpr std::array<quint64, 256> makeTable()
+    static constexpr std::array<Entry, 256> makeTable()
     {
-        std::array<quint64, 256> t{};
+        std::array<Entry, 256> t{};
         for (quint64 n = 0; n < 256; ++n) {
             quint64 r;
             if constexpr (Reflected) {
@@ -45,23 +50,26 @@ struct FixedCrc
                 for (int k = 0; k < 8; ++k)
                     r = ((r & top) ? (r << 1) ^ Poly : r << 1) & kMask;
             }
-            t[n] = r;
+            t[n] = Entry(r);
         }
         return t;
     }
-    static constexpr std::array<quint64, 256> kTable = makeTable();
+    static constexpr std::array<Entry, 256> kTable = makeTable();
 
     static quint64 compute(const uchar *p, qsizetype n)
     {
-        quint64 crc = Init;
         if constexpr (Reflected) {
+            // The LSB-first register holds the mirror image of the model's init.
+            quint64 crc = reflectBits(Init, Width);
             for (qsizetype i = 0; i < n; ++i)
                 crc = (crc >> 8) ^ kTable[(crc ^ p[i]) & 0xFF];
+            return (crc ^ XorOut) & kMask;
         } else {
+            quint64 crc = Init;
             for (qsizetype i = 0; i < n; ++i)
                 crc = ((crc << 8) ^ kTable[((crc >> (Width - 8)) ^ p[i]) & 0xFF]) & kMask;
+            return (crc ^ XorOut) & kMask;
         }
-        return (crc ^ XorOut) & kMask;
     }
 };
 
