@@ -56,8 +56,8 @@ QByteArray ModbusCodec::buildPdu(const ModbusRequest &request, QString *error)
         break;
     default:
         setError(error, tr("Unsupported function code 0x%1.")
-                                .arg(fc, 2, 16, QLatin1Char('0'))
-                                .toUpper());
+                                .arg(QString::number(fc, 16).rightJustified(2, QLatin1Char('0'))
+                                             .toUpper()));
         return {};
     }
 

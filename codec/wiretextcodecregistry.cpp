@@ -66,16 +66,24 @@ const QHash<QString, int> &nameIndex()
 // Encodes the whole text; false when any character could not be represented.
 bool encodeWith(const WireCodecEntry &e, QStringView text, QByteArray *out)
 {
+    // Converters hold a trailing high surrogate back for a partner that will never
+    // come and report nothing, so it would vanish silently.
+    const bool danglingHigh = !text.isEmpty() && text.back().isHighSurrogate();
     if (e.engine == Engine::BuiltIn) {
         QStringEncoder encoder(e.builtIn);
         QByteArray bytes = encoder.encode(text);
         if (out)
             *out = std::move(bytes);
-        return !encoder.hasError();
+        return !encoder.hasError() && !danglingHigh;
     }
     QTextCodec *codec = namedCodec(e);
     if (!codec)
         return false;
+    if (text.isEmpty()) {
+        if (out)
+            out->clear();
+        return true;
+    }
     QTextCodec::ConverterState state;
     QByteArray bytes;
     qsizetype pos = 0;
@@ -90,7 +98,7 @@ bool encodeWith(const WireCodecEntry &e, QStringView text, QByteArray *out)
     }
     if (out)
         *out = std::move(bytes);
-    return state.invalidChars == 0;
+    return state.invalidChars == 0 && !danglingHigh;
 }
 
 } // namespace

@@ -1,0 +1,88 @@
+// libFuzzer target: the Telnet/COM-PORT parser in both roles.
+// Checks that parsing in chunks gives the same result as parsing at once, that the
+// subnegotiation buffer stays capped and that payload never grows.
+#include "connection/rfc2217codec.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+struct Output
+{
+    QByteArray data;
+    QByteArray reply;
+    QList<Rfc2217Event> events;
+};
+
+void check(bool ok)
+{
+    if (!ok)
+        __builtin_trap();
+}
+
+bool sameEvents(const QList<Rfc2217Event> &a, const QList<Rfc2217Event> &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const Rfc2217Event &x = a.at(i);
+        const Rfc2217Event &y = b.at(i);
+        if (x.kind != y.kind || x.value != y.value || x.on != y.on || x.request != y.request || x.text != y.text
+            || x.code != y.code || x.fromServer != y.fromServer)
+            return false;
+    }
+    return true;
+}
+
+void runRole(Rfc2217Codec::Role role, quint8 splitSeed, const QByteArray &input)
+{
+    Rfc2217Codec whole(role);
+    whole.buildHandshake();
+    Output a;
+    a.data = whole.parse(input, &a.events, &a.reply);
+    check(whole.pendingSubnegotiationSize() <= Rfc2217Codec::MaxSubnegotiation);
+    check(a.data.size() <= input.size());
+
+    Rfc2217Codec chunked(role);
+    chunked.buildHandshake();
+    Output b;
+    quint32 state = splitSeed * 2654435761u + 1;
+    qsizetype pos = 0;
+    while (pos < input.size()) {
+        state = state * 1103515245u + 12345u;
+        const qsizetype len = qMin<qsizetype>(input.size() - pos, 1 + (state >> 16) % 7);
+        b.data += chunked.parse(input.mid(pos, len), &b.events, &b.reply);
+        check(chunked.pendingSubnegotiationSize() <= Rfc2217Codec::MaxSubnegotiation);
+        pos += len;
+    }
+    check(a.data == b.data);
+    check(a.reply == b.reply);
+    check(sameEvents(a.events, b.events));
+    check(whole.comPortAccepted() == chunked.comPortAccepted());
+    check(whole.sawTelnet() == chunked.sawTelnet());
+    // Every answer is three bytes and is only given when it changes something.
+    check(a.reply.size() % 3 == 0);
+    for (const Rfc2217Event &ev : a.events)
+        check(ev.text.size() <= Rfc2217Codec::MaxSubnegotiation);
+
+    // What we send the other way always comes back intact.
+    Rfc2217Codec peer(role == Rfc2217Codec::Client ? Rfc2217Codec::Server : Rfc2217Codec::Client);
+    check(peer.parse(Rfc2217Codec::escapeData(input), nullptr, nullptr) == input);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
+{
+    if (size == 0)
+        return 0;
+    const quint8 splitSeed = bytes[0];
+    const QByteArray input(reinterpret_cast<const char *>(bytes + 1), qsizetype(size - 1));
+    runRole(Rfc2217Codec::Client, splitSeed, input);
+    runRole(Rfc2217Codec::Server, splitSeed, input);
+    return 0;
+}
