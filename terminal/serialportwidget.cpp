@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QSerialPort>
 #include <QSerialPortInfo>
