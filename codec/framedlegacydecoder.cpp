@@ -1,5 +1,7 @@
 #include "codec/framedlegacydecoder.h"
 
+#include <QHash>
+#include <QMutex>
 #include <QString>
 
 #include <algorithm>
@@ -31,7 +33,10 @@ FramedLegacyDecoder::FramedLegacyDecoder(QTextCodec *codec, const FramingProfile
     , m_profile(profile)
 {
     for (int b = 0; b < 256; ++b)
-        m_lead[b] = m_profile.isLead(quint8(b));
+        m_class[b] = m_profile.isLead(quint8(b)) ? 1 : 0;
+    for (char b : asciiMismatches(codec))
+        m_class[quint8(b)] = 2;
+    m_asciiRunsAreSafe = asciiMismatches(codec).isEmpty();
 
     QTextCodec::ConverterState probe;
     const QChar replacement(kReplacement);
@@ -41,6 +46,25 @@ FramedLegacyDecoder::FramedLegacyDecoder(QTextCodec *codec, const FramingProfile
                                        int(encoded.size()));
         m_legitReplacementSize = int(encoded.size());
     }
+}
+
+QByteArray FramedLegacyDecoder::asciiMismatches(QTextCodec *codec)
+{
+    static QMutex mutex;
+    static QHash<QTextCodec *, QByteArray> cache;
+    const QMutexLocker lock(&mutex);
+    const auto it = cache.constFind(codec);
+    if (it != cache.constEnd())
+        return *it;
+    QByteArray found;
+    for (int b = 0; b < 0x80; ++b) {
+        const char byte = char(b);
+        const QChar ch{char16_t(b)};
+        if (codec->toUnicode(&byte, 1) != QString(ch) || codec->fromUnicode(&ch, 1) != QByteArray(1, byte))
+            found.append(byte);
+    }
+    cache.insert(codec, found);
+    return found;
 }
 
 QString FramedLegacyDecoder::decode(const QByteArray &bytes)
@@ -77,14 +101,22 @@ QString FramedLegacyDecoder::decode(const QByteArray &bytes)
             runStart = i;
         }
         const qsizetype skipEnd = std::min(size, runStart + kSliceBytes - 8);
-        while (i + 8 <= skipEnd && allAscii8(p + i))
-            i += 8;
-        while (i < skipEnd && !m_lead[p[i]])
+        if (m_asciiRunsAreSafe) {
+            while (i + 8 <= skipEnd && allAscii8(p + i))
+                i += 8;
+        }
+        while (i < skipEnd && m_class[p[i]] == 0)
             ++i;
         if (i >= skipEnd)
             continue;
 
         const uchar b1 = p[i];
+        if (m_class[b1] == 2) {
+            flush(i);
+            out.append(QChar(char16_t(b1)));
+            runStart = ++i;
+            continue;
+        }
         if (i + 1 >= size)
             break;
         const uchar b2 = p[i + 1];

@@ -24,12 +24,21 @@ public:
 
     const QByteArray &pendingBytes() const { return m_pendingBytes; }
 
+    // ASCII bytes the codec does not map to themselves in both directions. Qt's
+    // Shift_JIS converter swaps 0x1A, 0x1C and 0x7F (an IBM convention), which
+    // would turn a received SUB into FS and a sent Ctrl-Z into DEL; the wire
+    // codecs keep every ASCII byte as itself instead. Cached per codec.
+    static QByteArray asciiMismatches(QTextCodec *codec);
+
 private:
     void convertRun(QString &out, const char *data, qsizetype size, qsizetype legitReplacements);
 
     QTextCodec *m_codec;
     FramingProfile m_profile;
-    std::array<bool, 256> m_lead{};
+    // Byte classes: 0 passes to the codec, 1 starts a multi-byte character,
+    // 2 is an ASCII byte decoded as itself.
+    std::array<quint8, 256> m_class{};
+    bool m_asciiRunsAreSafe = true;
     QByteArray m_pendingBytes;
     qint64 m_invalid = 0;
     // The codec's state does not count invalid input, so replacements it emits

@@ -84,6 +84,7 @@ bool encodeWith(const WireCodecEntry &e, QStringView text, QByteArray *out)
             out->clear();
         return true;
     }
+    const QByteArray asciiFixes = FramedLegacyDecoder::asciiMismatches(codec);
     QTextCodec::ConverterState state;
     QByteArray bytes;
     qsizetype pos = 0;
@@ -93,6 +94,22 @@ bool encodeWith(const WireCodecEntry &e, QStringView text, QByteArray *out)
         if (pos + n < text.size() && text.at(pos + n - 1).isHighSurrogate()
             && text.at(pos + n).isLowSurrogate())
             --n;
+        if (!asciiFixes.isEmpty()) {
+            // ASCII bytes the codec would remap go out as themselves.
+            for (qsizetype k = 0; k < n; ++k) {
+                const char16_t u = text.at(pos + k).unicode();
+                if (u < 0x80 && asciiFixes.contains(char(u))) {
+                    n = k == 0 ? 1 : k;
+                    break;
+                }
+            }
+            const char16_t first = text.at(pos).unicode();
+            if (n == 1 && first < 0x80 && asciiFixes.contains(char(first))) {
+                bytes.append(char(first));
+                ++pos;
+                continue;
+            }
+        }
         bytes += codec->fromUnicode(text.constData() + pos, int(n), &state);
         pos += n;
     }

@@ -1,5 +1,6 @@
 #include "connection/rfc2217codec.h"
 
+#include <algorithm>
 #include <cstring>
 
 Rfc2217Codec::Rfc2217Codec(Role role)
@@ -47,21 +48,19 @@ QByteArray Rfc2217Codec::buildHandshake()
 QByteArray Rfc2217Codec::escapeData(const QByteArray &bytes)
 {
     const char *begin = bytes.constData();
-    const void *first = std::memchr(begin, Iac, size_t(bytes.size()));
+    const char *const end = begin + bytes.size();
+    const auto *first = static_cast<const char *>(std::memchr(begin, Iac, size_t(bytes.size())));
     if (!first)
         return bytes; // shares the data, no copy
 
-    QByteArray out;
-    out.reserve(bytes.size() + bytes.size() / 8 + 1);
-    qsizetype pos = 0;
-    const qsizetype size = bytes.size();
-    while (pos < size) {
-        const void *hit = std::memchr(begin + pos, Iac, size_t(size - pos));
-        const qsizetype end = hit ? static_cast<const char *>(hit) - begin + 1 : size;
-        out.append(begin + pos, end - pos);
-        if (hit)
-            out.append(char(Iac));
-        pos = end;
+    QByteArray out(bytes.size() + std::count(first, end, char(Iac)), Qt::Uninitialized);
+    char *dst = out.data();
+    std::memcpy(dst, begin, size_t(first - begin));
+    dst += first - begin;
+    for (const char *src = first; src < end; ++src) {
+        *dst++ = *src;
+        if (*src == char(Iac))
+            *dst++ = char(Iac);
     }
     return out;
 }
@@ -90,14 +89,17 @@ QByteArray Rfc2217Codec::parse(const QByteArray &bytes, QList<Rfc2217Event> *eve
     if (m_state == Data && !std::memchr(p, Iac, size_t(size)))
         return bytes; // plain payload: no copy
 
-    QByteArray data;
-    data.reserve(size);
+    // Payload never grows while parsing, so it is written straight into a buffer of the input's size.
+    QByteArray data(size, Qt::Uninitialized);
+    char *const outBegin = data.data();
+    char *out = outBegin;
     qsizetype i = 0;
     while (i < size) {
         if (m_state == Data) {
             const void *hit = std::memchr(p + i, Iac, size_t(size - i));
             const qsizetype end = hit ? static_cast<const char *>(hit) - p : size;
-            data.append(p + i, end - i);
+            std::memcpy(out, p + i, size_t(end - i));
+            out += end - i;
             i = end;
             if (hit) {
                 m_sawTelnet = true;
@@ -111,7 +113,12 @@ QByteArray Rfc2217Codec::parse(const QByteArray &bytes, QList<Rfc2217Event> *eve
         case Data:
             break;
         case AfterIac:
-            handleCommand(byte, data);
+            if (byte == Iac) {
+                *out++ = char(Iac);
+                m_state = Data;
+            } else {
+                handleCommand(byte);
+            }
             break;
         case OptionByte:
             m_state = Data;
@@ -144,21 +151,18 @@ QByteArray Rfc2217Codec::parse(const QByteArray &bytes, QList<Rfc2217Event> *eve
                 // so a peer that forgot IAC SE does not swallow what follows.
                 m_subBuffer.clear();
                 m_subOverflow = false;
-                handleCommand(byte, data);
+                handleCommand(byte);
             }
             break;
         }
     }
+    data.truncate(out - outBegin);
     return data;
 }
 
-void Rfc2217Codec::handleCommand(quint8 byte, QByteArray &data)
+void Rfc2217Codec::handleCommand(quint8 byte)
 {
     switch (byte) {
-    case Iac:
-        data.append(char(Iac));
-        m_state = Data;
-        break;
     case Will:
     case Wont:
     case Do:

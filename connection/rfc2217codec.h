@@ -90,7 +90,7 @@ private:
     enum ParseState : quint8 { Data, AfterIac, OptionByte, InSub, IacInSub };
     enum Answer : qint8 { Unknown = -1, No = 0, Yes = 1 };
 
-    void handleCommand(quint8 byte, QByteArray &data);
+    void handleCommand(quint8 byte);
     void handleOption(quint8 command, quint8 option, QByteArray *reply);
     void answer(std::array<qint8, 256> &answers, quint8 command, quint8 option, QByteArray *reply);
     void decodeSuboption(QList<Rfc2217Event> *events);

@@ -15,10 +15,12 @@ struct SendEncodeResult
     bool ok = false;
 };
 
-// Hex digits two at a time; a blank before a pair is skipped, other characters
-// count as 0, a lone trailing digit is ignored: "AB CD" -> AB CD, "1 2" -> 10.
+// Hex digits two at a time; a blank or line break before a pair is skipped,
+// other characters count as 0, a lone trailing digit is ignored:
+// "AB CD" -> AB CD, "1 2" -> 10.
 QByteArray parseHexText(const QString &text);
-// Appends LF when missing, then rewrites every LF for line-ending mode 1..4.
+// Appends LF when missing, then rewrites every LF for line-ending mode 1..4;
+// mode 0 and unknown modes leave the text as it is.
 QString applyLineEnding(const QString &text, int mode);
 // Text through the send encoding with the line ending, or hex with "//"
 // comments; the checksum of SendChecksum is appended in both cases.

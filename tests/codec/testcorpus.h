@@ -3,6 +3,8 @@
 #include "codec/wiretextcodecregistry.h"
 
 #include <QByteArray>
+#include <QHash>
+#include <QList>
 #include <QRandomGenerator>
 #include <QString>
 
@@ -25,21 +27,37 @@ inline char32_t randomCandidate(QRandomGenerator &rng)
     }
 }
 
+// Encoded forms of about 1500 characters the encoding can carry, built once.
+inline const QList<QByteArray> &pool(const QString &encoding)
+{
+    static QHash<QString, QList<QByteArray>> pools;
+    auto it = pools.find(encoding);
+    if (it == pools.end()) {
+        QRandomGenerator rng(0x5eed);
+        QList<QByteArray> chars;
+        for (int tries = 0; tries < 6000 && chars.size() < 1500; ++tries) {
+            const char32_t cp = randomCandidate(rng);
+            const WireEncodeResult r = WireTextCodecRegistry::encode(QString::fromUcs4(&cp, 1), encoding);
+            if (r.ok)
+                chars.append(r.bytes);
+        }
+        it = pools.insert(encoding, chars);
+    }
+    return *it;
+}
+
 // About 'size' bytes; 'noisePercent' of the pieces are random bytes.
 inline QByteArray make(const QString &encoding, qsizetype size, quint32 seed, int noisePercent = 2)
 {
     QRandomGenerator rng(seed);
+    const QList<QByteArray> &chars = pool(encoding);
     QByteArray out;
+    out.reserve(size + 8);
     while (out.size() < size) {
-        if (int(rng.bounded(100)) < noisePercent) {
+        if (int(rng.bounded(100)) < noisePercent)
             out.append(char(rng.bounded(256)));
-            continue;
-        }
-        const char32_t cp = randomCandidate(rng);
-        const QString ch = QString::fromUcs4(&cp, 1);
-        const WireEncodeResult r = WireTextCodecRegistry::encode(ch, encoding);
-        if (r.ok)
-            out.append(r.bytes);
+        else
+            out.append(chars.at(rng.bounded(int(chars.size()))));
     }
     return out;
 }

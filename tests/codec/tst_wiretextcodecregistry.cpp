@@ -119,6 +119,8 @@ void tst_WireTextCodecRegistry::encode_data()
     QTest::newRow("Big5") << QStringLiteral("\u4e2d") << QStringLiteral("Big5") << hex("a4a4");
     QTest::newRow("Shift-JIS hiragana") << QStringLiteral("\u3042") << QStringLiteral("sjis")
                                         << hex("82a0");
+    QTest::newRow("Shift-JIS control bytes unchanged") << QStringLiteral("\x1a\u3042\x1c\x7f")
+                                                       << QStringLiteral("Shift-JIS") << hex("1a82a01c7f");
     QTest::newRow("EUC-KR hangul") << QStringLiteral("\ud55c") << QStringLiteral("EUC-KR")
                                    << hex("c7d1");
     QTest::newRow("UTF-8 no BOM written") << QStringLiteral("\u00e9") << QStringLiteral("UTF-8")

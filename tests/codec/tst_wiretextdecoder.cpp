@@ -207,6 +207,8 @@ void tst_WireTextDecoder::vectors_data()
             << Chunks{hex("82"), hex("20")} << u(u"\ufffd ") << qint64(1);
     QTest::newRow("Shift-JIS half-width katakana") << QStringLiteral("Shift-JIS")
             << Chunks{hex("b1b2"), hex("82a0")} << u(u"\uff71\uff72\u3042") << qint64(0);
+    QTest::newRow("Shift-JIS SUB FS DEL stay themselves") << QStringLiteral("Shift-JIS")
+            << Chunks{hex("1a1c7f"), hex("82a01a")} << u(u"\x1a\x1c\x7f\u3042\x1a") << qint64(0);
     QTest::newRow("Big5 trail 7F") << QStringLiteral("Big5")
             << Chunks{hex("a47f")} << u(u"\ufffd\x7f") << qint64(1);
     QTest::newRow("Big5 split") << QStringLiteral("Big5")

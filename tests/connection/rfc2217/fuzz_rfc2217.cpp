@@ -1,7 +1,9 @@
-// libFuzzer target: the Telnet/COM-PORT parser in both roles.
+// libFuzzer target: the Telnet/COM-PORT parser in both roles, and the client session.
 // Checks that parsing in chunks gives the same result as parsing at once, that the
 // subnegotiation buffer stays capped and that payload never grows.
+#include "connection/rfc2217clientsession.h"
 #include "connection/rfc2217codec.h"
+#include "connection/rfc2217lineconfig.h"
 
 #include <QByteArray>
 #include <QList>
@@ -74,6 +76,32 @@ void runRole(Rfc2217Codec::Role role, quint8 splitSeed, const QByteArray &input)
     check(peer.parse(Rfc2217Codec::escapeData(input), nullptr, nullptr) == input);
 }
 
+// The client session on top: time-out after the first half, settings pushed whenever
+// the peer has accepted; in the transparent state the input must come out unchanged.
+void runSession(quint8 seed, const QByteArray &input)
+{
+    Rfc2217ClientSession session;
+    session.start();
+    const qsizetype half = input.size() / 2;
+    session.decode(input.left(half));
+    session.handshakeTimedOut();
+    const bool transparent = session.state() == Rfc2217ClientSession::TransparentTcp;
+    const Rfc2217Result rest = session.decode(input.mid(half));
+    if (transparent)
+        check(rest.data == input.mid(half));
+    Rfc2217LineConfig config;
+    config.useRemoteSerialConfig = (seed & 1) != 0;
+    config.baudRate = qint32(seed) * 1200 - 1200;
+    config.parity = seed % 7;
+    config.stopBits = seed % 5;
+    config.flowControl = seed % 4;
+    config.dataBits = seed % 10;
+    const QByteArray first = session.applyConfig(config);
+    check(session.state() == Rfc2217ClientSession::Active || first.isEmpty());
+    check(session.applyConfig(config).isEmpty());
+    session.remoteSummary();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
@@ -84,5 +112,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     const QByteArray input(reinterpret_cast<const char *>(bytes + 1), qsizetype(size - 1));
     runRole(Rfc2217Codec::Client, splitSeed, input);
     runRole(Rfc2217Codec::Server, splitSeed, input);
+    runSession(splitSeed, input);
     return 0;
 }

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "transfer/xferfileinfo.h"
+#include "transfer/xfersink.h"
+#include "transfer/xfersource.h"
+
+#include <QByteArray>
+
+// A file held in memory, with switches to make reads fail or the file "change".
+class MemorySource : public XferSource
+{
+public:
+    explicit MemorySource(QByteArray data = QByteArray()) : m_data(std::move(data)) {}
+    qint64 size() const override { return m_data.size(); }
+    QByteArray read(qint64 offset, qint32 length) override
+    {
+        ++reads;
+        if (failReads) {
+            m_error = true;
+            return QByteArray();
+        }
+        return m_data.mid(offset, length);
+    }
+    bool hasError() const override { return m_error; }
+    bool isUnchanged() const override { return !changed; }
+
+    int reads = 0;
+    bool failReads = false;
+    bool changed = false;
+
+private:
+    QByteArray m_data;
+    bool m_error = false;
+};
+
+// Collects a received file in memory; every step can be made to fail.
+class MemorySink : public XferSink
+{
+public:
+    bool open(const XferFileInfo &fileInfo) override
+    {
+        ++opens;
+        info = fileInfo;
+        isOpen = !failOpen;
+        return isOpen;
+    }
+    bool write(const QByteArray &bytes) override
+    {
+        ++writes;
+        if (!isOpen || failWrite)
+            return false;
+        data.append(bytes);
+        return true;
+    }
+    bool finish(qint64 expectedSize) override
+    {
+        finishedWith = expectedSize;
+        if (!isOpen || failFinish)
+            return false;
+        if (expectedSize >= 0 && data.size() > expectedSize)
+            data.truncate(expectedSize);
+        finished = true;
+        isOpen = false;
+        return true;
+    }
+    void abort(bool keepPartial) override
+    {
+        aborted = true;
+        kept = keepPartial;
+        isOpen = false;
+    }
+    qint64 bytesWritten() const override { return data.size(); }
+
+    XferFileInfo info;
+    QByteArray data;
+    int opens = 0;
+    int writes = 0;
+    qint64 finishedWith = -2;
+    bool isOpen = false;
+    bool finished = false;
+    bool aborted = false;
+    bool kept = false;
+    bool failOpen = false;
+    bool failWrite = false;
+    bool failFinish = false;
+};
