@@ -8,8 +8,10 @@
 #include <cstring>
 
 namespace {
+
 constexpr qsizetype kSliceBytes = 1048576;
 constexpr char16_t kReplacement = 0xFFFD;
+constexpr char16_t kSlow = FramedLegacyDecoder::Table::kSlow;
 
 quint32 packBytes(const uchar *p, int n)
 {
@@ -19,34 +21,31 @@ quint32 packBytes(const uchar *p, int n)
     return v;
 }
 
-// Every lead range starts at 0x81 or above, so eight ASCII bytes can be skipped at once.
 bool allAscii8(const uchar *p)
 {
     quint64 w;
     std::memcpy(&w, p, sizeof w);
     return (w & 0x8080808080808080ULL) == 0;
 }
-}
 
-FramedLegacyDecoder::FramedLegacyDecoder(QTextCodec *codec, const FramingProfile &profile)
-    : m_codec(codec)
-    , m_profile(profile)
+// The codec's reading of one complete sequence, or kSlow. A newline is appended
+// so that a codec which sees the sequence as unfinished gives itself away.
+char16_t probe(QTextCodec *codec, const char *bytes, int n)
 {
-    for (int b = 0; b < 256; ++b)
-        m_class[b] = m_profile.isLead(quint8(b)) ? 1 : 0;
-    for (char b : asciiMismatches(codec))
-        m_class[quint8(b)] = 2;
-    m_asciiRunsAreSafe = asciiMismatches(codec).isEmpty();
-
-    QTextCodec::ConverterState probe;
-    const QChar replacement(kReplacement);
-    const QByteArray encoded = m_codec->fromUnicode(&replacement, 1, &probe);
-    if (probe.invalidChars == 0 && (encoded.size() == 2 || encoded.size() == 4)) {
-        m_legitReplacement = packBytes(reinterpret_cast<const uchar *>(encoded.constData()),
-                                       int(encoded.size()));
-        m_legitReplacementSize = int(encoded.size());
-    }
+    char buf[4];
+    std::memcpy(buf, bytes, n);
+    buf[n] = '\n';
+    QTextCodec::ConverterState state;
+    const QString s = codec->toUnicode(buf, n + 1, &state);
+    if (s.size() != 2 || s.at(1) != QLatin1Char('\n'))
+        return kSlow;
+    const char16_t u = s.at(0).unicode();
+    if (u == kReplacement || QChar::isSurrogate(u))
+        return kSlow;
+    return u;
 }
+
+} // namespace
 
 QByteArray FramedLegacyDecoder::asciiMismatches(QTextCodec *codec)
 {
@@ -67,6 +66,47 @@ QByteArray FramedLegacyDecoder::asciiMismatches(QTextCodec *codec)
     return found;
 }
 
+std::shared_ptr<const FramedLegacyDecoder::Table> FramedLegacyDecoder::tableFor(QTextCodec *codec)
+{
+    static QMutex mutex;
+    static QHash<QTextCodec *, std::shared_ptr<const Table>> cache;
+    const QMutexLocker lock(&mutex);
+    const auto it = cache.constFind(codec);
+    if (it != cache.constEnd())
+        return *it;
+    auto table = std::make_shared<Table>();
+    for (int b = 0x80; b < 0x100; ++b) {
+        const char one = char(b);
+        table->single[b - 0x80] = probe(codec, &one, 1);
+    }
+    for (int lead = 0x80; lead < 0x100; ++lead) {
+        for (int trail = 0x40; trail < 0x100; ++trail) {
+            const char two[2] = {char(lead), char(trail)};
+            table->pair[(lead - 0x80) * 192 + (trail - 0x40)] = probe(codec, two, 2);
+        }
+    }
+    cache.insert(codec, table);
+    return table;
+}
+
+FramedLegacyDecoder::FramedLegacyDecoder(QTextCodec *codec, const FramingProfile &profile)
+    : m_codec(codec)
+    , m_profile(profile)
+    , m_table(tableFor(codec))
+{
+    for (int b = 0; b < 256; ++b)
+        m_lead[b] = m_profile.isLead(quint8(b));
+
+    QTextCodec::ConverterState probeState;
+    const QChar replacement(kReplacement);
+    const QByteArray encoded = m_codec->fromUnicode(&replacement, 1, &probeState);
+    if (probeState.invalidChars == 0 && (encoded.size() == 2 || encoded.size() == 4)) {
+        m_legitReplacement = packBytes(reinterpret_cast<const uchar *>(encoded.constData()),
+                                       int(encoded.size()));
+        m_legitReplacementSize = int(encoded.size());
+    }
+}
+
 QString FramedLegacyDecoder::decode(const QByteArray &bytes)
 {
     if (bytes.isEmpty())
@@ -85,36 +125,54 @@ QString FramedLegacyDecoder::decode(const QByteArray &bytes)
         size = joined.size();
     }
 
-    QString out;
-    qsizetype runStart = 0;
+    // Every byte yields at most one unit; the codec path may grow the buffer.
+    QString out(size, Qt::Uninitialized);
+    char16_t *o = reinterpret_cast<char16_t *>(out.data());
+    qsizetype w = 0;
+    const Table &table = *m_table;
+
+    // Characters the table cannot answer collect into a run for the codec.
+    qsizetype slowStart = -1;
     qsizetype legit = 0;
-    qsizetype i = 0;
-    auto flush = [&](qsizetype end) {
-        convertRun(out, reinterpret_cast<const char *>(p + runStart), end - runStart, legit);
+    auto flushSlow = [&](qsizetype end) {
+        if (slowStart < 0)
+            return;
+        convertRun(out, w, reinterpret_cast<const char *>(p + slowStart), end - slowStart, legit);
+        o = reinterpret_cast<char16_t *>(out.data());
+        slowStart = -1;
         legit = 0;
     };
+    auto markSlow = [&](qsizetype at) {
+        if (slowStart >= 0 && at - slowStart >= kSliceBytes - 8)
+            flushSlow(at);
+        if (slowStart < 0)
+            slowStart = at;
+    };
 
+    qsizetype i = 0;
     while (i < size) {
-        // Runs are cut at character boundaries so no codec call exceeds the slice size.
-        if (i - runStart >= kSliceBytes - 8) {
-            flush(i);
-            runStart = i;
-        }
-        const qsizetype skipEnd = std::min(size, runStart + kSliceBytes - 8);
-        if (m_asciiRunsAreSafe) {
-            while (i + 8 <= skipEnd && allAscii8(p + i))
-                i += 8;
-        }
-        while (i < skipEnd && m_class[p[i]] == 0)
-            ++i;
-        if (i >= skipEnd)
-            continue;
-
         const uchar b1 = p[i];
-        if (m_class[b1] == 2) {
-            flush(i);
-            out.append(QChar(char16_t(b1)));
-            runStart = ++i;
+        if (b1 < 0x80) {
+            flushSlow(i);
+            o[w++] = b1;
+            ++i;
+            while (i + 8 <= size && allAscii8(p + i)) {
+                for (int k = 0; k < 8; ++k)
+                    o[w + k] = p[i + k];
+                w += 8;
+                i += 8;
+            }
+            continue;
+        }
+        if (!m_lead[b1]) {
+            const char16_t v = table.single[b1 - 0x80];
+            if (v != kSlow) {
+                flushSlow(i);
+                o[w++] = v;
+            } else {
+                markSlow(i);
+            }
+            ++i;
             continue;
         }
         if (i + 1 >= size)
@@ -127,24 +185,24 @@ QString FramedLegacyDecoder::decode(const QByteArray &bytes)
             const uchar b3 = p[i + 2];
             const uchar b4 = p[i + 3];
             if (b3 < 0x81 || b3 > 0xFE || b4 < 0x30 || b4 > 0x39) {
-                flush(i);
-                out.append(QChar(kReplacement));
+                flushSlow(i);
+                o[w++] = kReplacement;
                 ++m_invalid;
-                runStart = ++i;
+                ++i;
                 continue;
             }
             if (b1 >= 0x90 && b1 <= 0xE3) {
                 const char32_t cp = 0x10000 + ((b1 - 0x90) * 10 + (b2 - 0x30)) * 1260
                         + (b3 - 0x81) * 10 + (b4 - 0x30);
                 if (cp < 0x110000) {
-                    flush(i);
-                    out.append(QChar(QChar::highSurrogate(cp)));
-                    out.append(QChar(QChar::lowSurrogate(cp)));
+                    flushSlow(i);
+                    o[w++] = QChar::highSurrogate(cp);
+                    o[w++] = QChar::lowSurrogate(cp);
                     i += 4;
-                    runStart = i;
                     continue;
                 }
             }
+            markSlow(i);
             if (m_legitReplacementSize == 4 && packBytes(p + i, 4) == m_legitReplacement)
                 ++legit;
             i += 4;
@@ -152,40 +210,47 @@ QString FramedLegacyDecoder::decode(const QByteArray &bytes)
         }
 
         if (b2 < 0x40 || b2 == 0x7F) {
-            flush(i);
-            out.append(QChar(kReplacement));
+            flushSlow(i);
+            o[w++] = kReplacement;
             ++m_invalid;
-            runStart = ++i;
+            ++i;
             continue;
         }
-        if (m_legitReplacementSize == 2 && ((quint32(b1) << 8) | b2) == m_legitReplacement)
-            ++legit;
+        const char16_t v = table.pair[(b1 - 0x80) * 192 + (b2 - 0x40)];
+        if (v != kSlow) {
+            flushSlow(i);
+            o[w++] = v;
+        } else {
+            markSlow(i);
+            if (m_legitReplacementSize == 2 && ((quint32(b1) << 8) | b2) == m_legitReplacement)
+                ++legit;
+        }
         i += 2;
     }
 
-    flush(i);
+    flushSlow(i);
     if (i < size)
         m_pendingBytes = QByteArray(reinterpret_cast<const char *>(p + i), size - i);
+    out.truncate(w);
     return out;
 }
 
-void FramedLegacyDecoder::convertRun(QString &out, const char *data, qsizetype size,
-                                     qsizetype legitReplacements)
+void FramedLegacyDecoder::convertRun(QString &out, qsizetype &written, const char *data,
+                                     qsizetype size, qsizetype legitReplacements)
 {
-    if (size <= 0)
-        return;
     const qsizetype reportedBefore = m_state.invalidChars;
-    QString text = m_codec->toUnicode(data, int(size), &m_state);
+    const QString text = m_codec->toUnicode(data, int(size), &m_state);
     // Codecs that report invalid input are trusted; the ICU-backed ones report
     // nothing, so their replacements are counted instead.
     if (m_state.invalidChars == reportedBefore) {
         const auto replaced = std::count(text.utf16(), text.utf16() + text.size(), kReplacement);
         m_codecInvalid += std::max<qsizetype>(0, replaced - legitReplacements);
     }
-    if (out.isEmpty())
-        out = std::move(text);
-    else
-        out.append(text);
+    // The slow bytes were reserved one unit each; a codec may give more.
+    if (text.size() > size)
+        out.resize(out.size() + (text.size() - size));
+    std::memcpy(out.data() + written, text.constData(), text.size() * sizeof(QChar));
+    written += text.size();
 }
 
 void FramedLegacyDecoder::reset()

@@ -7,12 +7,18 @@
 #include <QTextCodec>
 
 #include <array>
+#include <memory>
+
+class QString;
 
 // Decoder for a named legacy codec. It frames the stream itself so that the codec
 // only ever sees whole characters: an incomplete trailing character waits in
 // pendingBytes, malformed pairs become U+FFFD here, and GB18030's supplementary
-// four-byte form is computed directly. Call order: decode() per chunk, reset()
-// to start a new stream.
+// four-byte form is computed directly. Characters the codec maps to exactly one
+// UTF-16 unit come from a table filled once per codec from the codec itself;
+// everything else (replacements, rare four-byte forms) goes through the codec,
+// whole characters at a time, with one converter state. ASCII bytes are always
+// themselves. Call order: decode() per chunk, reset() to start a new stream.
 class FramedLegacyDecoder : public WireTextDecoder
 {
 public:
@@ -30,15 +36,25 @@ public:
     // codecs keep every ASCII byte as itself instead. Cached per codec.
     static QByteArray asciiMismatches(QTextCodec *codec);
 
+    // What the codec makes of each single byte 0x80..0xFF and each pair with a
+    // lead 0x80..0xFF and a trail 0x40..0xFF; kSlow where that is not exactly
+    // one UTF-16 unit (or is U+FFFD), so the codec must be asked.
+    struct Table
+    {
+        static constexpr char16_t kSlow = 0xFFFF;
+        std::array<char16_t, 128> single{};
+        std::array<char16_t, 128 * 192> pair{};
+    };
+    static std::shared_ptr<const Table> tableFor(QTextCodec *codec);
+
 private:
-    void convertRun(QString &out, const char *data, qsizetype size, qsizetype legitReplacements);
+    void convertRun(QString &out, qsizetype &written, const char *data, qsizetype size,
+                    qsizetype legitReplacements);
 
     QTextCodec *m_codec;
     FramingProfile m_profile;
-    // Byte classes: 0 passes to the codec, 1 starts a multi-byte character,
-    // 2 is an ASCII byte decoded as itself.
-    std::array<quint8, 256> m_class{};
-    bool m_asciiRunsAreSafe = true;
+    std::shared_ptr<const Table> m_table;
+    std::array<bool, 256> m_lead{};
     QByteArray m_pendingBytes;
     qint64 m_invalid = 0;
     // The codec's state does not count invalid input, so replacements it emits

@@ -32,6 +32,9 @@ QString decodeText(const QByteArray &bytes, WireTextDecoder *decoder, const QStr
 // One formatter per consumer keeps that consumer's line state; the caller
 // passes the chunk's stamp text already expanded (display: the chunk time in
 // the Rx/Tx pattern; log: the log pattern), or an empty stamp when stamps are off.
+// Whether stamps are on is read from the settings of the target (display:
+// DisplayMsgTime, log: LogTimestampEnabled). A chunk that formats to nothing
+// (a character still incomplete) leaves the line state as it was.
 class TrafficFormatter
 {
 public:

@@ -5,6 +5,7 @@
 #include "testcorpus.h"
 
 #include <QRandomGenerator>
+#include <QTextCodec>
 #include <QTest>
 
 #include <memory>
@@ -57,6 +58,8 @@ private slots:
     void largeInputIsSliced_data() { encodingRows(); }
     void largeInputIsSliced();
 
+    void tableAgreesWithCodec_data();
+    void tableAgreesWithCodec();
     void vectors_data();
     void vectors();
     void gb18030SupplementaryEveryPlane();
@@ -168,6 +171,54 @@ void tst_WireTextDecoder::largeInputIsSliced()
     QCOMPARE(whole.text.size(), chunked.size());
     QVERIFY(whole.text == chunked);
     QCOMPARE(whole.invalid, d->invalidCount());
+}
+
+void tst_WireTextDecoder::tableAgreesWithCodec_data()
+{
+    QTest::addColumn<QString>("encoding");
+    for (int row = 0; row < WireTextCodecRegistry::catalogSize; ++row) {
+        const WireCodecEntry &e = WireTextCodecRegistry::entry(row);
+        if (e.engine == WireCodecEntry::Engine::Named)
+            QTest::newRow(e.displayName) << QString::fromLatin1(e.displayName);
+    }
+}
+
+// Every single byte and every lead/trail pair the decoder frames as one
+// character decodes exactly as the codec itself decodes it alone.
+void tst_WireTextDecoder::tableAgreesWithCodec()
+{
+    QFETCH(QString, encoding);
+    const WireCodecEntry &e = WireTextCodecRegistry::entry(WireTextCodecRegistry::lookup(encoding));
+    QTextCodec *codec = QTextCodec::codecForName(e.converterName);
+    QVERIFY(codec);
+    auto d = WireTextCodecRegistry::createDecoder(encoding);
+    qint64 expectedInvalid = 0;
+    int checked = 0;
+    auto check = [&](const QByteArray &bytes) {
+        QTextCodec::ConverterState state;
+        const QString want = codec->toUnicode(bytes.constData(), int(bytes.size()), &state)
+                + QLatin1Char('.');
+        expectedInvalid += want.count(QChar(0xFFFD));
+        const QString got = d->decode(bytes + '.');
+        ++checked;
+        return got == want;
+    };
+    for (int b = 0x80; b < 0x100; ++b) {
+        if (!e.framing.isLead(quint8(b)))
+            QVERIFY2(check(QByteArray(1, char(b))), qPrintable(QString::number(b, 16)));
+    }
+    for (int lead = 0x81; lead < 0x100; ++lead) {
+        if (!e.framing.isLead(quint8(lead)))
+            continue;
+        for (int trail = 0x40; trail < 0x100; ++trail) {
+            if (trail == 0x7F)
+                continue;
+            const QByteArray pair{char(lead), char(trail)};
+            QVERIFY2(check(pair), pair.toHex().constData());
+        }
+    }
+    QVERIFY(checked >= 128);
+    QCOMPARE(d->invalidCount(), expectedInvalid);
 }
 
 void tst_WireTextDecoder::vectors_data()
