@@ -61,6 +61,7 @@ SerialPortWidget::SerialPortWidget(const FormatSetting &settings, int portIndex,
 {
     ui->setupUi(this);
     fillChoiceBoxes();
+    m_logFormatter.setLineEnded(false);
 
     m_statusLabel = new QLabel(this);
     m_rxCountLabel = new QLabel(this);
@@ -141,6 +142,9 @@ void SerialPortWidget::applySettings(const FormatSetting &settings)
 
 void SerialPortWidget::fillChoiceBoxes()
 {
+    // Filling would otherwise report index changes that overwrite the settings.
+    const QSignalBlocker b1(ui->receiveEncodingBox), b2(ui->sendEncodingBox), b3(ui->cbTxLem),
+        b4(ui->terminalEnterBox), b5(ui->sendChecksumBox);
     const QStringList encodings = WireTextCodecRegistry::availableEncodings();
     ui->receiveEncodingBox->addItems(encodings);
     ui->sendEncodingBox->addItems(encodings);
@@ -240,6 +244,8 @@ void SerialPortWidget::onEncodingBoxChanged()
 
 void SerialPortWidget::rebuildDecoders()
 {
+    // C1 escape bytes are characters' inner bytes in the multi-byte encodings.
+    m_escapeFilter.setC1Controls(AnsiEscapeFilter::encodingHasC1Controls(m_settings.ReceiveEncoding));
     m_uiRxDecoder = WireTextCodecRegistry::createDecoder(m_settings.ReceiveEncoding);
     m_logRxDecoder = WireTextCodecRegistry::createDecoder(m_settings.ReceiveEncoding);
     m_consoleRxDecoder = WireTextCodecRegistry::createDecoder(m_settings.ReceiveEncoding);
@@ -601,7 +607,7 @@ void SerialPortWidget::on_sendChecksumBox_activated(int index)
 
 void SerialPortWidget::on_terminalEnterBox_currentIndexChanged(int index)
 {
-    if (index >= 0)
+    if (index >= 0 && !m_updatingControls)
         m_settings.TerminalEnterMode = ui->terminalEnterBox->itemData(index).toInt();
 }
 
