@@ -1,23 +1,34 @@
 #include "app/mainwindowfactory.h"
 
+#include "connection/connectionmode.h"
+#include "terminal/serialportwidget.h"
+
 #include <QCoreApplication>
 #include <QMainWindow>
 #include <QStatusBar>
 #include <QString>
 
-// Stand-in until the port grid window exists: an empty main window whose status
-// bar says what start-up asked of it.
+// Until the port grid window exists: a main window holding one port pane.
 QMainWindow *createMainWindow(QWidget *parent)
 {
     auto *window = new QMainWindow(parent);
     window->setObjectName(QStringLiteral("MainWindow"));
     window->setWindowTitle(QStringLiteral("Quillon"));
-    window->setCentralWidget(new QWidget(window));
+    auto *pane = new SerialPortWidget(FormatSetting::builtInDefaults(), 0, window);
+    pane->setObjectName(QStringLiteral("portPane0"));
+    window->setCentralWidget(pane);
     window->statusBar()->showMessage(QCoreApplication::translate("MainWindow", "Ready"));
     return window;
 }
 
 void startWithPortName(QMainWindow *window, const QString &portName)
 {
-    window->statusBar()->showMessage(QCoreApplication::translate("MainWindow", "Start with port %1").arg(portName));
+    auto *pane = window->findChild<SerialPortWidget *>();
+    if (!pane)
+        return;
+    FormatSetting settings = pane->settings();
+    settings.ConnMode = SerialPort;
+    settings.PortName = portName;
+    pane->applySettings(settings);
+    pane->openPort(portName);
 }
