@@ -41,8 +41,8 @@ void XferDriver::onBytesWritten()
 {
     if (!m_out.isEmpty())
         flush();
-    else if (m_device->bytesToWrite() == 0)
-        queueDrained();
+    else if (m_device->bytesToWrite() == 0 && !m_drainQueued)
+        drained();  // from a signal, so no recursion into the codec's call
 }
 
 void XferDriver::onTimeout()
@@ -102,12 +102,17 @@ void XferDriver::queueDrained()
     if (m_drainQueued)
         return;
     m_drainQueued = true;
-    QTimer::singleShot(0, this, &XferDriver::drained);
+    QTimer::singleShot(0, this, &XferDriver::drainedFromQueue);
+}
+
+void XferDriver::drainedFromQueue()
+{
+    m_drainQueued = false;
+    drained();
 }
 
 void XferDriver::drained()
 {
-    m_drainQueued = false;
     if (!m_out.isEmpty() || m_device->bytesToWrite() > 0)
         return;
     if (m_ending) {

@@ -42,6 +42,7 @@ private:
     void apply(const XferAction &action);
     void flush();
     void queueDrained();
+    void drainedFromQueue();
     void drained();
     void finish();
 
