@@ -120,7 +120,10 @@ SerialPortWidget::SerialPortWidget(const FormatSetting &settings, int portIndex,
     connect(&m_txLedTimer, &QTimer::timeout, this, [this] { onActivityTimeout(Sent); });
     m_reconnectTimer.setInterval(2000);
     connect(&m_reconnectTimer, &QTimer::timeout, this, &SerialPortWidget::onReconnectTick);
+    // Break's minimum durations are promises to the user, not approximations.
     m_breakReleaseTimer.setSingleShot(true);
+    m_breakReleaseTimer.setTimerType(Qt::PreciseTimer);
+    m_txRestoreTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_breakReleaseTimer, &QTimer::timeout, this, [this] {
         if (m_breakHeld && m_breakWatch.isValid() && m_breakWatch.elapsed() < kBreakMinimumMs)
             m_breakReleaseTimer.start(int(kBreakMinimumMs - m_breakWatch.elapsed()));

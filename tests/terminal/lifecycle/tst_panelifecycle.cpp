@@ -1,0 +1,356 @@
+#include "connection/connectioncontroller.h"
+#include "ptypair.h"
+#include "terminal/serialportwidget.h"
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+// The pane's life cycle against real peers: a socat pty pair that goes away and
+// comes back under the same link name, and a loopback TCP server that does the same.
+class tst_PaneLifecycle : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanup();
+
+    void unlistedDevicePathStaysOpen();
+    void serialReconnects();
+    void serialLossWithoutReconnectCloses();
+    void tcpReconnects();
+    void tcpLossWithoutReconnect();
+    void guardTexts_data();
+    void guardTexts();
+    void transferRefusesSendLinesAndSettings();
+    void transferPausesAutoSend();
+
+private:
+    SerialPortWidget *makeSerialPane(const QString &device, bool autoReconnect);
+    SerialPortWidget *makeTcpPane(int mode, bool autoReconnect);
+    bool waitForStatus(const QSignalSpy &spy, const QString &text, int timeoutMs);
+    static bool hasStatus(const QSignalSpy &spy, const QString &text, int from = 0);
+    bool exchangeOverPty(const QString &peerPath);
+    bool exchangeOverTcp();
+    template<typename T> T *child(const char *name) { return m_pane->findChild<T *>(QString::fromLatin1(name)); }
+
+    std::unique_ptr<SerialPortWidget> m_pane;
+    std::unique_ptr<QTcpServer> m_server;
+    QTcpSocket *m_peer = nullptr;
+    quint16 m_port = 0;
+};
+
+void tst_PaneLifecycle::cleanup()
+{
+    m_pane.reset();
+    m_peer = nullptr;
+    m_server.reset();
+}
+
+SerialPortWidget *tst_PaneLifecycle::makeSerialPane(const QString &device, bool autoReconnect)
+{
+    FormatSetting s;
+    s.ConnMode = SerialPort;
+    s.PortName = device;
+    s.BaudRate = 115200;
+    m_pane = std::make_unique<SerialPortWidget>(s, 0);
+    m_pane->setAutoReconnect(autoReconnect);
+    m_pane->resize(900, 600);
+    m_pane->show();
+    return m_pane->openPort() ? m_pane.get() : nullptr;
+}
+
+SerialPortWidget *tst_PaneLifecycle::makeTcpPane(int mode, bool autoReconnect)
+{
+    m_server = std::make_unique<QTcpServer>();
+    if (!m_server->listen(QHostAddress::LocalHost, 0))
+        return nullptr;
+    m_port = m_server->serverPort();
+    FormatSetting s;
+    s.ConnMode = mode;
+    s.LastTargetHost = {QStringLiteral("127.0.0.1")};
+    s.LastTargetPort = m_port;
+    s.UseRemoteSerialConfig = false;
+    m_pane = std::make_unique<SerialPortWidget>(s, 0);
+    m_pane->setAutoReconnect(autoReconnect);
+    m_pane->resize(900, 600);
+    m_pane->show();
+    if (!m_pane->openPort())
+        return nullptr;
+    if (!m_server->waitForNewConnection(5000) && !m_server->hasPendingConnections())
+        return nullptr;
+    m_peer = m_server->nextPendingConnection();
+    if (!QTest::qWaitFor([this] { return m_pane->controller()->isConnectionOpen(m_pane->settings().ConnMode); }, 5000))
+        return nullptr;
+    return m_pane.get();
+}
+
+bool tst_PaneLifecycle::hasStatus(const QSignalSpy &spy, const QString &text, int from)
+{
+    for (qsizetype i = from; i < spy.size(); ++i) {
+        if (spy.at(i).at(0).toString() == text)
+            return true;
+    }
+    return false;
+}
+
+bool tst_PaneLifecycle::waitForStatus(const QSignalSpy &spy, const QString &text, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return hasStatus(spy, text); }, timeoutMs);
+}
+
+// Bytes both ways between the pane and the other end of the pty pair.
+bool tst_PaneLifecycle::exchangeOverPty(const QString &peerPath)
+{
+    QSerialPort peer(peerPath);
+    if (!peer.open(QIODevice::ReadWrite))
+        return false;
+    const QString before = m_pane->receiveText();
+    peer.write("from device\n");
+    if (!QTest::qWaitFor([&] { return m_pane->receiveText() == before + QStringLiteral("from device\n"); }, 5000))
+        return false;
+    if (!m_pane->sendBytes("from pane"))
+        return false;
+    QByteArray got;
+    const bool arrived = QTest::qWaitFor([&] {
+        got += peer.readAll();
+        return got.size() >= 9;
+    }, 5000);
+    return arrived && got == "from pane";
+}
+
+bool tst_PaneLifecycle::exchangeOverTcp()
+{
+    const QString before = m_pane->receiveText();
+    m_peer->write("from server\n");
+    if (!QTest::qWaitFor([&] { return m_pane->receiveText() == before + QStringLiteral("from server\n"); }, 5000))
+        return false;
+    if (!m_pane->sendBytes("from pane"))
+        return false;
+    QByteArray got;
+    const bool arrived = QTest::qWaitFor([&] {
+        got += m_peer->readAll();
+        return got.size() >= 9;
+    }, 5000);
+    return arrived && got == "from pane";
+}
+
+void tst_PaneLifecycle::unlistedDevicePathStaysOpen()
+{
+    if (PtyPair::socat().isEmpty())
+        QSKIP("socat is not installed");
+    QTemporaryDir dir;
+    PtyPair pty(dir.path());
+    QVERIFY(pty.start());
+    QVERIFY(makeSerialPane(pty.a(), true));
+    // A pty is never in the system's port list; its existing path must keep it.
+    m_pane->onRefreshAvalablePorts();
+    QVERIFY(m_pane->controller()->serialPort()->isOpen());
+    QCOMPARE(m_pane->state(), Running);
+    QCOMPARE(m_pane->statusText(), QStringLiteral("<font color = green> %1 OPENED, 115200, 8, NONE, 1, OFF </font>").arg(pty.a()));
+    QCOMPARE(child<QPushButton>("sendButton")->text(), QStringLiteral("Send"));
+    QVERIFY(exchangeOverPty(pty.b()));
+}
+
+void tst_PaneLifecycle::serialReconnects()
+{
+    if (PtyPair::socat().isEmpty())
+        QSKIP("socat is not installed");
+    QTemporaryDir dir;
+    PtyPair pty(dir.path());
+    QVERIFY(pty.start());
+    QVERIFY(makeSerialPane(pty.a(), true));
+    QSignalSpy status(m_pane.get(), &SerialPortWidget::statusMessage);
+    QVERIFY(exchangeOverPty(pty.b()));
+
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(pty.stop());
+    const QString lost = QStringLiteral("Serial Port %1 lost, waiting for it to come back...").arg(pty.a());
+    QVERIFY2(waitForStatus(status, lost, 5000), "no lost text");
+    qInfo("lost text %lld ms after socat was stopped", clock.elapsed());
+    QVERIFY(m_pane->isReconnectArmed());
+    QCOMPARE(m_pane->state(), Running); // kept while waiting for the port
+    QVERIFY(child<QTimer>("reconnectTimer")->isActive());
+    m_pane->onRefreshAvalablePorts();
+    QCOMPARE(m_pane->statusText(), QStringLiteral("<font color = red> %1 CLOSED </font>").arg(pty.a()));
+    QCOMPARE(m_pane->state(), Running);
+
+    QTest::qWait(700); // let the device be gone for a moment, as an unplug would
+    const int lostAt = int(status.size());
+    QVERIFY(pty.start());
+    clock.restart();
+    const QString back = QStringLiteral("Serial Port %1 RECONNECTED").arg(pty.a());
+    QVERIFY2(waitForStatus(status, back, 6000), "no RECONNECTED text");
+    const qint64 latency = clock.elapsed();
+    qInfo("RECONNECTED %lld ms after the device path came back", latency);
+    QVERIFY(!hasStatus(status, lost, lostAt));
+    // The tick runs every 2 s; the margin is for a loaded machine.
+    QVERIFY2(latency <= 2600, qPrintable(QString::number(latency)));
+    QVERIFY(!m_pane->isReconnectArmed());
+    QVERIFY(!child<QTimer>("reconnectTimer")->isActive());
+    QCOMPARE(m_pane->state(), Running);
+    QCOMPARE(m_pane->settings().PortName, pty.a());
+    QVERIFY(exchangeOverPty(pty.b()));
+}
+
+void tst_PaneLifecycle::serialLossWithoutReconnectCloses()
+{
+    if (PtyPair::socat().isEmpty())
+        QSKIP("socat is not installed");
+    QTemporaryDir dir;
+    PtyPair pty(dir.path());
+    QVERIFY(pty.start());
+    QVERIFY(makeSerialPane(pty.a(), false));
+    QSignalSpy status(m_pane.get(), &SerialPortWidget::statusMessage);
+    QVERIFY(exchangeOverPty(pty.b()));
+    QVERIFY(pty.stop());
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(QTest::qWaitFor([this] { return m_pane->state() == Closed; }, 3000));
+    qInfo("pane Closed %lld ms after the device path went away", clock.elapsed());
+    QCOMPARE(m_pane->statusText(), QStringLiteral("<font color = red> %1 CLOSED </font>").arg(pty.a()));
+    QCOMPARE(child<QPushButton>("sendButton")->text(), QStringLiteral("Open"));
+    QVERIFY(!m_pane->controller()->serialPort()->isOpen());
+    QVERIFY(!m_pane->isReconnectArmed());
+    QVERIFY(!child<QTimer>("reconnectTimer")->isActive());
+    QVERIFY(!child<QTimer>("saveTimer")->isActive() || m_pane->state() == Closed);
+    QVERIFY(!hasStatus(status, QStringLiteral("Serial Port %1 lost, waiting for it to come back...").arg(pty.a())));
+}
+
+void tst_PaneLifecycle::tcpReconnects()
+{
+    QVERIFY(makeTcpPane(TcpClient, true));
+    QSignalSpy status(m_pane.get(), &SerialPortWidget::statusMessage);
+    QVERIFY(exchangeOverTcp());
+
+    m_server->close();
+    m_peer->close();
+    QVERIFY(waitForStatus(status, QStringLiteral("Connection lost, reconnecting..."), 5000));
+    QCOMPARE(m_pane->state(), Running);
+    const QString retry = QStringLiteral("Reconnecting to 127.0.0.1:%1 ...").arg(m_port);
+    QVERIFY2(waitForStatus(status, retry, 5000), "no reconnect attempt");
+    QVERIFY(m_server->listen(QHostAddress::LocalHost, m_port));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(waitForStatus(status, QStringLiteral("TCP connection RESTORED"), 8000));
+    qInfo("RESTORED %lld ms after the server listened again", clock.elapsed());
+    QVERIFY(!child<QTimer>("reconnectTimer")->isActive());
+    QCOMPARE(m_pane->state(), Running);
+    QVERIFY(m_server->hasPendingConnections() || m_server->waitForNewConnection(5000));
+    m_peer = m_server->nextPendingConnection();
+    QVERIFY(exchangeOverTcp());
+    m_pane->onRefreshAvalablePorts();
+    QCOMPARE(m_pane->statusText(), QStringLiteral("<font color = green>Connection is established. </font>"));
+}
+
+void tst_PaneLifecycle::tcpLossWithoutReconnect()
+{
+    QVERIFY(makeTcpPane(TcpClient, false));
+    QSignalSpy status(m_pane.get(), &SerialPortWidget::statusMessage);
+    m_server->close();
+    m_peer->close();
+    QVERIFY(QTest::qWaitFor([this] { return !m_pane->controller()->tcpClientSocket(); }, 5000));
+    QVERIFY(!child<QTimer>("reconnectTimer")->isActive());
+    QVERIFY(!hasStatus(status, QStringLiteral("Connection lost, reconnecting...")));
+    m_pane->onRefreshAvalablePorts();
+    QCOMPARE(m_pane->statusText(), QStringLiteral("<font color = red>The socket is not connected </font>"));
+}
+
+void tst_PaneLifecycle::guardTexts_data()
+{
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<PortRequester>("requester");
+    QTest::addColumn<PortOperation>("operation");
+    QTest::addColumn<QString>("refusal"); // empty: allowed
+    const QString send = QStringLiteral("A file transfer is using this port. Sending data now would corrupt it.");
+    const QString lines = QStringLiteral("A file transfer is using this port. Changing the control lines would interrupt it.");
+    const QString settings = QStringLiteral(
+        "A file transfer is using this port. Changing the port settings would reopen it and end the transfer.");
+    QTest::newRow("idle: user settings") << false << PortRequester::User << PortOperation::PortSettings << QString();
+    QTest::newRow("idle: console send") << false << PortRequester::Console << PortOperation::SendData << QString();
+    QTest::newRow("user send") << true << PortRequester::User << PortOperation::SendData << send;
+    QTest::newRow("user lines") << true << PortRequester::User << PortOperation::ControlLines << lines;
+    QTest::newRow("user settings") << true << PortRequester::User << PortOperation::PortSettings << settings;
+    QTest::newRow("console send") << true << PortRequester::Console << PortOperation::SendData << send;
+    QTest::newRow("bridge lines") << true << PortRequester::Bridge << PortOperation::ControlLines << lines;
+    QTest::newRow("transfer send") << true << PortRequester::Transfer << PortOperation::SendData << QString();
+    QTest::newRow("transfer lines") << true << PortRequester::Transfer << PortOperation::ControlLines << QString();
+    QTest::newRow("transfer settings") << true << PortRequester::Transfer << PortOperation::PortSettings
+                                       << QStringLiteral("A file transfer is running.");
+}
+
+void tst_PaneLifecycle::guardTexts()
+{
+    QFETCH(bool, running);
+    QFETCH(PortRequester, requester);
+    QFETCH(PortOperation, operation);
+    QFETCH(QString, refusal);
+    SerialPortWidget pane(FormatSetting(), 0);
+    pane.setTransferRunning(running);
+    QString message = QStringLiteral("untouched");
+    QCOMPARE(pane.guardPortUse(requester, operation, &message), refusal.isEmpty());
+    QCOMPARE(message, refusal.isEmpty() ? QStringLiteral("untouched") : refusal);
+}
+
+void tst_PaneLifecycle::transferRefusesSendLinesAndSettings()
+{
+    QVERIFY(makeTcpPane(RemoteSerial, false));
+    QSignalSpy status(m_pane.get(), &SerialPortWidget::statusMessage);
+    QVERIFY(QTest::qWaitFor([this] { return m_peer->bytesAvailable() >= 18; }, 3000)); // the handshake
+    m_peer->readAll();
+    m_pane->setTransferRunning(true);
+
+    child<QPlainTextEdit>("textEdit")->setPlainText(QStringLiteral("must not go"));
+    QTest::mouseClick(child<QPushButton>("sendButton"), Qt::LeftButton);
+    QCOMPARE(status.last(), (QVariantList{QStringLiteral("A file transfer is using this port. Sending data now would corrupt it."), 5000}));
+
+    const QVariantList lines{QStringLiteral("A file transfer is using this port. Changing the control lines would interrupt it."), 5000};
+    const bool dtrBefore = m_pane->settings().DtrOn;
+    QTest::mousePress(child<QWidget>("dtrLedCell"), Qt::LeftButton);
+    QCOMPARE(status.last(), lines);
+    QCOMPARE(m_pane->settings().DtrOn, dtrBefore);
+    status.clear();
+    QTest::mousePress(child<QWidget>("txLedCell"), Qt::LeftButton);
+    QCOMPARE(status.last(), lines);
+    QVERIFY(!m_pane->isBreakHeld());
+    QTest::mouseRelease(child<QWidget>("txLedCell"), Qt::LeftButton);
+
+    m_pane->onConnectionConfigChanged();
+    QCOMPARE(status.last(), (QVariantList{QStringLiteral("A file transfer is using this port. Changing the port settings would reopen it and end the transfer."), 5000}));
+    QVERIFY(m_pane->controller()->isConnectionOpen(RemoteSerial));
+    QCOMPARE(m_pane->state(), Running);
+
+    QTest::qWait(200);
+    QVERIFY2(m_peer->readAll().isEmpty(), "bytes reached the peer during the transfer");
+
+    m_pane->setTransferRunning(false);
+    m_pane->onConnectionConfigChanged(); // now it takes effect: the pane recloses
+    QCOMPARE(m_pane->state(), Closed);
+}
+
+void tst_PaneLifecycle::transferPausesAutoSend()
+{
+    QVERIFY(makeTcpPane(TcpClient, false));
+    auto *sendTimer = child<QTimer>("sendTimer");
+    child<QPlainTextEdit>("textEdit")->setPlainText(QStringLiteral("x"));
+    child<QWidget>("autoSendBox")->setProperty("checked", true);
+    QMetaObject::invokeMethod(m_pane.get(), "on_autoSendBox_clicked");
+    QVERIFY(sendTimer->isActive());
+    m_pane->setTransferRunning(true);
+    QVERIFY(!sendTimer->isActive());
+    m_pane->setTransferRunning(false);
+    QVERIFY(sendTimer->isActive());
+    m_pane->closePort();
+    QVERIFY(!sendTimer->isActive());
+}
+
+QTEST_MAIN(tst_PaneLifecycle)
+#include "tst_panelifecycle.moc"
