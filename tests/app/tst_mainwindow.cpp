@@ -125,9 +125,10 @@ void tst_MainWindow::shapeChangeForgetsDraggedSizes()
     QTest::qWait(50);
     outer->setSizes({600, 100});
     emit outer->splitterMoved(600, 1);
-    m_window->arrangePanes(); // same shape: the dragged sizes stay
-    QCOMPARE(outer->sizes().first(), 600 * outer->sizes().first() / outer->sizes().first());
     const QList<int> kept = outer->sizes();
+    QVERIFY(kept.at(0) > 2 * kept.at(1));
+    m_window->arrangePanes(); // same shape: the dragged sizes stay
+    QCOMPARE(outer->sizes(), kept);
     action("acViewVertical")->trigger(); // new shape: forgotten
     action("acViewGrid")->trigger();
     QVERIFY(outer->sizes() != kept);
