@@ -108,8 +108,15 @@ private:
     QString decodeBufferForUi(const rxData &chunk);
     QString decodeBufferForLog(const rxData &chunk);
     QString stampFor(const rxData &chunk, bool forLog) const;
-    void insertText(const QString &text, const QColor *colour);
-    void trimReceiveView();
+    struct ViewSegment
+    {
+        QString text;
+        QColor colour; // invalid: plain
+    };
+    void queueViewText(const QString &text, const QColor &colour);
+    void flushViewSegments();
+    QString breakLongLines(const QString &text);
+    void trimReceiveView(int n);
     void updateCounterLabels();
     void rebuildHistoryBox();
     void flashLed(QTimer &timer, bool &retrigger);
@@ -147,6 +154,8 @@ private:
     TrafficFormatter m_uiFormatter{TrafficFormatter::Target::Display};
     TrafficFormatter m_logFormatter{TrafficFormatter::Target::Log};
     bool m_forceScroll = false;
+    QList<ViewSegment> m_viewSegments;
+    int m_viewLineLength = 0;
     bool m_consoleWatched = false;
     AnsiEscapeFilter m_escapeFilter;
     std::unique_ptr<WireTextDecoder> m_uiRxDecoder, m_uiTxDecoder, m_logRxDecoder, m_logTxDecoder,

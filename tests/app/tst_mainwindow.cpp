@@ -10,7 +10,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextBrowser>
+#include <QPlainTextEdit>
 
 // Answers the window's questions without modal dialogs.
 class ScriptedMainWindow : public MainWindow
@@ -185,7 +185,7 @@ void tst_MainWindow::startAfterStopClearsAfterPauseNot()
     s.LastTargetHost = {QStringLiteral("127.0.0.1")};
     s.LastTargetPort = server.serverPort();
     m_window->pane(0)->applySettings(s);
-    auto *view = m_window->pane(0)->findChild<QTextBrowser *>(QStringLiteral("textBrowser"));
+    auto *view = m_window->pane(0)->findChild<QPlainTextEdit *>(QStringLiteral("textBrowser"));
 
     action("acMonStart")->trigger();
     QVERIFY(server.waitForNewConnection(5000) || server.hasPendingConnections());
