@@ -34,6 +34,7 @@ const WireCodecEntry kCatalog[WireTextCodecRegistry::catalogSize] = {
 };
 
 constexpr qsizetype kSliceUnits = 1048576;
+constexpr qsizetype kRefusalBlock = 512;
 
 QTextCodec *namedCodec(const WireCodecEntry &e)
 {
@@ -202,18 +203,30 @@ WireEncodeResult WireTextCodecRegistry::encode(const QString &text, const QStrin
     result.bytes.clear();
     qsizetype pos = 0;
     while (pos < text.size()) {
-        const qsizetype len = (text.at(pos).isHighSurrogate() && pos + 1 < text.size()
+        // Every catalog encoding maps characters independently, so a block that
+        // encodes cleanly holds no culprit; this keeps long refusals quick.
+        qsizetype block = std::min<qsizetype>(kRefusalBlock, text.size() - pos);
+        if (pos + block < text.size() && text.at(pos + block - 1).isHighSurrogate())
+            --block;
+        if (block > 1 && encodeWith(e, QStringView(text).mid(pos, block), nullptr)) {
+            pos += block;
+            continue;
+        }
+        const qsizetype blockEnd = pos + std::max<qsizetype>(block, 1);
+        while (pos < blockEnd) {
+            const qsizetype len = (text.at(pos).isHighSurrogate() && pos + 1 < text.size()
                                && text.at(pos + 1).isLowSurrogate())
                 ? 2
                 : 1;
-        const QStringView character = QStringView(text).mid(pos, len);
-        if (!encodeWith(e, character, nullptr)) {
-            result.error = tr("The character '%1' cannot be encoded as %2. Change the encoding "
-                              "or edit the message.")
-                                   .arg(character.toString(), display);
-            return result;
+            const QStringView character = QStringView(text).mid(pos, len);
+            if (!encodeWith(e, character, nullptr)) {
+                result.error = tr("The character '%1' cannot be encoded as %2. Change the "
+                                  "encoding or edit the message.")
+                                       .arg(character.toString(), display);
+                return result;
+            }
+            pos += len;
         }
-        pos += len;
     }
     result.error = tr("This message cannot be encoded as %1. Change the encoding or edit the "
                       "message.")

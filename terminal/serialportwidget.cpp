@@ -7,10 +7,15 @@
 #include "connection/rfc2217lineconfig.h"
 #include "logging/logname.h"
 #include "logging/logwriter.h"
+#include "terminal/hled.h"
 #include "terminal/sendtext.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QMouseEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -28,6 +33,8 @@
 namespace {
 
 const QColor kNoticeColour(46, 134, 193);
+constexpr qint64 kBreakMinimumMs = 300; // a click asserts Break at least this long
+constexpr qint64 kBreakLampMs = 800;    // "BRK" stays readable at least this long
 
 struct Choice
 {
@@ -92,6 +99,14 @@ SerialPortWidget::SerialPortWidget(const FormatSetting &settings, int portIndex,
             onTcpClientConnected();
     });
 
+    const std::pair<QTimer *, const char *> named[] = {
+        {&m_refreshTimer, "refreshTimer"}, {&m_portListTimer, "portListTimer"}, {&m_saveTimer, "saveTimer"},
+        {&m_sendTimer, "sendTimer"}, {&m_rxLedTimer, "rxLedTimer"}, {&m_txLedTimer, "txLedTimer"},
+        {&m_rfc2217Timer, "rfc2217Timer"}, {&m_reconnectTimer, "reconnectTimer"},
+        {&m_breakReleaseTimer, "breakReleaseTimer"}, {&m_txRestoreTimer, "txRestoreTimer"}};
+    for (const auto &[timer, name] : named)
+        timer->setObjectName(QLatin1String(name));
+
     m_refreshTimer.setInterval(20);
     connect(&m_refreshTimer, &QTimer::timeout, this, &SerialPortWidget::onRefreshDisplay);
     m_portListTimer.setInterval(1000);
@@ -100,23 +115,31 @@ SerialPortWidget::SerialPortWidget(const FormatSetting &settings, int portIndex,
     connect(&m_saveTimer, &QTimer::timeout, this, &SerialPortWidget::onSaveData);
     m_sendTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_sendTimer, &QTimer::timeout, this, &SerialPortWidget::onSendData);
-    // The activity lamps stay lit while traffic keeps retriggering them.
-    for (auto [timer, retrigger] : {std::pair{&m_rxLedTimer, &m_rxLedRetrigger}, std::pair{&m_txLedTimer, &m_txLedRetrigger}}) {
-        timer->setSingleShot(true);
-        timer->setInterval(80);
-        connect(timer, &QTimer::timeout, this, [timer, retrigger] {
-            if (std::exchange(*retrigger, false))
-                timer->start();
-        });
-    }
+    m_rxLedTimer.setSingleShot(true);
+    m_txLedTimer.setSingleShot(true);
+    connect(&m_rxLedTimer, &QTimer::timeout, this, [this] { onActivityTimeout(Received); });
+    connect(&m_txLedTimer, &QTimer::timeout, this, [this] { onActivityTimeout(Sent); });
+    m_reconnectTimer.setInterval(2000);
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &SerialPortWidget::onReconnectTick);
+    m_breakReleaseTimer.setSingleShot(true);
+    connect(&m_breakReleaseTimer, &QTimer::timeout, this, [this] {
+        if (m_breakHeld && m_breakWatch.isValid() && m_breakWatch.elapsed() < kBreakMinimumMs)
+            m_breakReleaseTimer.start(int(kBreakMinimumMs - m_breakWatch.elapsed()));
+        else
+            releaseBreak();
+    });
+    m_txRestoreTimer.setSingleShot(true);
+    connect(&m_txRestoreTimer, &QTimer::timeout, this, &SerialPortWidget::restoreTxLamp);
     m_rfc2217Timer.setSingleShot(true);
     m_rfc2217Timer.setInterval(Rfc2217ClientSession::HandshakeTimeoutMs);
     connect(&m_rfc2217Timer, &QTimer::timeout, this, [this] { onRfc2217Result(m_rfc2217.handshakeTimedOut()); });
 
+    buildLedRow();
     showSettings();
     rebuildDecoders();
     updateCounterLabels();
     refreshStatusLine();
+    refreshLedRow();
     m_refreshTimer.start();
     m_portListTimer.start();
 }
@@ -137,6 +160,7 @@ void SerialPortWidget::applySettings(const FormatSetting &settings)
     m_settings = settings;
     showSettings();
     rebuildDecoders();
+    refreshLedRow();
 }
 
 // ---- Controls ---------------------------------------------------------------
@@ -286,7 +310,7 @@ void SerialPortWidget::ingestReceived(const QByteArray &bytes, bool fromRead, co
         return;
     emit rxTapped(bytes, peer);
     if (fromRead && m_state == Paused) {
-        flashLed(m_rxLedTimer, m_rxLedRetrigger);
+        flashActivity(Received);
         m_pausedBytes.append(bytes);
         return;
     }
@@ -297,7 +321,7 @@ void SerialPortWidget::recordTraffic(const QByteArray &bytes, bool countBytes, i
 {
     QByteArray data = bytes;
     if (direction == 1) {
-        flashLed(m_rxLedTimer, m_rxLedRetrigger);
+        flashActivity(Received);
         if (m_settings.ReceiveMsgForamt == TextFormat)
             data = m_escapeFilter.filter(bytes);
         if (countBytes) {
@@ -543,20 +567,13 @@ void SerialPortWidget::updateCounterLabels()
     }
 }
 
-void SerialPortWidget::flashLed(QTimer &timer, bool &retrigger)
-{
-    if (timer.isActive())
-        retrigger = true;
-    else
-        timer.start();
-}
-
 // ---- Send path --------------------------------------------------------------
 
 void SerialPortWidget::on_sendButton_clicked()
 {
-    if (m_transferRunning) {
-        showStatus(tr("A file transfer is using this port. Sending data now would corrupt it."), 5000);
+    QString refusal;
+    if (!guardPortUse(PortRequester::User, PortOperation::SendData, &refusal)) {
+        showStatus(refusal, 5000);
         return;
     }
     readControls();
@@ -632,7 +649,8 @@ bool SerialPortWidget::sendBytes(const QByteArray &bytes)
     if (ok) {
         m_txByteCount += quint64(bytes.size());
         updateCounterLabels();
-        flashLed(m_txLedTimer, m_txLedRetrigger);
+        if (!m_breakHeld)
+            flashActivity(Sent);
     }
     return ok;
 }
@@ -704,6 +722,19 @@ bool SerialPortWidget::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == ui->textBrowser && event->type() == QEvent::KeyPress)
         sendTerminalKey(static_cast<QKeyEvent *>(event));
+    if (watched == m_txCell || watched == m_rtsCell || watched == m_dtrCell) {
+        if (event->type() == QEvent::MouseButtonPress)
+            return ledCellPressed(watched);
+        if (event->type() == QEvent::MouseButtonRelease) {
+            if (watched == m_txCell) {
+                if (m_breakHeld && m_breakWatch.isValid() && m_breakWatch.elapsed() < kBreakMinimumMs)
+                    m_breakReleaseTimer.start(int(kBreakMinimumMs - m_breakWatch.elapsed()));
+                else if (m_breakHeld || m_breakReleaseTimer.isActive())
+                    releaseBreak();
+            }
+            return true;
+        }
+    }
     return QWidget::eventFilter(watched, event);
 }
 
@@ -734,20 +765,42 @@ bool SerialPortWidget::sendTerminalKey(QKeyEvent *event)
 
 // ---- Life cycle -------------------------------------------------------------
 
+// The connection controls: the port name, mode and line parameters are kept in
+// the settings record; these helpers are the only places that read or show them.
 QString SerialPortWidget::currentRealPortName() const
 {
     return m_settings.PortName;
 }
 
+bool SerialPortWidget::isSerialPortSelected() const
+{
+    return m_settings.ConnMode == SerialPort && !m_settings.PortName.isEmpty();
+}
+
+void SerialPortWidget::readConnectionControls()
+{
+}
+
+void SerialPortWidget::showConnectionControls()
+{
+}
+
+void SerialPortWidget::refillPortList()
+{
+}
+
 bool SerialPortWidget::openPort(const QString &portNameOverride)
 {
+    m_reconnectTimer.stop();
+    disarmReconnect();
     readControls();
+    readConnectionControls();
     m_logFormatter.setStampDue(true);
     m_lineIndex = 0;
     if (m_state == Paused) {
         m_refreshTimer.start();
         if (!m_pausedBytes.isEmpty())
-            recordTraffic(std::exchange(m_pausedBytes, QByteArray()), true, 1);
+            recordTraffic(std::exchange(m_pausedBytes, QByteArray()), true, Received);
     } else {
         rebuildDecoders();
         m_refreshTimer.start();
@@ -758,10 +811,18 @@ bool SerialPortWidget::openPort(const QString &portNameOverride)
     const FormatSetting &s = m_settings;
     switch (s.ConnMode) {
     case SerialPort:
+        readConnectionControls();
+        if (!m_controller->serialPort()->isOpen()) {
+            // The controller applies the wanted output levels as the port opens.
+            m_controller->setControlLine(ConnectionController::Dtr, s.DtrOn);
+            m_controller->setControlLine(ConnectionController::Rts, s.RtsOn);
+        }
         ok = m_controller->openSerialPort(s, portNameOverride, currentRealPortName(), false);
+        refreshLedRow();
         break;
     case TcpClient:
     case RemoteSerial:
+        // The host is the first entry of the host history, so it is always in it.
         if (!m_controller->tcpClientSocket()) {
             m_rfc2217.reset();
             m_controller->connectTcpClient(s.LastTargetHost.value(0), quint16(s.LastTargetPort));
@@ -788,6 +849,8 @@ bool SerialPortWidget::openPort(const QString &portNameOverride)
         m_state = Closed;
         m_sendTimer.stop();
         m_saveTimer.stop();
+        releaseBreak();
+        refreshLedRow();
         refreshStatusLine();
         return false;
     }
@@ -802,6 +865,7 @@ bool SerialPortWidget::openPort(const QString &portNameOverride)
     }
     qDebug() << "Start saveTimer";
     m_saveTimer.start();
+    refreshLedRow();
     refreshStatusLine();
     updateCounterLabels();
     return true;
@@ -810,12 +874,18 @@ bool SerialPortWidget::openPort(const QString &portNameOverride)
 void SerialPortWidget::closePort()
 {
     const bool wasActive = m_state != Closed || m_sendTimer.isActive() || m_saveTimer.isActive();
+    if (m_transferRunning)
+        setTransferRunning(false);
     m_state = Closed;
     m_sendTimer.stop();
     m_saveTimer.stop();
+    m_reconnectTimer.stop();
+    disarmReconnect();
     m_rfc2217Timer.stop();
     m_pausedBytes.clear();
+    releaseBreak();
     m_controller->closeConnection(m_settings.ConnMode, currentRealPortName());
+    refreshLedRow();
     if (wasActive) {
         displayPortBuffer();
         onSaveData();
@@ -832,6 +902,64 @@ void SerialPortWidget::pauseView()
     m_sendTimer.stop();
     m_state = Paused;
     onSaveData();
+}
+
+void SerialPortWidget::setTransferRunning(bool running)
+{
+    if (running == m_transferRunning)
+        return;
+    m_transferRunning = running;
+    // Automatic sending would interleave with the transfer's frames.
+    if (running) {
+        m_sendTimerWasRunning = m_sendTimer.isActive();
+        m_sendTimer.stop();
+    } else if (std::exchange(m_sendTimerWasRunning, false) && m_settings.AutoSend
+               && m_controller->isConnectionOpen(m_settings.ConnMode)) {
+        m_sendTimer.start();
+    }
+    refreshLedRow();
+}
+
+bool SerialPortWidget::guardPortUse(PortRequester requester, PortOperation operation, QString *message) const
+{
+    if (!m_transferRunning)
+        return true;
+    QString text;
+    if (requester == PortRequester::Transfer) {
+        if (operation != PortOperation::PortSettings)
+            return true;
+        text = tr("A file transfer is running.");
+    } else {
+        switch (operation) {
+        case PortOperation::SendData:
+            text = tr("A file transfer is using this port. Sending data now would corrupt it.");
+            break;
+        case PortOperation::ControlLines:
+            text = tr("A file transfer is using this port. Changing the control lines would interrupt it.");
+            break;
+        case PortOperation::PortSettings:
+            text = tr("A file transfer is using this port. Changing the port settings would reopen it and end the transfer.");
+            break;
+        }
+    }
+    if (message)
+        *message = text;
+    return false;
+}
+
+void SerialPortWidget::setAutoReconnect(bool on)
+{
+    m_autoReconnect = on;
+    m_controller->setWatchPortLoss(on);
+    if (!on) {
+        m_reconnectTimer.stop();
+        disarmReconnect();
+    }
+}
+
+QLabel *SerialPortWidget::bridgeBadge() const
+{
+    return ui->bridgeBadgeLabel;
 }
 
 void SerialPortWidget::onSaveData()
@@ -855,11 +983,56 @@ void SerialPortWidget::onSaveData()
     box->open();
 }
 
+QString SerialPortWidget::devicePath(const QString &name)
+{
+    if (name.isEmpty() || QDir::isAbsolutePath(name))
+        return name;
+    return QStringLiteral("/dev/") + name;
+}
+
+// The system's port list misses pseudo-terminals and /dev/serial/by-id links,
+// so a port whose device path exists counts as present too.
+bool SerialPortWidget::isPortPresent(const QString &name) const
+{
+    if (name.isEmpty())
+        return false;
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports) {
+        if (info.portName() == name || info.systemLocation() == name)
+            return true;
+    }
+#ifndef Q_OS_WIN
+    return QFileInfo::exists(devicePath(name));
+#else
+    return false;
+#endif
+}
+
 void SerialPortWidget::onRefreshAvalablePorts()
 {
-    readControls();
+    const auto ports = QSerialPortInfo::availablePorts();
+    QString signature;
+    for (const QSerialPortInfo &info : ports)
+        signature += info.portName();
+
+    // Without automatic reconnection the controller leaves a vanished port open;
+    // the check then closes it so that the pane shows it as closed.
+    if (m_state != Closed && m_settings.ConnMode == SerialPort && !m_reconnectArmed
+        && m_controller->serialPort()->isOpen() && !isPortPresent(m_settings.PortName)) {
+        m_controller->serialPort()->close();
+        onSerialPortLost();
+    }
+
+    if (signature != m_portListSignature) {
+        m_portListSignature = signature;
+        qDebug() << "onRefreshAvalablePorts:" << "Refill Ports Info." << "currnetSettings.name =" << m_settings.PortName;
+        refillPortList();
+    }
     ui->sendButton->setText(m_state == Running ? tr("Send") : tr("Open"));
     refreshStatusLine();
+    if (m_settings.ConnMode == SerialPort)
+        refreshLedRow();
+    readControls();
 }
 
 static QString socketStateText(QAbstractSocket::SocketState state)
@@ -878,82 +1051,100 @@ static QString socketStateText(QAbstractSocket::SocketState state)
 
 void SerialPortWidget::refreshStatusLine()
 {
-    const FormatSetting &s = m_settings;
-    switch (s.ConnMode) {
-    case SerialPort: {
-        QSerialPort *port = m_controller->serialPort();
-        QString name = port->isOpen() ? port->portName() : currentRealPortName();
-        if (name.startsWith(QLatin1String("cu.")))
-            name.remove(0, 3);
-        if (!port->isOpen()) {
-            if (m_state != Paused || !m_controller->isConnectionOpen(SerialPort))
-                m_state = Closed;
-            setStatusLine(QStringLiteral("<font color = red> %1 CLOSED </font>").arg(name));
-            ui->sendButton->setText(tr("Open"));
-            break;
-        }
-        if (m_state != Paused)
-            m_state = Running;
-        const QString parity = port->parity() == QSerialPort::NoParity ? QStringLiteral("NONE")
-            : port->parity() == QSerialPort::EvenParity               ? QStringLiteral("EVEN")
-            : port->parity() == QSerialPort::OddParity                ? QStringLiteral("ODD")
-                                                                       : QString();
-        const QString stop = port->stopBits() == QSerialPort::TwoStop ? QStringLiteral("2")
-            : port->stopBits() == QSerialPort::OneAndHalfStop         ? QStringLiteral("1.5")
-                                                                       : QStringLiteral("1");
-        const QString flow = port->flowControl() == QSerialPort::HardwareControl ? QStringLiteral("Hardware")
-            : port->flowControl() == QSerialPort::SoftwareControl                ? QStringLiteral("Xon/Xoff")
-                                                                                  : QStringLiteral("OFF");
-        setStatusLine(QStringLiteral("<font color = green> %1 OPENED, %2, %3, %4, %5, %6 </font>")
-                          .arg(name)
-                          .arg(port->baudRate())
-                          .arg(int(port->dataBits()))
-                          .arg(parity, stop, flow));
-        ui->sendButton->setText(tr("Send"));
+    switch (m_settings.ConnMode) {
+    case SerialPort:
+        refreshSerialStatus();
         break;
-    }
-    case TcpServer: {
-        QStringList clients = m_controller->serverClients();
-        const QString address = m_controller->serverAddressText();
-        if (!m_controller->isConnectionOpen(TcpServer)) {
-            setStatusLine(QStringLiteral("<font color = red>%1 </font>").arg(socketStateText(QAbstractSocket::UnconnectedState)));
-        } else if (clients.isEmpty()) {
-            const int colon = address.lastIndexOf(QLatin1Char(':'));
-            setStatusLine(QStringLiteral("<font color = green>%1 </font>")
-                              .arg(tr("Waiting for Connections on %1:%2...").arg(address.left(colon), address.mid(colon + 1))));
-            ui->sendButton->setText(tr("Open"));
-        } else {
-            const int colon = address.lastIndexOf(QLatin1Char(':'));
-            setStatusLine(QStringLiteral("<font color = green>%1 </font>")
-                              .arg(tr("Connected") + QLatin1Char(' ')
-                                   + tr("Listening on %1:%2").arg(address.left(colon), address.mid(colon + 1))));
-            ui->sendButton->setText(tr("Send"));
-            if (m_state != Paused)
-                m_state = Running;
-        }
+    case TcpServer:
+        onRefreshTcpServerDisplay();
         break;
-    }
     case TcpClient:
-    case RemoteSerial: {
-        QTcpSocket *socket = m_controller->tcpClientSocket();
-        const auto state = socket ? socket->state() : QAbstractSocket::UnconnectedState;
-        const QString colour = state == QAbstractSocket::ConnectedState ? QStringLiteral("green") : QStringLiteral("red");
-        setStatusLine(QStringLiteral("<font color = %1>%2 </font>").arg(colour, socketStateText(state)));
+    case RemoteSerial:
+        refreshSocketStatus();
         break;
-    }
     case UdpServer:
     case UdpClient:
-    case UdpGroup: {
-        const bool bound = m_controller->isConnectionOpen(s.ConnMode);
-        const QString text = bound ? tr("UDP socket is bound to %1:%2.").arg(QStringLiteral("0.0.0.0"))
-                                         .arg(s.ConnMode == UdpServer ? s.LastTargetPort : int(s.UdpLocalPort))
-                                   : socketStateText(QAbstractSocket::UnconnectedState);
-        setStatusLine(QStringLiteral("<font color = %1>%2 </font>").arg(bound ? QStringLiteral("green") : QStringLiteral("red"), text));
+        onRefreshUdpClientDisplay();
         break;
-    }
     default:
         break;
     }
+}
+
+void SerialPortWidget::refreshSerialStatus()
+{
+    QSerialPort *port = m_controller->serialPort();
+    QString name = port->isOpen() ? port->portName() : currentRealPortName();
+    if (name.startsWith(QLatin1String("cu.")))
+        name.remove(0, 3);
+    if (!port->isOpen()) {
+        // A lost port that is being waited for keeps the pane's state.
+        if (!m_reconnectArmed)
+            m_state = Closed;
+        setStatusLine(QStringLiteral("<font color = red> %1 CLOSED </font>").arg(name));
+        ui->sendButton->setText(tr("Open"));
+        updateCounterLabels();
+        return;
+    }
+    if (m_state != Paused)
+        m_state = Running;
+    const QString parity = port->parity() == QSerialPort::NoParity ? QStringLiteral("NONE")
+        : port->parity() == QSerialPort::EvenParity               ? QStringLiteral("EVEN")
+        : port->parity() == QSerialPort::OddParity                ? QStringLiteral("ODD")
+                                                                   : QString();
+    const QString stop = port->stopBits() == QSerialPort::TwoStop ? QStringLiteral("2")
+        : port->stopBits() == QSerialPort::OneAndHalfStop         ? QStringLiteral("1.5")
+                                                                   : QStringLiteral("1");
+    const QString flow = port->flowControl() == QSerialPort::HardwareControl ? QStringLiteral("Hardware")
+        : port->flowControl() == QSerialPort::SoftwareControl                ? QStringLiteral("Xon/Xoff")
+                                                                              : QStringLiteral("OFF");
+    setStatusLine(QStringLiteral("<font color = green> %1 OPENED, %2, %3, %4, %5, %6 </font>")
+                      .arg(name)
+                      .arg(port->baudRate())
+                      .arg(int(port->dataBits()))
+                      .arg(parity, stop, flow));
+    ui->sendButton->setText(tr("Send"));
+    updateCounterLabels();
+}
+
+void SerialPortWidget::refreshSocketStatus()
+{
+    QTcpSocket *socket = m_controller->tcpClientSocket();
+    const auto state = socket ? socket->state() : QAbstractSocket::UnconnectedState;
+    const QString colour = state == QAbstractSocket::ConnectedState ? QStringLiteral("green") : QStringLiteral("red");
+    setStatusLine(QStringLiteral("<font color = %1>%2 </font>").arg(colour, socketStateText(state)));
+}
+
+void SerialPortWidget::onRefreshTcpServerDisplay()
+{
+    const QStringList clients = m_controller->serverClients();
+    const QString address = m_controller->serverAddressText();
+    const int colon = address.lastIndexOf(QLatin1Char(':'));
+    if (!m_controller->isConnectionOpen(TcpServer)) {
+        setStatusLine(QStringLiteral("<font color = red>%1 </font>").arg(socketStateText(QAbstractSocket::UnconnectedState)));
+    } else if (clients.isEmpty()) {
+        setStatusLine(QStringLiteral("<font color = green>%1 </font>")
+                          .arg(tr("Waiting for Connections on %1:%2...").arg(address.left(colon), address.mid(colon + 1))));
+        ui->sendButton->setText(tr("Open"));
+    } else {
+        setStatusLine(QStringLiteral("<font color = green>%1 </font>")
+                          .arg(tr("Connected") + QLatin1Char(' ')
+                               + tr("Listening on %1:%2").arg(address.left(colon), address.mid(colon + 1))));
+        ui->sendButton->setText(tr("Send"));
+        if (m_state != Paused)
+            m_state = Running;
+    }
+    updateCounterLabels();
+}
+
+void SerialPortWidget::onRefreshUdpClientDisplay()
+{
+    const FormatSetting &s = m_settings;
+    const bool bound = m_controller->isConnectionOpen(s.ConnMode);
+    const QString text = bound ? tr("UDP socket is bound to %1:%2.").arg(QStringLiteral("0.0.0.0"))
+                                     .arg(s.ConnMode == UdpServer ? s.LastTargetPort : int(s.UdpLocalPort))
+                               : socketStateText(QAbstractSocket::UnconnectedState);
+    setStatusLine(QStringLiteral("<font color = %1>%2 </font>").arg(bound ? QStringLiteral("green") : QStringLiteral("red"), text));
     updateCounterLabels();
 }
 
@@ -970,6 +1161,7 @@ QString SerialPortWidget::statusText() const
 void SerialPortWidget::showStatus(const QString &text, int timeoutMs)
 {
     ui->statusbar->showMessage(text, timeoutMs);
+    emit statusMessage(text, timeoutMs);
 }
 
 void SerialPortWidget::changeConnState()
@@ -998,6 +1190,26 @@ void SerialPortWidget::changeUdpConnState()
     ui->clientTw->setVisible(!peers.isEmpty());
 }
 
+// ---- Reconnection -----------------------------------------------------------
+
+void SerialPortWidget::disarmReconnect()
+{
+    m_reconnectTimer.stop();
+    m_reconnectArmed = false;
+}
+
+void SerialPortWidget::onSerialPortLost()
+{
+    releaseBreak();
+    refreshLedRow();
+    if (m_autoReconnect && m_state != Closed && m_settings.ConnMode == SerialPort) {
+        m_reconnectArmed = true;
+        showStatus(tr("Serial Port %1 lost, waiting for it to come back...").arg(m_settings.PortName), 3000);
+        m_reconnectTimer.start();
+    }
+    refreshStatusLine();
+}
+
 void SerialPortWidget::disconnectTcpClient()
 {
     displayPortBuffer();
@@ -1005,13 +1217,92 @@ void SerialPortWidget::disconnectTcpClient()
         m_rfc2217Timer.stop();
         m_rfc2217.reset();
     }
+    if (m_autoReconnect && m_state != Closed && isTcpClientMode(m_settings.ConnMode)) {
+        showStatus(tr("Connection lost, reconnecting..."), 3000);
+        m_reconnectTimer.start();
+    }
+    refreshLedRow();
     refreshStatusLine();
 }
 
-void SerialPortWidget::onSerialPortLost()
+void SerialPortWidget::onReconnectTick()
 {
-    refreshStatusLine();
+    if (!m_autoReconnect) {
+        disarmReconnect();
+        return;
+    }
+    const FormatSetting &s = m_settings;
+    switch (s.ConnMode) {
+    case TcpClient:
+    case RemoteSerial: {
+        QTcpSocket *socket = m_controller->tcpClientSocket();
+        if (!socket) {
+            const QString host = s.LastTargetHost.value(0);
+            showStatus(tr("Reconnecting to %1:%2 ...").arg(host).arg(s.LastTargetPort), 2000);
+            m_rfc2217.reset();
+            m_controller->connectTcpClient(host, quint16(s.LastTargetPort));
+        } else if (socket->state() == QAbstractSocket::ConnectedState) {
+            m_state = Running;
+            disarmReconnect();
+            showStatus(tr("TCP connection RESTORED"), 3000);
+            refreshLedRow();
+            refreshStatusLine();
+        }
+        break;
+    }
+    case SerialPort: {
+        if (!m_reconnectArmed || m_controller->serialPort()->isOpen()) {
+            disarmReconnect();
+            break;
+        }
+        const QString name = s.PortName;
+        if (!isPortPresent(name) || !m_controller->openSerialPort(s, name, name, true))
+            break;
+        m_settings.PortName = name;
+        showConnectionControls();
+        m_state = Running;
+        disarmReconnect();
+        refreshLedRow();
+        refreshStatusLine();
+        showStatus(tr("Serial Port %1 RECONNECTED").arg(name), 3000);
+        break;
+    }
+    default:
+        disarmReconnect();
+        break;
+    }
 }
+
+void SerialPortWidget::onConnectionConfigChanged()
+{
+    disarmReconnect();
+    QString refusal;
+    if (!guardPortUse(PortRequester::User, PortOperation::PortSettings, &refusal)) {
+        showStatus(refusal, 5000);
+        showConnectionControls(); // back to the settings the transfer runs with
+        return;
+    }
+    const bool serialSelected = isSerialPortSelected();
+    if (m_settings.ConnMode == SerialPort && m_controller->serialPort()->isOpen()) {
+        releaseBreak();
+        m_controller->closeConnection(SerialPort, currentRealPortName());
+        readConnectionControls();
+        if (serialSelected)
+            m_controller->openSerialPort(m_settings, QString(), currentRealPortName(), false);
+        else
+            closePort(); // a network connection is chosen: nothing of the serial port stays open
+    } else {
+        closePort();
+    }
+    readConnectionControls();
+    if (m_settings.ConnMode == SerialPort && !m_controller->serialPort()->isOpen())
+        m_controller->serialPort()->setPortName(m_settings.PortName);
+    refreshLedRow();
+    refreshStatusLine();
+    if (!m_updatingControls)
+        emit settingsChanged();
+}
+
 
 // ---- Remote serial ----------------------------------------------------------
 
@@ -1024,6 +1315,7 @@ void SerialPortWidget::onTcpClientConnected()
     if (!hello.isEmpty())
         m_controller->writeTcpClient(hello);
     m_rfc2217Timer.start();
+    refreshLedRow();
 }
 
 void SerialPortWidget::onRfc2217Result(const Rfc2217Result &result)
@@ -1037,6 +1329,7 @@ void SerialPortWidget::onRfc2217Result(const Rfc2217Result &result)
         if (m_rfc2217.state() == Rfc2217ClientSession::Active)
             pushRemoteConfig();
     }
+    refreshLamps();
 }
 
 void SerialPortWidget::pushRemoteConfig()
@@ -1053,4 +1346,346 @@ void SerialPortWidget::pushRemoteConfig()
     const QByteArray bytes = m_rfc2217.applyConfig(config);
     if (!bytes.isEmpty())
         m_controller->writeTcpClient(bytes);
+}
+
+// ---- Control lines and lamps ------------------------------------------------
+
+QWidget *SerialPortWidget::makeLedCell(const char *cellName, const char *ledName, const QString &label, HLed **led,
+                                       QLabel **text)
+{
+    auto *cell = new QWidget(m_ledRow);
+    cell->setObjectName(QLatin1String(cellName));
+    auto *layout = new QHBoxLayout(cell);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    *led = new HLed(cell);
+    (*led)->setObjectName(QLatin1String(ledName));
+    (*led)->setFixedSize(14, 14);
+    (*led)->turnOff();
+    auto *caption = new QLabel(label, cell);
+    caption->setObjectName(QLatin1String(ledName) + QStringLiteral("Label"));
+    layout->addWidget(*led);
+    layout->addWidget(caption);
+    if (text)
+        *text = caption;
+    cell->installEventFilter(this);
+    return cell;
+}
+
+void SerialPortWidget::buildLedRow()
+{
+    m_ledRow = ui->controlLineLedsRow;
+    m_ledGrid = qobject_cast<QGridLayout *>(m_ledRow->layout());
+    m_txCell = makeLedCell("txLedCell", "txActivityLed", tr("TX"), &m_txLed, &m_txLabel);
+    m_rxCell = makeLedCell("rxLedCell", "rxActivityLed", tr("RX"), &m_rxLed, nullptr);
+    m_rtsCell = makeLedCell("rtsLedCell", "rtsLed", tr("RTS"), &m_rtsLed, nullptr);
+    m_ctsCell = makeLedCell("ctsLedCell", "ctsLed", tr("CTS"), &m_ctsLed, nullptr);
+    m_dtrCell = makeLedCell("dtrLedCell", "dtrLed", tr("DTR"), &m_dtrLed, nullptr);
+    m_dsrCell = makeLedCell("dsrLedCell", "dsrLed", tr("DSR"), &m_dsrLed, nullptr);
+    m_dcdCell = makeLedCell("dcdLedCell", "dcdLed", tr("DCD"), &m_dcdLed, nullptr);
+    m_riCell = makeLedCell("riLedCell", "riLed", tr("RI"), &m_riLed, nullptr);
+    // Outputs above the inputs they pair with: TX/RX, RTS/CTS, DTR/DSR, DCD/RI.
+    m_ledGrid->addWidget(m_txCell, 0, 0);
+    m_ledGrid->addWidget(m_rxCell, 1, 0);
+    m_ledGrid->addWidget(m_rtsCell, 0, 1);
+    m_ledGrid->addWidget(m_ctsCell, 1, 1);
+    m_ledGrid->addWidget(m_dtrCell, 0, 2);
+    m_ledGrid->addWidget(m_dsrCell, 1, 2);
+    m_ledGrid->addWidget(m_dcdCell, 0, 3);
+    m_ledGrid->addWidget(m_riCell, 1, 3);
+    m_ledGrid->setColumnStretch(4, 1);
+    const QString activity = tr("Lights while data is being sent or received");
+    m_txLed->setToolTip(activity);
+    m_rxLed->setToolTip(activity);
+    m_rxCell->setToolTip(activity);
+}
+
+void SerialPortWidget::refreshLedRow()
+{
+    const int mode = m_settings.ConnMode;
+    const bool serialLike = mode == SerialPort || mode == RemoteSerial;
+    const bool keepRemote = m_settings.UseRemoteSerialConfig;
+    const bool hardwareFlow = m_settings.FlowControl == QSerialPort::HardwareControl;
+    m_ledRow->setVisible(m_settings.ShowControlLineLeds);
+    for (QWidget *cell : {m_rtsCell, m_ctsCell, m_dtrCell, m_dsrCell, m_dcdCell, m_riCell})
+        cell->setVisible(serialLike);
+    const int rxRow = serialLike ? 1 : 0;
+    const int rxColumn = serialLike ? 0 : 1;
+    int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
+    m_ledGrid->getItemPosition(m_ledGrid->indexOf(m_rxCell), &row, &column, &rowSpan, &columnSpan);
+    if (row != rxRow || column != rxColumn) {
+        // In network modes the RX lamp takes the place the RTS cell leaves empty.
+        m_ledGrid->removeWidget(m_rxCell);
+        m_ledGrid->removeWidget(m_rtsCell);
+        m_ledGrid->addWidget(m_rxCell, rxRow, rxColumn);
+        m_ledGrid->addWidget(m_rtsCell, 0, 1);
+        if (!serialLike)
+            m_ledGrid->removeWidget(m_rtsCell);
+    }
+
+    const Qt::CursorShape hand = Qt::PointingHandCursor;
+    const Qt::CursorShape arrow = Qt::ArrowCursor;
+    QString txTip = tr("Lights while data is being sent or received");
+    Qt::CursorShape txCursor = arrow;
+    if (mode == SerialPort) {
+        txTip = tr("Click to send a serial break (hold for longer)");
+        txCursor = m_controller->serialPort()->isOpen() ? hand : arrow;
+    } else if (mode == RemoteSerial && !keepRemote) {
+        txTip = tr("Click to send a Break to the remote port (hold for longer)");
+        txCursor = hand;
+    } else if (mode == RemoteSerial) {
+        txTip = tr("Lights while data is being sent or received. Clear \"Keep the remote port's own configuration\" "
+                   "to send a Break to the remote port.");
+    }
+    m_txCell->setToolTip(txTip);
+    m_txLed->setToolTip(txTip);
+    m_txCell->setCursor(txCursor);
+
+    for (const auto &[cell, name] : {std::pair{m_rtsCell, QStringLiteral("RTS")}, std::pair{m_dtrCell, QStringLiteral("DTR")}}) {
+        QString tip;
+        Qt::CursorShape cursor = arrow;
+        if (mode == RemoteSerial && !keepRemote) {
+            tip = tr("Click to toggle the remote %1 output; the lamp lights after the RFC 2217 server confirms it").arg(name);
+            cursor = hand;
+        } else if (mode == RemoteSerial) {
+            tip = tr("Remote level reported by the RFC 2217 server");
+        } else if (mode == SerialPort && cell == m_rtsCell && hardwareFlow) {
+            tip = tr("RTS is managed automatically by RTS/CTS flow control");
+        } else if (mode == SerialPort) {
+            tip = cell == m_rtsCell ? tr("Click to toggle the RTS output") : tr("Click to toggle the DTR output");
+            cursor = hand;
+        }
+        cell->setToolTip(tip);
+        cell->setCursor(cursor);
+    }
+    refreshLamps();
+}
+
+void SerialPortWidget::refreshLamps()
+{
+    if (!m_settings.ShowControlLineLeds)
+        return;
+    HLed *inputs[] = {m_ctsLed, m_dsrLed, m_dcdLed, m_riLed};
+    auto allInputsOff = [&] {
+        for (HLed *led : inputs)
+            led->turnOff();
+    };
+    switch (m_settings.ConnMode) {
+    case SerialPort: {
+        QSerialPort *port = m_controller->serialPort();
+        const bool open = port->isOpen();
+        if (m_settings.FlowControl == QSerialPort::HardwareControl) {
+            m_rtsLed->setColor(HLed::amber());
+            m_rtsLed->turnOn(open);
+        } else {
+            m_rtsLed->setColor(HLed::green());
+            m_rtsLed->turnOn(m_controller->controlLineState(ConnectionController::Rts));
+        }
+        m_dtrLed->setColor(HLed::green());
+        m_dtrLed->turnOn(m_controller->controlLineState(ConnectionController::Dtr));
+        if (!open) {
+            allInputsOff();
+            break;
+        }
+        const QSerialPort::PinoutSignals pins = port->pinoutSignals();
+        // Ports without modem lines (pseudo-terminals) fail this query; that is no port fault.
+        if (port->error() != QSerialPort::NoError && port->error() != QSerialPort::ResourceError
+            && port->error() != QSerialPort::ReadError)
+            port->clearError();
+        m_ctsLed->turnOn(pins.testFlag(QSerialPort::ClearToSendSignal));
+        m_dsrLed->turnOn(pins.testFlag(QSerialPort::DataSetReadySignal));
+        m_dcdLed->turnOn(pins.testFlag(QSerialPort::DataCarrierDetectSignal));
+        m_riLed->turnOn(pins.testFlag(QSerialPort::RingIndicatorSignal));
+        break;
+    }
+    case RemoteSerial: {
+        const bool accepted = m_rfc2217.codec().comPortAccepted();
+        auto remoteLamp = [&](HLed *led, bool known, bool level, bool wanted) {
+            if (known) {
+                led->setColor(HLed::green());
+                led->turnOn(level);
+            } else if (wanted && accepted) {
+                led->setColor(HLed::amber());
+                led->turnOn();
+            } else {
+                led->setColor(HLed::grey());
+                led->turnOff();
+            }
+        };
+        remoteLamp(m_rtsLed, m_rfc2217.remoteRtsKnown(), m_rfc2217.remoteRts(), m_settings.RtsOn);
+        remoteLamp(m_dtrLed, m_rfc2217.remoteDtrKnown(), m_rfc2217.remoteDtr(), m_settings.DtrOn);
+        if (!m_rfc2217.remoteModemStateKnown()) {
+            allInputsOff();
+            break;
+        }
+        const quint8 modem = m_rfc2217.remoteModemState();
+        m_ctsLed->turnOn(modem & 0x10);
+        m_dsrLed->turnOn(modem & 0x20);
+        m_riLed->turnOn(modem & 0x40);
+        m_dcdLed->turnOn(modem & 0x80);
+        break;
+    }
+    default:
+        m_rtsLed->turnOff();
+        m_dtrLed->turnOff();
+        allInputsOff();
+        break;
+    }
+}
+
+void SerialPortWidget::flashActivity(int direction)
+{
+    QTimer &timer = direction == Sent ? m_txLedTimer : m_rxLedTimer;
+    if (timer.isActive()) {
+        (direction == Sent ? m_txLedRetrigger : m_rxLedRetrigger) = true;
+        return;
+    }
+    (direction == Sent ? m_txLed : m_rxLed)->turnOn();
+    timer.start(80);
+}
+
+// Steady traffic blinks the lamp: 80 ms on, 70 ms off, for as long as it keeps coming.
+void SerialPortWidget::onActivityTimeout(int direction)
+{
+    const bool tx = direction == Sent;
+    QTimer &timer = tx ? m_txLedTimer : m_rxLedTimer;
+    bool &retrigger = tx ? m_txLedRetrigger : m_rxLedRetrigger;
+    HLed *led = tx ? m_txLed : m_rxLed;
+    if (tx && m_breakHeld) {
+        retrigger = false; // the lamp shows Break until it is released
+        return;
+    }
+    if (led->isOn()) {
+        led->turnOff();
+        if (retrigger)
+            timer.start(70);
+    } else if (retrigger) {
+        retrigger = false;
+        led->turnOn();
+        timer.start(80);
+    }
+}
+
+bool SerialPortWidget::ledCellPressed(QObject *cell)
+{
+    const int mode = m_settings.ConnMode;
+    const bool remoteDriven = mode == RemoteSerial && !m_settings.UseRemoteSerialConfig;
+    const bool hardwareFlow = m_settings.FlowControl == QSerialPort::HardwareControl;
+    if (cell == m_txCell && (mode == SerialPort || remoteDriven))
+        pressBreak();
+    else if (cell == m_rtsCell && ((mode == SerialPort && !hardwareFlow) || remoteDriven))
+        toggleLine(ConnectionController::Rts);
+    else if (cell == m_dtrCell && (mode == SerialPort || remoteDriven))
+        toggleLine(ConnectionController::Dtr);
+    else
+        explainLineRefusal();
+    return true;
+}
+
+void SerialPortWidget::explainLineRefusal()
+{
+    const int mode = m_settings.ConnMode;
+    if (mode == RemoteSerial && m_settings.UseRemoteSerialConfig)
+        showStatus(tr("The remote port is left under its own configuration. Clear \"Keep the remote port's own "
+                      "configuration\" to drive RTS, DTR and Break from here."),
+                   8000);
+    else if (mode != SerialPort && mode != RemoteSerial)
+        showStatus(tr("Control lines belong to a serial port. This connection does not have one."), 5000);
+    else if (mode == SerialPort && m_settings.FlowControl == QSerialPort::HardwareControl)
+        showStatus(tr("RTS is driven by RTS/CTS flow control and cannot be set by hand."), 5000);
+}
+
+bool SerialPortWidget::setBreak(bool level)
+{
+    if (m_settings.ConnMode != RemoteSerial)
+        return m_controller->setControlLine(ConnectionController::Break, level);
+    const QByteArray command = m_rfc2217.setBreak(level);
+    if (command.isEmpty()) {
+        if (level)
+            showStatus(tr("The remote peer did not accept RFC 2217 com-port control, so Break cannot be sent."), 5000);
+        return false;
+    }
+    if (!m_controller->writeTcpClient(command)) {
+        if (level)
+            showStatus(tr("Could not send Break: the connection is not open."), 5000);
+        return false;
+    }
+    if (level)
+        showStatus(tr("Sent Break to the remote port; it is released when you let go."), 5000);
+    return true;
+}
+
+void SerialPortWidget::pressBreak()
+{
+    QString refusal;
+    if (!guardPortUse(PortRequester::User, PortOperation::ControlLines, &refusal)) {
+        showStatus(refusal, 5000);
+        return;
+    }
+    m_breakReleaseTimer.stop();
+    m_txRestoreTimer.stop();
+    m_breakHeld = setBreak(true);
+    if (!m_breakHeld) {
+        // A "BRK" still showing from an earlier press must still go back to "TX".
+        if (m_breakWatch.isValid())
+            releaseBreak();
+        return;
+    }
+    m_breakWatch.start();
+    m_txLedTimer.stop();
+    m_txLedRetrigger = false;
+    m_txLed->setColor(HLed::amber());
+    m_txLed->turnOn();
+    m_txLabel->setText(tr("BRK"));
+    m_txLabel->setStyleSheet(QStringLiteral("color:%1").arg(HLed::amber().name()));
+}
+
+void SerialPortWidget::releaseBreak()
+{
+    m_breakReleaseTimer.stop();
+    if (m_breakHeld)
+        setBreak(false);
+    m_breakHeld = false;
+    if (m_breakWatch.isValid() && m_breakWatch.elapsed() < kBreakLampMs) {
+        m_txRestoreTimer.start(int(kBreakLampMs - m_breakWatch.elapsed()));
+        return;
+    }
+    restoreTxLamp();
+}
+
+void SerialPortWidget::restoreTxLamp()
+{
+    m_txRestoreTimer.stop();
+    m_breakWatch.invalidate();
+    m_txLed->setColor(HLed::green());
+    m_txLed->turnOff();
+    m_txLabel->setText(tr("TX"));
+    m_txLabel->setStyleSheet(QString());
+}
+
+void SerialPortWidget::toggleLine(int line)
+{
+    QString refusal;
+    if (!guardPortUse(PortRequester::User, PortOperation::ControlLines, &refusal)) {
+        showStatus(refusal, 5000);
+        return;
+    }
+    const QString name = line == ConnectionController::Rts ? QStringLiteral("RTS") : QStringLiteral("DTR");
+    bool &wanted = line == ConnectionController::Rts ? m_settings.RtsOn : m_settings.DtrOn;
+    wanted = !wanted;
+    if (m_settings.ConnMode != RemoteSerial) {
+        m_controller->setControlLine(line, wanted);
+    } else if (m_rfc2217.state() != Rfc2217ClientSession::Active) {
+        wanted = !wanted;
+        showStatus(tr("The remote peer did not accept RFC 2217 com-port control, so %1 cannot be set from here.").arg(name),
+                   6000);
+    } else {
+        pushRemoteConfig();
+        showStatus(tr("Asked the remote port for %1 %2; the lamp turns green when the server confirms it.")
+                       .arg(name, wanted ? tr("high") : tr("low")),
+                   5000);
+    }
+    if (!m_updatingControls)
+        emit settingsChanged();
+    refreshLamps();
 }

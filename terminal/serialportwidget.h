@@ -5,13 +5,16 @@
 #include "terminal/ansiescapefilter.h"
 #include "terminal/traffictext.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
 
 class ConnectionController;
+class HLed;
 class LogWriter;
+class QGridLayout;
 class QLabel;
 class WireTextDecoder;
 
@@ -19,13 +22,22 @@ namespace Ui {
 class SerialPortWidget;
 }
 
+// Who asks the pane to use its port; a running file transfer may do what others may not.
+enum class PortRequester { User, Console, Bridge, Transfer };
+
+// What a requester wants to do with the port while a transfer may be running.
+enum class PortOperation { SendData, ControlLines, PortSettings };
+
 // One port pane: owns a connection, shows what arrives as text or hex with
 // stamps and line breaks, sends typed, repeated or line-by-line data, and logs
 // the traffic. Received bytes are queued per chunk and drawn in 20 ms batches.
+// It drives and shows the control lines and reconnects lost ports.
 class SerialPortWidget : public QWidget
 {
     Q_OBJECT
 public:
+    enum Direction { Received = 1, Sent = 2 };
+
     explicit SerialPortWidget(const FormatSetting &settings, int portIndex, QWidget *parent = nullptr);
     ~SerialPortWidget() override;
 
@@ -53,18 +65,38 @@ public:
     qint64 takeTrimmedChars() { return std::exchange(m_trimmedChars, 0); }
     QString receiveText() const;
     QString statusText() const;
-    QString currentRealPortName() const;
+    Q_INVOKABLE QString currentRealPortName() const;
+    bool isSerialPortSelected() const;
     void setConsoleWatched(bool watched) { m_consoleWatched = watched; }
 
     // A running file transfer owns the port; until transfers exist this is
     // set by whoever runs one (and by tests).
-    void setTransferRunning(bool running) { m_transferRunning = running; }
+    void setTransferRunning(bool running);
     bool isTransferRunning() const { return m_transferRunning; }
+    bool guardPortUse(PortRequester requester, PortOperation operation, QString *message) const;
+
+    void setAutoReconnect(bool on);
+    bool autoReconnect() const { return m_autoReconnect; }
+    bool isReconnectArmed() const { return m_reconnectArmed; }
+    void setBridged(bool bridged) { m_bridged = bridged; }
+    bool isBridged() const { return m_bridged; }
+    QLabel *bridgeBadge() const;
+
+    // Control lines and lamps.
+    void refreshLedRow();
+    void refreshLamps();
+    void flashActivity(int direction);
+    void pressBreak();
+    void releaseBreak();
+    void toggleLine(int line);
+    bool isBreakHeld() const { return m_breakHeld; }
 
 signals:
     void rxTapped(const QByteArray &raw, const QString &peer);
     void consoleTraffic(const QString &portKey, bool isTx, const QString &text);
     void settingsChanged();
+    // Every transient text the pane shows in its status bar, with its display time.
+    void statusMessage(const QString &message, int timeoutMs);
     void logFailed(const QString &message);
 
 public slots:
@@ -79,6 +111,11 @@ public slots:
     void changeUdpConnState();
     void disconnectTcpClient();
     void onSerialPortLost();
+    void onReconnectTick();
+    void disarmReconnect();
+    void onConnectionConfigChanged();
+    void onRefreshTcpServerDisplay();
+    void onRefreshUdpClientDisplay();
     void onReceiveContextMenuRequested(const QPoint &pos);
 
 private slots:
@@ -119,8 +156,24 @@ private:
     void trimReceiveView(int n);
     void updateCounterLabels();
     void rebuildHistoryBox();
-    void flashLed(QTimer &timer, bool &retrigger);
+    void buildLedRow();
+    QWidget *makeLedCell(const char *cellName, const char *ledName, const QString &label, HLed **led, QLabel **text);
+    void onActivityTimeout(int direction);
+    void restoreTxLamp();
+    bool setBreak(bool level);
+    bool ledCellPressed(QObject *cell);
+    void explainLineRefusal();
+    bool isPortPresent(const QString &name) const;
+    static QString devicePath(const QString &name);
+
+    // The connection controls: the few places that read or show them.
+    void readConnectionControls();
+    void showConnectionControls();
+    void refillPortList();
+
     void refreshStatusLine();
+    void refreshSerialStatus();
+    void refreshSocketStatus();
     void setStatusLine(const QString &html);
     void showStatus(const QString &text, int timeoutMs);
     void onTcpClientConnected();
@@ -136,15 +189,35 @@ private:
     LogWriter *m_logWriter = nullptr;
     Rfc2217ClientSession m_rfc2217;
 
-    QTimer m_refreshTimer;
-    QTimer m_portListTimer;
-    QTimer m_saveTimer;
-    QTimer m_sendTimer;
-    QTimer m_rxLedTimer;
-    QTimer m_txLedTimer;
-    QTimer m_rfc2217Timer;
+    // Children with object names, so that their state can be inspected.
+    QTimer m_refreshTimer{this};
+    QTimer m_portListTimer{this};
+    QTimer m_saveTimer{this};
+    QTimer m_sendTimer{this};
+    QTimer m_rxLedTimer{this};
+    QTimer m_txLedTimer{this};
+    QTimer m_rfc2217Timer{this};
+    QTimer m_reconnectTimer{this};
+    QTimer m_breakReleaseTimer{this};
+    QTimer m_txRestoreTimer{this};
     bool m_rxLedRetrigger = false;
     bool m_txLedRetrigger = false;
+
+    QWidget *m_ledRow = nullptr;
+    QGridLayout *m_ledGrid = nullptr;
+    QWidget *m_txCell = nullptr, *m_rxCell = nullptr, *m_rtsCell = nullptr, *m_ctsCell = nullptr,
+            *m_dtrCell = nullptr, *m_dsrCell = nullptr, *m_dcdCell = nullptr, *m_riCell = nullptr;
+    HLed *m_txLed = nullptr, *m_rxLed = nullptr, *m_rtsLed = nullptr, *m_ctsLed = nullptr,
+         *m_dtrLed = nullptr, *m_dsrLed = nullptr, *m_dcdLed = nullptr, *m_riLed = nullptr;
+    QLabel *m_txLabel = nullptr;
+    bool m_breakHeld = false;
+    QElapsedTimer m_breakWatch;
+
+    bool m_autoReconnect = false;
+    bool m_reconnectArmed = false;
+    bool m_bridged = false;
+    bool m_sendTimerWasRunning = false;
+    QString m_portListSignature;
 
     QList<rxData> m_displayQueue;
     QByteArray m_pausedBytes;

@@ -189,14 +189,13 @@ XferAction XmodemCodec::start(const XferFileInfo &info, qint64 now)
         m_deadline = now + StartTimeoutMs;
         return idle(now);
     }
+    // Size and time come only from a YMODEM header; without them the padding stays.
+    m_info.size = -1;
+    m_info.mtime = 0;
     if (isYmodem()) {
         m_block = 0;
-        m_info.size = -1;
-        m_info.mtime = 0;
     } else {
         m_block = 1;
-        m_info.size = -1;  // XMODEM carries no length; the padding stays
-        m_info.mtime = 0;
         if (!m_sink || !m_sink->open(m_info))
             return fail(XferAction::SinkCreateFailed, tr("Could not create the destination file."), false);
     }
@@ -324,7 +323,7 @@ XferAction XmodemCodec::senderByte(char c, qint64 now)
             return senderAck(now);
         if (c == Nak)
             return senderRetry(false);
-        if (request && m_lastSent == SentEot && isYmodem())
+        if (request && m_lastSent == SentEot && m_headerSent)
             return sendEndOfBatch();  // the ACK of our EOT was lost, the receiver moved on
         return XferAction();
     case SendHeaderAcked:

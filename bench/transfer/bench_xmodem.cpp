@@ -12,11 +12,13 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSerialPort>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -62,15 +64,22 @@ bool openPort(QSerialPort &port, const QString &path)
     return true;
 }
 
+// Runs the event loop until finished() holds; it is checked every 2 ms, which sleeps
+// in between and so leaves the CPUs to the peer.
 bool spin(const std::function<bool()> &finished)
 {
-    const QDeadlineTimer deadline(WaitMs);
-    while (!finished()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
+    if (finished())
+        return true;
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (finished())
+            loop.quit();
+    });
+    poll.start(2);
+    QTimer::singleShot(WaitMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return finished();
 }
 
 // Each run returns seconds, or a negative value when the transfer failed.

@@ -182,6 +182,9 @@ void tst_WireTextCodecRegistry::refusalNamesFirstUnencodable_data()
     QTest::newRow("lone high surrogate before SUB in Shift-JIS")
             << QStringLiteral("a") + QChar(0xD800) + QStringLiteral("\x1a") << QStringLiteral("Shift-JIS")
             << msg(QString(QChar(0xD800)), "Shift-JIS");
+    QTest::newRow("pair across the 512-unit search block")
+            << QString(511, QLatin1Char('a')) + QString::fromUcs4(U"\U00020000") << QStringLiteral("Big5")
+            << msg(QString::fromUcs4(U"\U00020000"), "Big5");
     QTest::newRow("far into a long text")
             << QString(5000, QLatin1Char('z')) + QStringLiteral("\u0100") << QStringLiteral("cp1252")
             << msg(QStringLiteral("\u0100"), "Windows-1252");

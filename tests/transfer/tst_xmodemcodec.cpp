@@ -3,6 +3,7 @@
 
 #include "transfer/xmodemcodec.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 namespace {
@@ -94,6 +95,8 @@ private slots:
     void senderEndOfBatchMissing();
     void cancelAndAfterEnd();
     void progress();
+    void receiverParsesAnySplit_data();
+    void receiverParsesAnySplit();
 };
 
 void TestXmodemCodec::crcAndChecksum()
@@ -674,6 +677,73 @@ void TestXmodemCodec::progress()
     r.feed(frame128(1, "x", true));
     QCOMPARE(r.codec.progress().bytesDone, qint64(128));
     QCOMPARE(r.codec.progress().blockNumber, 1);
+}
+
+void TestXmodemCodec::receiverParsesAnySplit_data()
+{
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<int>("split");  // 0 whole, 1 byte by byte, 2 random points
+    QTest::addColumn<quint32>("seed");
+    for (int p : {int(XmodemCrc), int(Ymodem), int(YmodemG)}) {
+        const QByteArray name = xferProtocolName(XferProtocol(p)).toLatin1();
+        QTest::addRow("%s/whole", name.constData()) << p << 0 << 0u;
+        QTest::addRow("%s/byte by byte", name.constData()) << p << 1 << 0u;
+        for (quint32 seed = 1; seed <= 5; ++seed)
+            QTest::addRow("%s/random/seed%u", name.constData(), seed) << p << 2 << seed;
+    }
+}
+
+void TestXmodemCodec::receiverParsesAnySplit()
+{
+    QFETCH(int, protocol);
+    QFETCH(int, split);
+    QFETCH(quint32, seed);
+    const XferProtocol p = XferProtocol(protocol);
+    const bool ymodem = p != XmodemCrc;
+    QRandomGenerator rng(seed);
+    QByteArray file(2000, Qt::Uninitialized);
+    for (char &c : file)
+        c = char(rng.bounded(256));
+
+    // What the sender puts on the line in one go before it waits for an answer. A
+    // streaming sender does not wait between blocks, so there they form one turn.
+    QList<QByteArray> turns;
+    if (ymodem)
+        turns << XmodemCodec::buildFrame(0, XmodemCodec::buildHeader(XferFileInfo{QStringLiteral("s.bin"), 2000, 0}), true);
+    const QByteArray blocks[] = {XmodemCodec::buildFrame(1, file.left(1024), true),
+                                 XmodemCodec::buildFrame(2, file.mid(1024).leftJustified(1024, XmodemCodec::Sub), true)};
+    if (p == YmodemG)
+        turns << blocks[0] + blocks[1];
+    else
+        turns << blocks[0] << blocks[1];
+    turns << QByteArray(1, XmodemCodec::Eot);
+    if (ymodem)
+        turns << XmodemCodec::buildFrame(0, QByteArray(128, '\0'), true);
+
+    Harness h;
+    h.start(true, p);
+    QByteArray replies = h.takeOut();
+    for (const QByteArray &turn : turns) {
+        qsizetype pos = 0;
+        while (pos < turn.size()) {
+            qsizetype len = turn.size() - pos;
+            if (split == 1)
+                len = 1;
+            else if (split == 2)
+                len = 1 + rng.bounded(int(len));
+            h.feed(turn.mid(pos, len));
+            pos += len;
+        }
+        replies += h.takeOut();
+    }
+
+    QVERIFY2(h.last.done, qPrintable(h.last.message));
+    QCOMPARE(h.sink.data, ymodem ? file : file.leftJustified(2048, XmodemCodec::Sub));
+    QCOMPARE(h.sink.writes, 2);
+    const QByteArray expected = p == XmodemCrc ? QByteArray("C\x06\x06\x06")
+                              : p == Ymodem    ? QByteArray("C\x06" "C\x06\x06\x06" "C\x06")
+                                               : QByteArray("G\x06" "G\x06" "G\x06");
+    QCOMPARE(replies, expected);
 }
 
 QTEST_APPLESS_MAIN(TestXmodemCodec)
