@@ -5,6 +5,8 @@
 #include "connection/connectionmode.h"
 #include "logging/logname.h"
 #include "settings/formatsetting.h"
+#include "settings/preferencesources.h"
+#include "settings/recentfilesmodel.h"
 #include "settings/settingsdocument.h"
 #include "terminal/serialportwidget.h"
 
@@ -59,14 +61,26 @@ MainWindow::MainWindow(QWidget *parent)
     ui->gridLayout->addWidget(m_portSplitter, 0, 0);
     connect(m_portSplitter, &QSplitter::splitterMoved, this, [this] { m_outerSizes = m_portSplitter->sizes(); });
 
-    const QSettings store;
-    m_autoReconnect = store.value(QStringLiteral("AutoReconnect"), false).toBool();
-    ui->acAutoReconnect->setChecked(m_autoReconnect);
-    ui->acControlOpen->setChecked(store.value(QStringLiteral("OpenLastConnection"), true).toBool());
-
-    addPane(FormatSetting::builtInDefaults());
+    m_recentFiles = new RecentFilesModel(this);
+    ui->menuFile->insertActions(ui->acFileExit, m_recentFiles->menuActions());
+    connect(m_recentFiles, &RecentFilesModel::fileRequested, this, [this](const QString &path) {
+        if (okToContinue())
+            openDocument(path);
+    });
+    loadPreferences();
     arrangePanes();
     setCurrentFile(QString());
+
+    // Re-open what was connected at the last exit; a serial port only when it is there.
+    if (m_preferences.OpenLastConnection && m_preferences.LastConnectionOpen) {
+        const FormatSetting &first = pane(0)->settings();
+        bool present = first.ConnMode != SerialPort;
+        for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+            present = present || info.portName() == first.PortName || info.systemLocation() == first.PortName;
+        present = present || (first.PortName.startsWith(QLatin1Char('/')) && QFileInfo::exists(first.PortName));
+        if (present)
+            QTimer::singleShot(0, this, [this] { startPorts(QString(), true); });
+    }
 
     m_errorTimer.setSingleShot(true);
     connect(&m_errorTimer, &QTimer::timeout, this, [this] {
@@ -80,9 +94,7 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    QSettings store;
-    store.setValue(QStringLiteral("LAST_WINDOW_SIZE"), size());
-    store.setValue(QStringLiteral("LAST_WINDOW_POSITION"), pos());
+    // Start-up stores the geometry; it applied it too.
     qDebug() << "### position:" << pos();
     qDebug() << "###     size:" << size();
 }
@@ -141,6 +153,42 @@ void MainWindow::markNotYetAvailable()
             showInformation(tr("Quillon"), tr("\"%1\" is not available yet.").arg(action->text().remove(QLatin1Char('&'))));
         });
     }
+}
+
+void MainWindow::loadPreferences()
+{
+    QSettings store;
+    m_preferences = readPreferences(store);
+    m_quickSettings = quickSettingsFrom(m_preferences);
+    m_lastDirectory = m_preferences.LastDirectory;
+    m_lastLogFile = m_preferences.LastLogFile;
+    m_autoReconnect = m_preferences.AutoReconnect;
+    ui->acAutoReconnect->setChecked(m_autoReconnect);
+    ui->acControlOpen->setChecked(m_preferences.OpenLastConnection);
+    m_recentFiles->setFiles(m_preferences.RecentFiles);
+    m_recentFiles->updateActions(true);
+    addPane(paneSettingsFrom(m_preferences));
+}
+
+void MainWindow::savePreferences(bool firstPaneOpen)
+{
+    PreferenceSources sources;
+    if (SerialPortWidget *first = pane(0)) {
+        sources.firstPane = first->settings();
+        sources.firstPane.PortName = first->currentRealPortName();
+        sources.sendHistory = first->settings().SendList;
+    }
+    sources.quickSettings = m_quickSettings;
+    sources.recentFiles = m_recentFiles->files();
+    sources.currentFile = m_currentFile;
+    sources.lastLogFile = m_lastLogFile;
+    sources.lastDirectory = m_lastDirectory;
+    sources.openLastConnection = ui->acControlOpen->isChecked();
+    sources.lastConnectionOpen = firstPaneOpen;
+    sources.autoReconnect = m_autoReconnect;
+    m_preferences = collectPreferences(m_preferences, sources);
+    QSettings store;
+    writePreferences(store, m_preferences);
 }
 
 // ---- Panes and grid ---------------------------------------------------------
@@ -376,6 +424,8 @@ void MainWindow::setCurrentFile(const QString &filePath)
     else
         setWindowTitle(QStringLiteral("%1[*] - %2").arg(QFileInfo(filePath).fileName(), QStringLiteral("Quillon")));
     setWindowModified(false);
+    if (!filePath.isEmpty())
+        m_recentFiles->addFile(filePath);
 }
 
 bool MainWindow::okToContinue()
@@ -429,6 +479,7 @@ void MainWindow::on_acFileNew_triggered()
     removeAllPanes();
     m_runState = RunStopped;
     addPane(FormatSetting::builtInDefaults());
+    m_panesPerRow = 1;
     arrangePanes();
     setCurrentFile(QString());
 }
@@ -650,7 +701,7 @@ void MainWindow::on_actionAbout_triggered()
 void MainWindow::showPaneNote(int index, const QString &text, int timeoutMs)
 {
     if (SerialPortWidget *p = pane(index))
-        p->showStatus(text, timeoutMs);
+        p->showNote(text, timeoutMs);
 }
 
 void MainWindow::showError(const QString &message)
@@ -727,6 +778,6 @@ void MainWindow::closeEvent(QCloseEvent *event)
             m_panes[size_t(i)]->closePort();
     }
     hide();
-    QSettings().setValue(QStringLiteral("LastConnectionOpen"), firstOpen);
+    savePreferences(firstOpen);
     event->accept();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/lastsettings.h"
 #include "settings/quicksettingslayout.h"
 
 #include <QList>
@@ -12,6 +13,7 @@
 class QComboBox;
 class QLabel;
 class QSplitter;
+class RecentFilesModel;
 class SerialPortWidget;
 struct FormatSetting;
 
@@ -39,6 +41,7 @@ public:
     int runState() const { return m_runState; }
     QString currentFile() const { return m_currentFile; }
     QuickSettingsLayout quickSettingsLayout() const { return m_quickSettings; }
+    RecentFilesModel *recentFiles() const { return m_recentFiles; }
 
     void startPorts(const QString &portName, bool quiet);
     bool readSettingFile(const QString &filePath);
@@ -93,6 +96,8 @@ private slots:
 private:
     void setupToolBar();
     void setupStatusBar();
+    void loadPreferences();
+    void savePreferences(bool firstPaneOpen);
     void markNotYetAvailable();
     void setLayoutAction(QAction *checked);
     void setPanesPerRow(int perRow);
@@ -120,6 +125,9 @@ private:
     int m_lastRows = -1;
     int m_lastPerRow = -1;
     bool m_autoReconnect = false;
+    LastSettings m_preferences;
+    RecentFilesModel *m_recentFiles = nullptr;
+    QString m_lastLogFile;
     QSplitter *m_portSplitter = nullptr;
     QList<QSplitter *> m_rowSplitters;
     QComboBox *m_quickPortCombo = nullptr;

@@ -1689,3 +1689,24 @@ void SerialPortWidget::toggleLine(int line)
         emit settingsChanged();
     refreshLamps();
 }
+
+// ---- Main window --------------------------------------------------------------
+
+void SerialPortWidget::setQuickSettingsVisible(bool visible)
+{
+    ui->quickSettingsWidget->setVisible(visible);
+}
+
+void SerialPortWidget::setSplitterSizes(int left, int right)
+{
+    m_settings.SplitterLeft = left;
+    m_settings.SplitterRight = right;
+    ui->splitter->setSizes({left, right});
+}
+
+void SerialPortWidget::clearSendHistory()
+{
+    ui->textEdit->clear();
+    m_settings.SendList.clear();
+    rebuildHistoryBox();
+}

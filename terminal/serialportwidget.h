@@ -91,6 +91,12 @@ public:
     void toggleLine(int line);
     bool isBreakHeld() const { return m_breakHeld; }
 
+    // What the main window drives in every pane.
+    void showNote(const QString &text, int timeoutMs) { showStatus(text, timeoutMs); }
+    void setQuickSettingsVisible(bool visible);
+    void setSplitterSizes(int left, int right);
+    void clearSendHistory();
+
 signals:
     void rxTapped(const QByteArray &raw, const QString &peer);
     void consoleTraffic(const QString &portKey, bool isTx, const QString &text);

@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "settings/recentfilesmodel.h"
 #include "connection/connectionmode.h"
 #include "settings/settingsdocument.h"
 #include "terminal/serialportwidget.h"
@@ -50,6 +51,8 @@ private slots:
     void documentRoundTrip();
     void saveChangesPrompt();
     void laterFeaturesSayNotYet();
+    void recentFileDeletedBetweenRuns();
+    void preferencesSeedTheFirstPane();
 
 private:
     QAction *action(const char *name) { return m_window->findChild<QAction *>(QString::fromLatin1(name)); }
@@ -121,12 +124,12 @@ void tst_MainWindow::shapeChangeForgetsDraggedSizes()
     action("acEditAdd")->trigger();
     action("acViewGrid")->trigger();
     auto *outer = m_window->findChild<QSplitter *>(QStringLiteral("portSplitter"));
-    m_window->resize(1000, 800);
+    m_window->resize(1000, 1600);
     QTest::qWait(50);
-    outer->setSizes({600, 100});
-    emit outer->splitterMoved(600, 1);
+    outer->setSizes({1300, 200});
+    emit outer->splitterMoved(1300, 1);
     const QList<int> kept = outer->sizes();
-    QVERIFY(kept.at(0) > 2 * kept.at(1));
+    QVERIFY2(kept.at(0) > kept.at(1) + 50, qPrintable(QStringLiteral("%1 %2").arg(kept.at(0)).arg(kept.at(1))));
     m_window->arrangePanes(); // same shape: the dragged sizes stay
     QCOMPARE(outer->sizes(), kept);
     action("acViewVertical")->trigger(); // new shape: forgotten
@@ -281,6 +284,44 @@ void tst_MainWindow::laterFeaturesSayNotYet()
 {
     action("acXferSend")->trigger();
     QCOMPARE(m_window->informations, QStringList{QStringLiteral("\"Send File...\" is not available yet.")});
+}
+
+void tst_MainWindow::recentFileDeletedBetweenRuns()
+{
+    const QString a = m_dir.filePath(QStringLiteral("a.qln"));
+    const QString b = m_dir.filePath(QStringLiteral("b.qln"));
+    QVERIFY(m_window->saveDocument(a));
+    QVERIFY(m_window->saveDocument(b));
+    QCOMPARE(m_window->recentFiles()->files(), (QStringList{b, a}));
+    m_window->close();
+    m_window.reset();
+
+    QVERIFY(QFile::remove(a));
+    m_window = std::make_unique<ScriptedMainWindow>();
+    QCOMPARE(m_window->recentFiles()->files(), QStringList{b});
+    int visible = 0;
+    for (QAction *act : m_window->recentFiles()->actions())
+        visible += act->isVisible();
+    QCOMPARE(visible, 1);
+    // Opening through the menu entry goes through the same path as Open.
+    m_window->recentFiles()->actions().first()->trigger();
+    QCOMPARE(m_window->currentFile(), b);
+}
+
+void tst_MainWindow::preferencesSeedTheFirstPane()
+{
+    m_window.reset();
+    {
+        QSettings store;
+        store.setValue(QStringLiteral("LastBaudrate"), 57600);
+        store.setValue(QStringLiteral("LastSendChecksum"), 4);
+        store.setValue(QStringLiteral("AutoReconnect"), true);
+    }
+    m_window = std::make_unique<ScriptedMainWindow>();
+    QCOMPARE(m_window->pane(0)->settings().BaudRate, 57600);
+    QCOMPARE(m_window->pane(0)->settings().SendChecksum, 4);
+    QVERIFY(m_window->pane(0)->autoReconnect());
+    QVERIFY(action("acAutoReconnect")->isChecked());
 }
 
 QTEST_MAIN(tst_MainWindow)
