@@ -177,7 +177,9 @@ int runQuillon(QApplication &app, int argc, char **argv, const MainWindowHooks &
         hooks.startWithPortName(window.get(), line.portName);
 
     const int exitCode = app.exec();
-    // Until the main window keeps its own geometry, start-up stores it on the way out.
-    saveWindowGeometry(window.get(), settings);
+    // Stored here, right before the window goes, where it was also applied; a
+    // screenshot run's fixed 1280 x 800 must not replace the user's geometry.
+    if (!line.screenshot)
+        saveWindowGeometry(window.get(), settings);
     return exitCode;
 }

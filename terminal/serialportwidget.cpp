@@ -25,6 +25,7 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QTcpSocket>
+#include <QPlainTextEdit>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QUdpSocket>
@@ -361,8 +362,7 @@ void SerialPortWidget::displayPortBuffer()
         decodeBufferForUi(chunk);
         logText += decodeBufferForLog(chunk);
     }
-    if (ui->textBrowser->document()->characterCount() > m_settings.DisplayBufferSize)
-        trimReceiveView();
+    flushViewSegments();
     m_logWriter->write(logText, m_settings);
 }
 
@@ -385,14 +385,13 @@ QString SerialPortWidget::decodeBufferForUi(const rxData &chunk)
         return text;
     }
     if (m_settings.FormatDisplayColor) {
-        const QColor colour = chunk.direction == 1 ? m_settings.ReceiveTextColor : m_settings.SendTextColor;
-        insertText(text, &colour);
+        queueViewText(text, chunk.direction == 1 ? m_settings.ReceiveTextColor : m_settings.SendTextColor);
     } else {
         if (text.contains(QLatin1Char('\r'))) {
             text.remove(QLatin1Char('\r'));
             m_uiFormatter.setLineEnded(text.endsWith(QLatin1Char('\n')));
         }
-        insertText(text, nullptr);
+        queueViewText(text, QColor());
     }
     return text;
 }
@@ -403,33 +402,113 @@ QString SerialPortWidget::decodeBufferForLog(const rxData &chunk)
     return m_logFormatter.format(chunk, decoder, m_settings, stampFor(chunk, true));
 }
 
-void SerialPortWidget::insertText(const QString &text, const QColor *colour)
+void SerialPortWidget::queueViewText(const QString &text, const QColor &colour)
 {
     if (text.isEmpty())
         return;
+    if (!m_viewSegments.isEmpty() && m_viewSegments.last().colour == colour)
+        m_viewSegments.last().text += text;
+    else
+        m_viewSegments.append({text, colour});
+}
+
+// A line longer than this is broken in the view (never in the log): laying out
+// one ever-growing paragraph costs more with every chunk, which a hex stream
+// or a device that never sends a line feed would otherwise make unbounded.
+static constexpr int kMaxViewLine = 4096;
+
+QString SerialPortWidget::breakLongLines(const QString &text)
+{
+    QString out;
+    int lineLength = m_viewLineLength;
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == QLatin1Char('\n')) {
+            lineLength = 0;
+            continue;
+        }
+        if (++lineLength <= kMaxViewLine || text.at(i).isLowSurrogate())
+            continue;
+        // Prefer breaking after a blank (a hex byte boundary) near the limit.
+        qsizetype at = i;
+        for (qsizetype back = i; back > from && back > i - 64; --back) {
+            if (text.at(back - 1) == QLatin1Char(' ')) {
+                at = back;
+                break;
+            }
+        }
+        out += QStringView(text).mid(from, at - from);
+        out += QLatin1Char('\n');
+        from = at;
+        lineLength = int(i - at + 1);
+    }
+    out += QStringView(text).mid(from);
+    m_viewLineLength = lineLength;
+    return out;
+}
+
+void SerialPortWidget::flushViewSegments()
+{
+    if (m_viewSegments.isEmpty())
+        return;
+    QList<ViewSegment> segments = std::exchange(m_viewSegments, {});
+    qsizetype total = 0;
+    for (const ViewSegment &segment : std::as_const(segments))
+        total += segment.text.size();
+    QTextDocument *doc = ui->textBrowser->document();
+    const qsizetype limit = m_settings.DisplayBufferSize;
+    const qsizetype half = qMax<qsizetype>(1, limit / 2);
+    const qsizetype docChars = doc->characterCount() - 1;
+    const qsizetype content = docChars + total;
+    // Trimming takes half the limit at a time, as often as it takes to get
+    // back under the limit; what it would remove from this batch is never
+    // inserted, so a burst costs no more than the view can hold.
+    qsizetype remove = limit > 0 && content > limit ? (content - limit + half - 1) / half * half : 0;
+    remove = qMin(remove, content);
+    if (remove > 0 && remove >= docChars) {
+        m_trimmedChars += remove;
+        ui->textBrowser->clear();
+        m_viewLineLength = 0;
+        m_forceScroll = true;
+        qsizetype drop = remove - docChars;
+        while (drop > 0 && !segments.isEmpty()) {
+            ViewSegment &first = segments.first();
+            if (first.text.size() <= drop) {
+                drop -= first.text.size();
+                segments.removeFirst();
+            } else {
+                if (first.text.at(drop).isLowSurrogate())
+                    ++drop;
+                first.text.remove(0, drop);
+                drop = 0;
+            }
+        }
+        remove = 0;
+    }
     QScrollBar *bar = ui->textBrowser->verticalScrollBar();
     const bool atBottom = bar->value() >= bar->maximum();
-    QTextCursor cursor(ui->textBrowser->document());
+    QTextCursor cursor(doc);
     cursor.beginEditBlock();
     cursor.movePosition(QTextCursor::End);
-    if (colour) {
+    for (const ViewSegment &segment : std::as_const(segments)) {
         QTextCharFormat format;
-        format.setForeground(*colour);
-        cursor.insertText(text, format);
-    } else {
-        cursor.insertText(text, QTextCharFormat());
+        if (segment.colour.isValid())
+            format.setForeground(segment.colour);
+        cursor.insertText(breakLongLines(segment.text), format);
     }
     cursor.endEditBlock();
+    if (remove > 0)
+        trimReceiveView(int(remove));
     if (atBottom || m_forceScroll) {
         bar->setValue(bar->maximum());
         m_forceScroll = false;
     }
 }
 
-void SerialPortWidget::trimReceiveView()
+void SerialPortWidget::trimReceiveView(int n)
 {
     QTextDocument *doc = ui->textBrowser->document();
-    const int n = qMin(doc->characterCount(), m_settings.DisplayBufferSize / 2);
+    n = qMin(n, doc->characterCount() - 1);
     QScrollBar *bar = ui->textBrowser->verticalScrollBar();
     const bool atBottom = bar->value() >= bar->maximum();
     m_forceScroll = true;
@@ -437,7 +516,7 @@ void SerialPortWidget::trimReceiveView()
     QTextCursor cursor(doc);
     cursor.beginEditBlock();
     cursor.setPosition(0);
-    cursor.setPosition(qMin(n, doc->characterCount() - 1), QTextCursor::KeepAnchor);
+    cursor.setPosition(n, QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
     cursor.endEditBlock();
     if (atBottom)
@@ -446,13 +525,15 @@ void SerialPortWidget::trimReceiveView()
 
 void SerialPortWidget::insertNotice(const QString &text)
 {
-    insertText(QStringLiteral("\n-- %1 --\n").arg(text), &kNoticeColour);
+    queueViewText(QStringLiteral("\n-- %1 --\n").arg(text), kNoticeColour);
+    flushViewSegments();
     m_uiFormatter.setLineEnded(true);
 }
 
 void SerialPortWidget::clearReceiveView()
 {
     ui->textBrowser->clear();
+    m_viewLineLength = 0;
     m_uiFormatter.setLineEnded(true);
     m_rxByteCount = 0;
     m_txByteCount = 0;
@@ -1610,4 +1691,25 @@ void SerialPortWidget::toggleLine(int line)
     if (!m_updatingControls)
         emit settingsChanged();
     refreshLamps();
+}
+
+// ---- Main window --------------------------------------------------------------
+
+void SerialPortWidget::setQuickSettingsVisible(bool visible)
+{
+    ui->quickSettingsWidget->setVisible(visible);
+}
+
+void SerialPortWidget::setSplitterSizes(int left, int right)
+{
+    m_settings.SplitterLeft = left;
+    m_settings.SplitterRight = right;
+    ui->splitter->setSizes({left, right});
+}
+
+void SerialPortWidget::clearSendHistory()
+{
+    ui->textEdit->clear();
+    m_settings.SendList.clear();
+    rebuildHistoryBox();
 }

@@ -91,6 +91,12 @@ public:
     void toggleLine(int line);
     bool isBreakHeld() const { return m_breakHeld; }
 
+    // What the main window drives in every pane.
+    void showNote(const QString &text, int timeoutMs) { showStatus(text, timeoutMs); }
+    void setQuickSettingsVisible(bool visible);
+    void setSplitterSizes(int left, int right);
+    void clearSendHistory();
+
 signals:
     void rxTapped(const QByteArray &raw, const QString &peer);
     void consoleTraffic(const QString &portKey, bool isTx, const QString &text);
@@ -145,8 +151,15 @@ private:
     QString decodeBufferForUi(const rxData &chunk);
     QString decodeBufferForLog(const rxData &chunk);
     QString stampFor(const rxData &chunk, bool forLog) const;
-    void insertText(const QString &text, const QColor *colour);
-    void trimReceiveView();
+    struct ViewSegment
+    {
+        QString text;
+        QColor colour; // invalid: plain
+    };
+    void queueViewText(const QString &text, const QColor &colour);
+    void flushViewSegments();
+    QString breakLongLines(const QString &text);
+    void trimReceiveView(int n);
     void updateCounterLabels();
     void rebuildHistoryBox();
     void buildLedRow();
@@ -220,6 +233,8 @@ private:
     TrafficFormatter m_uiFormatter{TrafficFormatter::Target::Display};
     TrafficFormatter m_logFormatter{TrafficFormatter::Target::Log};
     bool m_forceScroll = false;
+    QList<ViewSegment> m_viewSegments;
+    int m_viewLineLength = 0;
     bool m_consoleWatched = false;
     AnsiEscapeFilter m_escapeFilter;
     std::unique_ptr<WireTextDecoder> m_uiRxDecoder, m_uiTxDecoder, m_logRxDecoder, m_logTxDecoder,

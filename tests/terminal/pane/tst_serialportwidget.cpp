@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -16,7 +15,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextBrowser>
+#include <QPlainTextEdit>
 #include <memory>
 
 // A real pane in TCP client mode against a loopback server owned by the test.
@@ -34,6 +33,9 @@ private slots:
     void pauseHoldsBytesUntilResume();
     void trimKeepsViewAtBottom();
     void trimWhileScrolledUp();
+    void longLinesBreakInTheViewOnly_data();
+    void longLinesBreakInTheViewOnly();
+    void burstLargerThanTheBuffer();
     void sentText_data();
     void sentText();
     void sentDisplayStartsOnNewLine();
@@ -206,7 +208,7 @@ void tst_SerialPortWidget::trimKeepsViewAtBottom()
     QVERIFY(text.startsWith(QStringLiteral("1010.")));
     QVERIFY(text.endsWith(QStringLiteral("1029") + QString(45, u'.') + u'\n'));
     QCOMPARE(m_pane->takeTrimmedChars(), qint64(500));
-    QScrollBar *bar = child<QTextBrowser>("textBrowser")->verticalScrollBar();
+    QScrollBar *bar = child<QPlainTextEdit>("textBrowser")->verticalScrollBar();
     QCOMPARE(bar->value(), bar->maximum());
 }
 
@@ -220,13 +222,70 @@ void tst_SerialPortWidget::trimWhileScrolledUp()
         lines += "line " + QByteArray::number(i) + '\n';
     serverSends(lines);
     QTest::qWait(100);
-    QScrollBar *bar = child<QTextBrowser>("textBrowser")->verticalScrollBar();
+    QScrollBar *bar = child<QPlainTextEdit>("textBrowser")->verticalScrollBar();
     QVERIFY(bar->maximum() > 0);
     bar->setValue(0); // the user scrolls up to read
     serverSends("more\n");
     QTest::qWait(100);
     QCOMPARE(bar->value(), 0);
     QVERIFY(m_pane->receiveText().endsWith(QStringLiteral("more\n")));
+}
+
+void tst_SerialPortWidget::longLinesBreakInTheViewOnly_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::newRow("text") << 2;
+    QTest::newRow("hex") << 1;
+}
+
+void tst_SerialPortWidget::longLinesBreakInTheViewOnly()
+{
+    QFETCH(int, format);
+    FormatSetting s;
+    s.ReceiveMsgForamt = format;
+    s.LogSaveFlag = true;
+    s.LogFilePath = m_dir.filePath(QStringLiteral("long-%1.log").arg(format));
+    s.NeedHourTimeStamp = false;
+    QVERIFY(makePane(s));
+    const QByteArray chunk(3000, 'x');
+    for (int i = 0; i < 5; ++i)
+        serverSends(chunk);
+    QTest::qWait(60);
+    const QStringList lines = m_pane->receiveText().split(u'\n');
+    QVERIFY(lines.size() > 1);
+    qsizetype units = 0;
+    for (const QString &line : lines) {
+        QVERIFY2(line.size() <= 4096, qPrintable(QString::number(line.size())));
+        if (format == 1 && !line.isEmpty())
+            QVERIFY2(line.endsWith(u' ') && line.size() % 3 == 0, qPrintable(line.right(6)));
+        units += line.size();
+    }
+    QCOMPARE(units, qsizetype(format == 1 ? 15000 * 3 : 15000));
+    m_pane->closePort();
+    QFile log(m_pane->settings().resolvedLogPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray logged = log.readAll();
+    const QByteArray expected = format == 1 ? QByteArray("78 ").repeated(15000) : QByteArray(15000, 'x');
+    QVERIFY(logged.endsWith(expected)); // the log keeps the line whole
+}
+
+void tst_SerialPortWidget::burstLargerThanTheBuffer()
+{
+    FormatSetting s;
+    s.DisplayBufferSize = 1000;
+    QVERIFY(makePane(s));
+    m_pane->pauseView(); // let the queue fill: datagram-like burst in one batch
+    QByteArray burst;
+    for (int i = 0; i < 100; ++i)
+        burst += QByteArray::number(10000 + i) + QByteArray(44, '-') + '\n'; // 50 per line
+    m_peer->write(burst);
+    QTest::qWait(200);
+    QVERIFY(m_pane->openPort()); // resume: 5000 characters arrive in one batch
+    QTest::qWait(100);
+    const QString text = m_pane->receiveText();
+    QVERIFY2(text.size() <= 1000, qPrintable(QString::number(text.size())));
+    QVERIFY(text.endsWith(QStringLiteral("10099") + QString(44, u'-') + u'\n'));
+    QCOMPARE(m_pane->takeTrimmedChars() + text.size(), qint64(5000));
 }
 
 static quint16 crc16Modbus(const QByteArray &data)
@@ -344,7 +403,7 @@ void tst_SerialPortWidget::enterModes()
     FormatSetting s;
     s.TerminalEnterMode = mode;
     QVERIFY(makePane(s));
-    auto *view = child<QTextBrowser>("textBrowser");
+    auto *view = child<QPlainTextEdit>("textBrowser");
     view->setFocus();
     QTest::keyClick(view, Qt::Key_A);
     QTest::keyClick(view, Qt::Key_Return);

@@ -1,0 +1,783 @@
+#include "app/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "connection/connectioncontroller.h"
+#include "connection/connectionmode.h"
+#include "logging/logname.h"
+#include "settings/formatsetting.h"
+#include "settings/preferencesources.h"
+#include "settings/recentfilesmodel.h"
+#include "settings/settingsdocument.h"
+#include "terminal/serialportwidget.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDebug>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QLabel>
+#include <QProgressBar>
+#include <QSerialPortInfo>
+#include <QSettings>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUrl>
+
+namespace {
+
+const char *const kToolBarStyle =
+    "QToolButton { padding: 3px; border: 1px solid transparent; border-radius: 4px; }"
+    "QToolButton:hover { background: rgba(0, 120, 215, 0.10); }"
+    "QToolButton:pressed { background: rgba(0, 120, 215, 0.22); }"
+    "QToolButton:checked { background: rgba(0, 120, 215, 0.14); border-color: rgba(0, 120, 215, 0.45); }";
+
+QSplitter *makeSplitter(Qt::Orientation orientation, QWidget *parent)
+{
+    auto *splitter = new QSplitter(orientation, parent);
+    splitter->setHandleWidth(8);
+    splitter->setChildrenCollapsible(false);
+    return splitter;
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(std::make_unique<Ui::MainWindow>())
+{
+    ui->setupUi(this);
+    ui->menuDebug->menuAction()->setVisible(false);
+    setupToolBar();
+    setupStatusBar();
+    markNotYetAvailable();
+
+    m_portSplitter = makeSplitter(Qt::Vertical, ui->centralwidget);
+    m_portSplitter->setObjectName(QStringLiteral("portSplitter"));
+    ui->gridLayout->addWidget(m_portSplitter, 0, 0);
+    connect(m_portSplitter, &QSplitter::splitterMoved, this, [this] { m_outerSizes = m_portSplitter->sizes(); });
+
+    m_recentFiles = new RecentFilesModel(this);
+    ui->menuFile->insertActions(ui->acFileExit, m_recentFiles->menuActions());
+    connect(m_recentFiles, &RecentFilesModel::fileRequested, this, [this](const QString &path) {
+        if (okToContinue())
+            openDocument(path);
+    });
+    loadPreferences();
+    arrangePanes();
+    setCurrentFile(QString());
+
+    // Re-open what was connected at the last exit; a serial port only when it is there.
+    if (m_preferences.OpenLastConnection && m_preferences.LastConnectionOpen) {
+        const FormatSetting &first = pane(0)->settings();
+        bool present = first.ConnMode != SerialPort;
+        for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+            present = present || info.portName() == first.PortName || info.systemLocation() == first.PortName;
+        present = present || (first.PortName.startsWith(QLatin1Char('/')) && QFileInfo::exists(first.PortName));
+        if (present)
+            QTimer::singleShot(0, this, [this] { startPorts(QString(), true); });
+    }
+
+    m_errorTimer.setSingleShot(true);
+    connect(&m_errorTimer, &QTimer::timeout, this, [this] {
+        m_errorLabel->clear();
+        m_errorLabel->setToolTip(QString());
+    });
+    m_refreshTimer.setInterval(100);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &MainWindow::onRefresh);
+    m_refreshTimer.start();
+}
+
+MainWindow::~MainWindow()
+{
+    // Start-up stores the geometry; it applied it too.
+    qDebug() << "### position:" << pos();
+    qDebug() << "###     size:" << size();
+}
+
+void MainWindow::setupToolBar()
+{
+    ui->mainToolBar->setStyleSheet(QString::fromLatin1(kToolBarStyle));
+    m_quickPortCombo = new QComboBox(this);
+    m_quickPortCombo->setObjectName(QStringLiteral("quickPortCombo"));
+    m_quickPortCombo->setMinimumContentsLength(12);
+    m_quickPortAction = ui->mainToolBar->insertWidget(ui->acMonStart, m_quickPortCombo);
+    m_quickPortAction->setVisible(false);
+    connect(m_quickPortCombo, &QComboBox::activated, this, [this](int index) {
+        SerialPortWidget *first = pane(0);
+        if (!first || index < 0)
+            return;
+        qDebug() << "Start to change port...";
+        QString name = m_quickPortCombo->itemData(index).toString();
+        if (name.isEmpty())
+            name = m_quickPortCombo->itemText(index);
+        if (first->controller()->isConnectionOpen(SerialPort))
+            first->closePort();
+        FormatSetting settings = first->settings();
+        settings.PortName = name;
+        first->applySettings(settings);
+    });
+}
+
+void MainWindow::setupStatusBar()
+{
+    m_errorLabel = new QLabel(this);
+    statusBar()->addWidget(m_errorLabel);
+    for (QLabel *&label : m_mirrorLabels) {
+        label = new QLabel(this);
+        label->setIndent(3);
+        statusBar()->addWidget(label, 1);
+    }
+    m_logLabel = new QLabel(QStringLiteral("  "), this);
+    m_logLabel->setTextFormat(Qt::RichText);
+    statusBar()->addWidget(m_logLabel, 1);
+    connect(m_logLabel, &QLabel::linkActivated, this, [this] { on_acFileViewCurrentDataLog_triggered(); });
+}
+
+void MainWindow::markNotYetAvailable()
+{
+    // Commands whose features have not landed yet say so instead of doing nothing.
+    const QList<QAction *> later{ui->acXferSend,       ui->acXferReceive,          ui->acAccountSignIn,
+                                 ui->acAccountMe,      ui->acAccountSignOut,       ui->acAccountSyncNow,
+                                 ui->acAccountSyncSettings, ui->acCloudConsole,    ui->acCloudConsoleAllowSend,
+                                 ui->acCloudConsoleAllowPortControl, ui->acToolCalc, ui->acToolsAscii,
+                                 ui->acToolsModbus,    ui->acToolsBridge,          ui->actionNew_Connection};
+    for (QAction *action : later) {
+        connect(action, &QAction::triggered, this, [this, action] {
+            if (action->isCheckable())
+                action->setChecked(false);
+            showInformation(tr("Quillon"), tr("\"%1\" is not available yet.").arg(action->text().remove(QLatin1Char('&'))));
+        });
+    }
+}
+
+void MainWindow::loadPreferences()
+{
+    QSettings store;
+    m_preferences = readPreferences(store);
+    m_quickSettings = quickSettingsFrom(m_preferences);
+    m_lastDirectory = m_preferences.LastDirectory;
+    m_lastLogFile = m_preferences.LastLogFile;
+    m_autoReconnect = m_preferences.AutoReconnect;
+    ui->acAutoReconnect->setChecked(m_autoReconnect);
+    ui->acControlOpen->setChecked(m_preferences.OpenLastConnection);
+    m_recentFiles->setFiles(m_preferences.RecentFiles);
+    m_recentFiles->updateActions(true);
+    addPane(paneSettingsFrom(m_preferences));
+}
+
+void MainWindow::savePreferences(bool firstPaneOpen)
+{
+    PreferenceSources sources;
+    if (SerialPortWidget *first = pane(0)) {
+        sources.firstPane = first->settings();
+        sources.firstPane.PortName = first->currentRealPortName();
+        sources.sendHistory = first->settings().SendList;
+    }
+    sources.quickSettings = m_quickSettings;
+    sources.recentFiles = m_recentFiles->files();
+    sources.currentFile = m_currentFile;
+    sources.lastLogFile = m_lastLogFile;
+    sources.lastDirectory = m_lastDirectory;
+    sources.openLastConnection = ui->acControlOpen->isChecked();
+    sources.lastConnectionOpen = firstPaneOpen;
+    sources.autoReconnect = m_autoReconnect;
+    m_preferences = collectPreferences(m_preferences, sources);
+    QSettings store;
+    writePreferences(store, m_preferences);
+}
+
+// ---- Panes and grid ---------------------------------------------------------
+
+SerialPortWidget *MainWindow::pane(int index) const
+{
+    return index >= 0 && index < m_paneCount ? m_panes[size_t(index)] : nullptr;
+}
+
+int MainWindow::rowCount() const
+{
+    return (m_paneCount + m_panesPerRow - 1) / m_panesPerRow;
+}
+
+SerialPortWidget *MainWindow::addPane(const FormatSetting &settings)
+{
+    if (m_paneCount >= MaxPanes)
+        return nullptr;
+    auto *p = new SerialPortWidget(settings, m_paneCount, this);
+    p->setObjectName(QStringLiteral("portPane%1").arg(m_paneCount));
+    p->setAutoReconnect(m_autoReconnect);
+    if (m_paneCount == 0)
+        connect(p->controller(), &ConnectionController::errorOccurred, this, &MainWindow::showError);
+    connect(p, &SerialPortWidget::settingsChanged, this, [this] { setWindowModified(true); });
+    m_panes[size_t(m_paneCount++)] = p;
+    return p;
+}
+
+void MainWindow::removeLastPane()
+{
+    SerialPortWidget *p = m_panes[size_t(m_paneCount - 1)];
+    p->hide();
+    p->closePort();
+    m_panes[size_t(--m_paneCount)] = nullptr;
+    delete p;
+}
+
+void MainWindow::removeAllPanes()
+{
+    while (m_paneCount > 0)
+        removeLastPane();
+}
+
+void MainWindow::arrangePanes()
+{
+    const int rows = rowCount();
+    if (rows != m_lastRows || m_panesPerRow != m_lastPerRow) {
+        m_outerSizes.clear();
+        m_rowSizes.clear();
+        m_lastRows = rows;
+        m_lastPerRow = m_panesPerRow;
+    }
+    while (m_rowSplitters.size() < rows) {
+        const int index = int(m_rowSplitters.size());
+        QSplitter *row = makeSplitter(Qt::Horizontal, m_portSplitter);
+        row->setObjectName(QStringLiteral("portRowSplitter%1").arg(index));
+        connect(row, &QSplitter::splitterMoved, this, [this, row] { m_rowSizes = row->sizes(); });
+        m_rowSplitters.append(row);
+    }
+    for (int r = 0; r < m_rowSplitters.size(); ++r) {
+        QSplitter *row = m_rowSplitters.at(r);
+        if (r < rows) {
+            m_portSplitter->insertWidget(r, row);
+            row->show();
+        } else {
+            row->hide();
+        }
+    }
+    for (int i = 0; i < m_paneCount; ++i) {
+        SerialPortWidget *p = m_panes[size_t(i)];
+        m_rowSplitters.at(i / m_panesPerRow)->insertWidget(i % m_panesPerRow, p);
+        p->show();
+    }
+    if (!m_rowSizes.isEmpty()) {
+        for (int r = 0; r < rows; ++r)
+            m_rowSplitters.at(r)->setSizes(m_rowSizes);
+    }
+    if (!m_outerSizes.isEmpty())
+        m_portSplitter->setSizes(m_outerSizes);
+    for (int i = 0; i < m_paneCount; ++i)
+        m_panes[size_t(i)]->setQuickSettingsVisible(ui->acViewQuickSettings->isChecked());
+    updateQuickPortSelector();
+}
+
+void MainWindow::setLayoutAction(QAction *checked)
+{
+    for (QAction *a : {ui->acViewHorizontal, ui->acViewVertical, ui->acViewGrid, ui->acViewCustom})
+        a->setChecked(a == checked);
+}
+
+void MainWindow::setPanesPerRow(int perRow)
+{
+    m_panesPerRow = qBound(1, perRow, MaxPanes);
+    arrangePanes();
+    setWindowModified(true);
+}
+
+void MainWindow::on_acViewHorizontal_triggered()
+{
+    setLayoutAction(ui->acViewHorizontal);
+    setPanesPerRow(m_paneCount);
+}
+
+void MainWindow::on_acViewVertical_triggered()
+{
+    setLayoutAction(ui->acViewVertical);
+    setPanesPerRow(1);
+}
+
+void MainWindow::on_acViewGrid_triggered()
+{
+    setLayoutAction(ui->acViewGrid);
+    setPanesPerRow(2);
+}
+
+void MainWindow::on_acViewCustom_triggered()
+{
+    setLayoutAction(ui->acViewCustom);
+    bool ok = false;
+    const int perRow = QInputDialog::getInt(this, tr("Set Port Number Per Column"), tr("Port Number Per Column:"),
+                                            m_panesPerRow, 1, MaxPanes, 1, &ok);
+    if (ok)
+        setPanesPerRow(perRow);
+}
+
+void MainWindow::on_acEditAdd_triggered()
+{
+    // At 16 panes every slot is taken: say so rather than silently doing nothing.
+    if (m_paneCount >= MaxPanes) {
+        showPaneNote(0, tr("At most %1 ports can be open in one window.").arg(MaxPanes), 3000);
+        return;
+    }
+    addPane(FormatSetting::builtInDefaults());
+    setLayoutAction(ui->acViewHorizontal);
+    setPanesPerRow(m_paneCount);
+}
+
+void MainWindow::on_acEditRemove_triggered()
+{
+    qDebug() << "on_acEditRemove_triggered: Port Number =" << m_paneCount;
+    if (m_paneCount < 2) {
+        showPaneNote(0, tr("Port Number = %1").arg(m_paneCount), 2000);
+        return;
+    }
+    removeLastPane();
+    setLayoutAction(ui->acViewHorizontal);
+    setPanesPerRow(m_paneCount);
+}
+
+// ---- Running ----------------------------------------------------------------
+
+void MainWindow::on_acMonStart_triggered()
+{
+    if (m_runState == RunStopped) {
+        for (int i = 0; i < m_paneCount; ++i)
+            m_panes[size_t(i)]->clearReceiveView();
+    }
+    startPorts(QString(), false);
+}
+
+void MainWindow::startPorts(const QString &portName, bool quiet)
+{
+    m_runState = RunRunning;
+    const int count = portName.isEmpty() ? m_paneCount : qMin(1, m_paneCount);
+    for (int i = 0; i < count; ++i) {
+        SerialPortWidget *p = m_panes[size_t(i)];
+        if (!portName.isEmpty())
+            p->setSplitterSizes(0, 100);
+        if (p->openPort(portName.isEmpty() ? QString() : portName))
+            continue;
+        const QString name = portName.isEmpty() ? p->currentRealPortName() : portName;
+        qWarning() << QStringLiteral("Serial Port %1 OPEN FAILED").arg(name);
+        if (i != 0)
+            continue;
+        const QString text = tr("Serial Port %1 OPEN FAILED").arg(name);
+        if (quiet) {
+            m_errorLabel->setText(QStringLiteral("<font color = red> %1 </font>").arg(text.toHtmlEscaped()));
+            m_errorTimer.start(15000);
+        } else {
+            showWarning(tr("Quillon"), text);
+        }
+    }
+}
+
+void MainWindow::on_acEditPause_triggered()
+{
+    for (int i = 0; i < m_paneCount; ++i)
+        m_panes[size_t(i)]->pauseView();
+    m_runState = RunPaused;
+}
+
+void MainWindow::on_acMonStop_triggered()
+{
+    for (int i = 0; i < m_paneCount; ++i)
+        m_panes[size_t(i)]->closePort();
+    m_runState = RunStopped;
+}
+
+void MainWindow::on_acEditClear_triggered()
+{
+    for (int i = 0; i < m_paneCount; ++i)
+        m_panes[size_t(i)]->clearReceiveView();
+}
+
+void MainWindow::on_actionClearSendHistory_triggered()
+{
+    for (int i = 0; i < m_paneCount; ++i)
+        m_panes[size_t(i)]->clearSendHistory();
+}
+
+void MainWindow::on_acControlOpen_triggered(bool checked)
+{
+    QSettings().setValue(QStringLiteral("OpenLastConnection"), checked);
+    if (checked)
+        showInformation(tr("Quillon"), tr("The connection that is open when you exit will be re-opened on the next launch."));
+}
+
+void MainWindow::on_acAutoReconnect_triggered(bool checked)
+{
+    m_autoReconnect = checked;
+    QSettings().setValue(QStringLiteral("AutoReconnect"), checked);
+    for (int i = 0; i < m_paneCount; ++i)
+        m_panes[size_t(i)]->setAutoReconnect(checked);
+}
+
+// ---- Documents --------------------------------------------------------------
+
+void MainWindow::setCurrentFile(const QString &filePath)
+{
+    m_currentFile = filePath;
+    if (filePath.isEmpty())
+        setWindowTitle(QStringLiteral("Quillon[*]"));
+    else
+        setWindowTitle(QStringLiteral("%1[*] - %2").arg(QFileInfo(filePath).fileName(), QStringLiteral("Quillon")));
+    setWindowModified(false);
+    if (!filePath.isEmpty())
+        m_recentFiles->addFile(filePath);
+}
+
+bool MainWindow::okToContinue()
+{
+    if (!isWindowModified())
+        return true;
+    switch (askSaveChanges()) {
+    case QMessageBox::Yes:
+        if (m_currentFile.isEmpty())
+            return saveAs();
+        return saveDocument(m_currentFile);
+    case QMessageBox::No:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QMessageBox::StandardButton MainWindow::askSaveChanges()
+{
+    return QMessageBox::warning(this, tr("Quillon"), tr("The document has been modified.\nDo you want to save your changes?"),
+                                QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+}
+
+QString MainWindow::askOpenFileName()
+{
+    return QFileDialog::getOpenFileName(this, tr("Open Quillon"), m_lastDirectory, tr("Quillon files (*.qln)"));
+}
+
+QString MainWindow::askSaveFileName()
+{
+    return QFileDialog::getSaveFileName(this, tr("Save Quillon"), m_lastDirectory, tr("Quillon files (*.qln)"));
+}
+
+void MainWindow::showWarning(const QString &title, const QString &text)
+{
+    QMessageBox::warning(this, title, text);
+}
+
+void MainWindow::showInformation(const QString &title, const QString &text)
+{
+    QMessageBox::information(this, title, text);
+}
+
+void MainWindow::on_acFileNew_triggered()
+{
+    if (!okToContinue()) {
+        qWarning() << "on_acFileNew_triggered: okToContinue FAILED!";
+        return;
+    }
+    removeAllPanes();
+    m_runState = RunStopped;
+    addPane(FormatSetting::builtInDefaults());
+    m_panesPerRow = 1;
+    arrangePanes();
+    setCurrentFile(QString());
+}
+
+void MainWindow::on_acFileOpen_triggered()
+{
+    if (!okToContinue())
+        return;
+    const QString path = askOpenFileName();
+    if (!path.isEmpty())
+        openDocument(path);
+}
+
+bool MainWindow::openDocument(const QString &filePath)
+{
+    m_lastDirectory = QFileInfo(filePath).absolutePath();
+    m_runState = RunStopped;
+    if (!readSettingFile(filePath))
+        return false;
+    setCurrentFile(filePath);
+    arrangePanes();
+    return true;
+}
+
+void MainWindow::on_acFileSave_triggered()
+{
+    if (m_currentFile.isEmpty())
+        saveAs();
+    else
+        saveDocument(m_currentFile);
+}
+
+void MainWindow::on_acFileSaveAs_triggered()
+{
+    saveAs();
+}
+
+bool MainWindow::saveAs()
+{
+    QString path = askSaveFileName();
+    if (path.isEmpty())
+        return false;
+    m_lastDirectory = QFileInfo(path).absolutePath();
+    qDebug() << "saveAs: lastDirectory =" << m_lastDirectory;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".qln");
+    return saveDocument(path);
+}
+
+bool MainWindow::saveDocument(const QString &filePath)
+{
+    m_lastDirectory = QFileInfo(filePath).absolutePath();
+    if (!writeFile(filePath, true)) {
+        showWarning(tr("Quillon"), tr("Could not save %1.").arg(QDir::toNativeSeparators(filePath)));
+        return false;
+    }
+    qDebug() << "Write OK " << QDateTime::currentDateTime();
+    setCurrentFile(filePath);
+    showPaneNote(0, tr("File saved"), 2000);
+    return true;
+}
+
+bool MainWindow::readSettingFile(const QString &filePath)
+{
+    SettingsDocument doc;
+    if (!::readSettingFile(filePath, doc))
+        return false;
+    m_quickSettings = doc.quickSettings;
+    removeAllPanes();
+    m_panesPerRow = doc.ColumnNumber;
+    for (const FormatSetting &settings : std::as_const(doc.panes))
+        addPane(settings);
+    m_outerSizes.clear();
+    m_rowSizes.clear();
+    ui->acViewQuickSettings->setChecked(doc.QuickView);
+    on_acViewQuickSettings_triggered(doc.QuickView);
+    return true;
+}
+
+bool MainWindow::writeFile(const QString &filePath, bool showProgress)
+{
+    SettingsDocument doc;
+    doc.PortNumber = m_paneCount;
+    doc.ColumnNumber = m_panesPerRow;
+    doc.QuickView = ui->acViewQuickSettings->isChecked();
+    doc.quickSettings = m_quickSettings;
+    for (int i = 0; i < m_paneCount; ++i) {
+        FormatSetting s = m_panes[size_t(i)]->settings();
+        s.PortName = m_panes[size_t(i)]->currentRealPortName();
+        doc.panes.append(s);
+    }
+    std::unique_ptr<QProgressBar> bar;
+    if (showProgress) {
+        bar = std::make_unique<QProgressBar>();
+        bar->setWindowTitle(tr("Saving..."));
+        bar->resize(400, 40);
+        bar->setRange(0, 100);
+        bar->setValue(0);
+        bar->show();
+        QCoreApplication::processEvents();
+    }
+    return ::writeFile(filePath, doc, [&bar](int percent) {
+        if (!bar)
+            return;
+        bar->setValue(percent);
+        QCoreApplication::processEvents();
+    });
+}
+
+// ---- Logs -------------------------------------------------------------------
+
+QString MainWindow::firstPaneLogFile() const
+{
+    SerialPortWidget *first = pane(0);
+    if (!first)
+        return {};
+    const FormatSetting &s = first->settings();
+    return s.resolvedLogPath.isEmpty() ? resolveLogName(s.LogFilePath, first->currentRealPortName()) : s.resolvedLogPath;
+}
+
+void MainWindow::on_acFileRecordDataLog_triggered()
+{
+    if (!pane(0))
+        return;
+    const bool record = !pane(0)->settings().LogSaveFlag;
+    for (int i = 0; i < m_paneCount; ++i) {
+        FormatSetting s = m_panes[size_t(i)]->settings();
+        s.LogSaveFlag = record;
+        m_panes[size_t(i)]->applySettings(s);
+    }
+    ui->acFileRecordDataLog->setChecked(record);
+    setWindowModified(true);
+}
+
+void MainWindow::on_acFileViewCurrentDataLog_triggered()
+{
+    const QString path = firstPaneLogFile();
+    if (path.trimmed().size() < 3) {
+        showWarning(tr("Warning"), tr("Please input correct log file name!"));
+        return;
+    }
+    if (!QFileInfo::exists(path)) {
+        showWarning(tr("Warning"), tr("Current log file does not exist."));
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        showWarning(tr("Warning"), tr("Could not open current log file."));
+}
+
+void MainWindow::on_acFileOpenLogFolder_triggered()
+{
+    const QString folder = QFileInfo(firstPaneLogFile()).absolutePath();
+    if (!QFileInfo(folder).isDir()) {
+        showWarning(tr("Warning"), tr("Current log folder does not exist."));
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+void MainWindow::on_acFileExit_triggered()
+{
+    close();
+}
+
+// ---- View -------------------------------------------------------------------
+
+void MainWindow::on_acViewQuickSettings_triggered(bool checked)
+{
+    ui->acViewQuickSettings->setText(checked ? tr("Close Quick Settings") : tr("Open Quick Settings"));
+    for (int i = 0; i < m_paneCount; ++i)
+        m_panes[size_t(i)]->setQuickSettingsVisible(checked);
+    updateQuickPortSelector();
+}
+
+void MainWindow::on_acViewAlwaysTop_triggered(bool checked)
+{
+    const QPoint where = pos();
+    hide();
+    setWindowFlags(checked ? windowFlags() | Qt::WindowStaysOnTopHint : windowFlags() & ~Qt::WindowStaysOnTopHint);
+    move(where);
+    show();
+}
+
+void MainWindow::on_actionEnglish_triggered()
+{
+    ui->actionEnglish->setChecked(true);
+    ui->actionChinese->setChecked(false);
+    QSettings().setValue(QStringLiteral("ValueL"), 2);
+    showInformation(tr("Quillon"), tr("The changes will take effect when the program is restarted."));
+}
+
+void MainWindow::on_actionChinese_triggered()
+{
+    ui->actionChinese->setChecked(true);
+    ui->actionEnglish->setChecked(false);
+    QSettings().setValue(QStringLiteral("ValueL"), 1);
+    showInformation(tr("Quillon"), tr("The changes will take effect when the program is restarted."));
+}
+
+void MainWindow::on_acHelpOnline_triggered()
+{
+    QDesktopServices::openUrl(QUrl(QStringLiteral("https://vortane.example/quillon/help")));
+}
+
+void MainWindow::on_acHelpHomepage_triggered()
+{
+    QDesktopServices::openUrl(QUrl(QStringLiteral("https://vortane.example/quillon")));
+}
+
+void MainWindow::on_actionAbout_triggered()
+{
+    QMessageBox::about(this, tr("About Quillon"),
+                       tr("<b>Quillon</b> %1<br>A terminal for serial ports and IP networks.")
+                           .arg(QCoreApplication::applicationVersion()));
+}
+
+// ---- Status bar and refresh -------------------------------------------------
+
+void MainWindow::showPaneNote(int index, const QString &text, int timeoutMs)
+{
+    if (SerialPortWidget *p = pane(index))
+        p->showNote(text, timeoutMs);
+}
+
+void MainWindow::showError(const QString &message)
+{
+    qDebug() << "updateStatusBar: " << message;
+    m_errorLabel->setText(QStringLiteral("<font color = red> %1 </font>").arg(message.toHtmlEscaped()));
+    m_errorLabel->setToolTip(message);
+    m_errorTimer.start(5000);
+}
+
+void MainWindow::updateStatusBar()
+{
+    SerialPortWidget *first = pane(0);
+    if (!first)
+        return;
+    m_mirrorLabels[0]->setText(first->statusText());
+    m_mirrorLabels[1]->setText(tr("Rx: %L1 Bytes").arg(first->rxByteCount()));
+    m_mirrorLabels[2]->setText(tr("Tx: %L1 Bytes").arg(first->txByteCount()));
+    const QString log = firstPaneLogFile();
+    const QString name = QFileInfo(log).fileName().trimmed();
+    if (first->settings().LogSaveFlag && name.size() > 2 && name != QLatin1String("NULL")) {
+        m_logLabel->setText(QStringLiteral("<a href=\"current-log\">%1</a>").arg(name.toHtmlEscaped()));
+        m_logLabel->setToolTip(QFileInfo(log).absoluteFilePath());
+    } else {
+        m_logLabel->setText(QStringLiteral("  "));
+        m_logLabel->setToolTip(QString());
+    }
+}
+
+void MainWindow::onRefresh()
+{
+    if (m_paneCount == 1) {
+        updateStatusBar();
+        if (!ui->acViewQuickSettings->isChecked())
+            refillQuickPorts();
+        ui->acFileRecordDataLog->setChecked(pane(0)->settings().LogSaveFlag);
+    } else {
+        bool all = m_paneCount > 0;
+        for (int i = 0; i < m_paneCount; ++i)
+            all = all && m_panes[size_t(i)]->settings().LogSaveFlag;
+        ui->acFileRecordDataLog->setChecked(all);
+    }
+}
+
+void MainWindow::refillQuickPorts()
+{
+    const auto ports = QSerialPortInfo::availablePorts();
+    if (int(ports.size()) == m_quickPortCount)
+        return;
+    qDebug() << "Start to refresh port list...";
+    m_quickPortCount = int(ports.size());
+    const QSignalBlocker block(m_quickPortCombo);
+    m_quickPortCombo->clear();
+    for (const QSerialPortInfo &info : ports)
+        m_quickPortCombo->addItem(info.portName(), info.portName());
+    if (SerialPortWidget *first = pane(0))
+        m_quickPortCombo->setCurrentIndex(m_quickPortCombo->findData(first->settings().PortName));
+}
+
+void MainWindow::updateQuickPortSelector()
+{
+    const bool show = m_paneCount == 1 && pane(0)->settings().ConnMode == SerialPort
+        && !ui->acViewQuickSettings->isChecked();
+    m_quickPortAction->setVisible(show);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    qDebug() << "closeEvent..." << QDateTime::currentDateTime();
+    SerialPortWidget *first = pane(0);
+    const bool firstOpen = first && first->state() != Closed;
+    for (int i = 0; i < m_paneCount; ++i) {
+        if (m_panes[size_t(i)]->state() != Closed)
+            m_panes[size_t(i)]->closePort();
+    }
+    hide();
+    savePreferences(firstOpen);
+    event->accept();
+}

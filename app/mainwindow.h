@@ -1,0 +1,142 @@
+#pragma once
+
+#include "settings/lastsettings.h"
+#include "settings/quicksettingslayout.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QTimer>
+#include <array>
+#include <memory>
+
+class QComboBox;
+class QLabel;
+class QSplitter;
+class RecentFilesModel;
+class SerialPortWidget;
+struct FormatSetting;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The only top-level window: a grid of up to 16 port panes in splitters, the
+// commands that act on all of them, the settings document and the status bar
+// that mirrors the first pane.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    static constexpr int MaxPanes = 16;
+    enum RunState { RunRunning = 0, RunPaused = 1, RunStopped = 2 };
+
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    int paneCount() const { return m_paneCount; }
+    SerialPortWidget *pane(int index) const;
+    int panesPerRow() const { return m_panesPerRow; }
+    int rowCount() const;
+    int runState() const { return m_runState; }
+    QString currentFile() const { return m_currentFile; }
+    QuickSettingsLayout quickSettingsLayout() const { return m_quickSettings; }
+    RecentFilesModel *recentFiles() const { return m_recentFiles; }
+
+    void startPorts(const QString &portName, bool quiet);
+    bool readSettingFile(const QString &filePath);
+    bool writeFile(const QString &filePath, bool showProgress);
+    bool openDocument(const QString &filePath);
+    bool saveDocument(const QString &filePath);
+    void arrangePanes();
+    SerialPortWidget *addPane(const FormatSetting &settings);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+    // Questions and file choices go through these so that tests can answer them.
+    virtual QMessageBox::StandardButton askSaveChanges();
+    virtual QString askOpenFileName();
+    virtual QString askSaveFileName();
+    virtual void showWarning(const QString &title, const QString &text);
+    virtual void showInformation(const QString &title, const QString &text);
+
+private slots:
+    void on_acFileNew_triggered();
+    void on_acFileOpen_triggered();
+    void on_acFileSave_triggered();
+    void on_acFileSaveAs_triggered();
+    void on_acFileRecordDataLog_triggered();
+    void on_acFileViewCurrentDataLog_triggered();
+    void on_acFileOpenLogFolder_triggered();
+    void on_acFileExit_triggered();
+    void on_acMonStart_triggered();
+    void on_acEditPause_triggered();
+    void on_acMonStop_triggered();
+    void on_acEditAdd_triggered();
+    void on_acEditRemove_triggered();
+    void on_acEditClear_triggered();
+    void on_actionClearSendHistory_triggered();
+    void on_acControlOpen_triggered(bool checked);
+    void on_acAutoReconnect_triggered(bool checked);
+    void on_acViewHorizontal_triggered();
+    void on_acViewVertical_triggered();
+    void on_acViewGrid_triggered();
+    void on_acViewCustom_triggered();
+    void on_acViewQuickSettings_triggered(bool checked);
+    void on_acViewAlwaysTop_triggered(bool checked);
+    void on_actionEnglish_triggered();
+    void on_actionChinese_triggered();
+    void on_acHelpOnline_triggered();
+    void on_acHelpHomepage_triggered();
+    void on_actionAbout_triggered();
+    void updateStatusBar();
+    void onRefresh();
+
+private:
+    void setupToolBar();
+    void setupStatusBar();
+    void loadPreferences();
+    void savePreferences(bool firstPaneOpen);
+    void markNotYetAvailable();
+    void setLayoutAction(QAction *checked);
+    void setPanesPerRow(int perRow);
+    void removeAllPanes();
+    void removeLastPane();
+    void setCurrentFile(const QString &filePath);
+    bool okToContinue();
+    bool saveAs();
+    void showPaneNote(int index, const QString &text, int timeoutMs);
+    void showError(const QString &message);
+    void refillQuickPorts();
+    void updateQuickPortSelector();
+    QString firstPaneLogFile() const;
+
+    std::unique_ptr<Ui::MainWindow> ui;
+    std::array<SerialPortWidget *, MaxPanes> m_panes{};
+    int m_paneCount = 0;
+    int m_panesPerRow = 1;
+    int m_runState = RunStopped;
+    QString m_currentFile;
+    QString m_lastDirectory;
+    QuickSettingsLayout m_quickSettings;
+    QList<int> m_outerSizes;
+    QList<int> m_rowSizes;
+    int m_lastRows = -1;
+    int m_lastPerRow = -1;
+    bool m_autoReconnect = false;
+    LastSettings m_preferences;
+    RecentFilesModel *m_recentFiles = nullptr;
+    QString m_lastLogFile;
+    QSplitter *m_portSplitter = nullptr;
+    QList<QSplitter *> m_rowSplitters;
+    QComboBox *m_quickPortCombo = nullptr;
+    QAction *m_quickPortAction = nullptr;
+    int m_quickPortCount = -1;
+    QLabel *m_errorLabel = nullptr;
+    std::array<QLabel *, 3> m_mirrorLabels{};
+    QLabel *m_logLabel = nullptr;
+    QTimer m_refreshTimer;
+    QTimer m_errorTimer;
+    QString m_lastError;
+};
