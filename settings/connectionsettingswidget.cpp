@@ -276,6 +276,14 @@ void ConnectionSettingsWidget::setHostHistory(const QStringList &history)
     }
 }
 
+QStringList ConnectionSettingsWidget::hostHistory(const QComboBox *box)
+{
+    QStringList history;
+    for (int i = 0; i < box->count(); ++i)
+        history << box->itemText(i);
+    return pushHost(history, box->currentText().trimmed());
+}
+
 QStringList ConnectionSettingsWidget::pushHost(const QStringList &history, const QString &host)
 {
     if (!history.isEmpty() && history.first() == host)
@@ -344,7 +352,7 @@ void ConnectionSettingsWidget::storeTo(FormatSetting &s)
         storeSerial(ui->baudRateBox, ui->dataBitsBox, ui->parityBox, ui->stopBitsBox, ui->flowControlBox);
         break;
     case RemoteSerial:
-        s.LastTargetHost = pushHost(s.LastTargetHost, ui->rfc2217HostBox->currentText().trimmed());
+        s.LastTargetHost = hostHistory(ui->rfc2217HostBox);
         s.LastTargetPort = ui->rfc2217PortBox->value();
         s.UseRemoteSerialConfig = ui->rfc2217UseRemoteBox->isChecked();
         storeSerial(ui->rfc2217BaudRateBox, ui->rfc2217DataBitsBox, ui->rfc2217ParityBox, ui->rfc2217StopBitsBox,
@@ -358,12 +366,12 @@ void ConnectionSettingsWidget::storeTo(FormatSetting &s)
         break;
     case UdpClient:
     case UdpGroup:
-        s.LastTargetHost = pushHost(s.LastTargetHost, ui->udpClientHostBox->currentText().trimmed());
+        s.LastTargetHost = hostHistory(ui->udpClientHostBox);
         s.LastTargetPort = ui->udpClientPortBox->value();
         s.UdpLocalPort = quint16(ui->udpClientLocalPortBox->value());
         break;
     default: // TCP client and unassigned
-        s.LastTargetHost = pushHost(s.LastTargetHost, ui->tcpClientHostBox->currentText().trimmed());
+        s.LastTargetHost = hostHistory(ui->tcpClientHostBox);
         s.LastTargetPort = ui->tcpClientPortBox->value();
         break;
     }

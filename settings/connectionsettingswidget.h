@@ -80,6 +80,8 @@ private:
     int insertExtraPort(const QString &name);
     void showPageForSelection();
     void setHostHistory(const QStringList &history);
+    // The box's entries with the host in its edit first.
+    static QStringList hostHistory(const QComboBox *box);
     static QStringList pushHost(const QStringList &history, const QString &host);
     static void showSerial(QComboBox *baud, QComboBox *data, QComboBox *parity, QComboBox *stop,
                            QComboBox *flow, const FormatSetting &s);

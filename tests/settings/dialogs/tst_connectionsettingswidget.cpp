@@ -414,10 +414,13 @@ void tst_ConnectionSettingsWidget::hostHistoryMovesUsedHostFirst()
     FormatSetting out = unusualConnection(TcpClient);
     m_widget->storeTo(out);
     QCOMPARE(out.LastTargetHost, (QStringList{QStringLiteral("example.net"), QStringLiteral("10.1.2.3")}));
+    // A new host goes first; the box's entries follow. The record's own list
+    // does not matter: the box is what the user saw.
     host->setEditText(QStringLiteral("192.0.2.9"));
+    out.LastTargetHost = {QStringLiteral("unrelated")};
     m_widget->storeTo(out);
     QCOMPARE(out.LastTargetHost,
-             (QStringList{QStringLiteral("192.0.2.9"), QStringLiteral("example.net"), QStringLiteral("10.1.2.3")}));
+             (QStringList{QStringLiteral("192.0.2.9"), QStringLiteral("10.1.2.3"), QStringLiteral("example.net")}));
 }
 
 void tst_ConnectionSettingsWidget::serialFieldLayout_data()
