@@ -7,6 +7,7 @@
 #include "connection/rfc2217lineconfig.h"
 #include "logging/logname.h"
 #include "logging/logwriter.h"
+#include "settings/connectionsettingswidget.h"
 #include "terminal/hled.h"
 #include "terminal/sendtext.h"
 
@@ -82,6 +83,10 @@ SerialPortWidget::SerialPortWidget(const FormatSetting &settings, int portIndex,
     m_rxCountLabel->setMaximumWidth(200);
     m_txCountLabel->setMaximumWidth(200);
     ui->textBrowser->installEventFilter(this);
+    connect(ui->connectionSettingsWidget, &ConnectionSettingsWidget::connectionConfigChanged, this,
+            &SerialPortWidget::onConnectionConfigChanged);
+    connect(ui->connectionSettingsWidget, &ConnectionSettingsWidget::settingsEdited, this,
+            &SerialPortWidget::onConnectionSettingsEdited);
     connect(ui->textBrowser, &QWidget::customContextMenuRequested, this, &SerialPortWidget::onReceiveContextMenuRequested);
 
     ConnectionController *c = m_controller;
@@ -186,6 +191,7 @@ void SerialPortWidget::showSettings()
 {
     const QScopedValueRollback guard(m_updatingControls, true);
     const FormatSetting &s = m_settings;
+    showConnectionControls();
     ui->asciiRadio->setChecked(s.ReceiveMsgForamt == TextFormat);
     ui->hexRadio->setChecked(s.ReceiveMsgForamt != TextFormat);
     ui->receiveEncodingBox->setEnabled(s.ReceiveMsgForamt == TextFormat);
@@ -768,28 +774,59 @@ bool SerialPortWidget::sendTerminalKey(QKeyEvent *event)
 
 // ---- Life cycle -------------------------------------------------------------
 
-// The connection controls: the port name, mode and line parameters are kept in
-// the settings record; these helpers are the only places that read or show them.
+// The connection controls are read and shown only through these helpers.
 QString SerialPortWidget::currentRealPortName() const
 {
-    return m_settings.PortName;
+    // A network entry in the port box must not make the pane forget its serial port.
+    const ConnectionSettingsWidget *controls = ui->connectionSettingsWidget;
+    return controls->isSerialPortSelected() ? controls->portName() : m_settings.PortName;
 }
 
 bool SerialPortWidget::isSerialPortSelected() const
 {
-    return m_settings.ConnMode == SerialPort && !m_settings.PortName.isEmpty();
+    return ui->connectionSettingsWidget->isSerialPortSelected();
+}
+
+ConnectionSettingsWidget *SerialPortWidget::connectionSettings() const
+{
+    return ui->connectionSettingsWidget;
 }
 
 void SerialPortWidget::readConnectionControls()
 {
+    ui->connectionSettingsWidget->storeTo(m_settings);
 }
 
 void SerialPortWidget::showConnectionControls()
 {
+    ui->connectionSettingsWidget->loadFrom(m_settings);
 }
 
 void SerialPortWidget::refillPortList()
 {
+    ui->connectionSettingsWidget->refreshPorts();
+}
+
+void SerialPortWidget::onConnectionSettingsEdited()
+{
+    QString refusal;
+    if (!guardPortUse(PortRequester::User, PortOperation::PortSettings, &refusal)) {
+        showStatus(refusal, 5000);
+        showConnectionControls();
+        return;
+    }
+    // New line parameters take effect at once: an open serial port is reopened with
+    // them, a remote port is sent them. Network addresses wait for the next open.
+    if (m_settings.ConnMode == SerialPort && m_controller->serialPort()->isOpen()) {
+        onConnectionConfigChanged();
+        return;
+    }
+    readConnectionControls();
+    if (m_settings.ConnMode == RemoteSerial && m_rfc2217.state() == Rfc2217ClientSession::Active)
+        pushRemoteConfig();
+    refreshLedRow();
+    if (!m_updatingControls)
+        emit settingsChanged();
 }
 
 bool SerialPortWidget::openPort(const QString &portNameOverride)

@@ -12,6 +12,7 @@
 #include <memory>
 
 class ConnectionController;
+class ConnectionSettingsWidget;
 class HLed;
 class LogWriter;
 class QGridLayout;
@@ -67,6 +68,7 @@ public:
     QString statusText() const;
     Q_INVOKABLE QString currentRealPortName() const;
     bool isSerialPortSelected() const;
+    ConnectionSettingsWidget *connectionSettings() const;
     void setConsoleWatched(bool watched) { m_consoleWatched = watched; }
 
     // A running file transfer owns the port; until transfers exist this is
@@ -120,6 +122,7 @@ public slots:
     void onReconnectTick();
     void disarmReconnect();
     void onConnectionConfigChanged();
+    void onConnectionSettingsEdited();
     void onRefreshTcpServerDisplay();
     void onRefreshUdpClientDisplay();
     void onReceiveContextMenuRequested(const QPoint &pos);
