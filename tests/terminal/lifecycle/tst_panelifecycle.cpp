@@ -2,6 +2,8 @@
 #include "ptypair.h"
 #include "terminal/serialportwidget.h"
 
+#include <QComboBox>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSerialPort>
@@ -31,6 +33,9 @@ private slots:
     void guardTexts();
     void transferRefusesSendLinesAndSettings();
     void transferPausesAutoSend();
+    void typedDevicePathIsOpened();
+    void lineEditReopensSerialPort();
+    void networkEntryClosesSerialPort();
 
 private:
     SerialPortWidget *makeSerialPane(const QString &device, bool autoReconnect);
@@ -350,6 +355,76 @@ void tst_PaneLifecycle::transferPausesAutoSend()
     QVERIFY(sendTimer->isActive());
     m_pane->closePort();
     QVERIFY(!sendTimer->isActive());
+}
+
+// The user types a device path into the port box of a closed network pane.
+void tst_PaneLifecycle::typedDevicePathIsOpened()
+{
+    if (PtyPair::socat().isEmpty())
+        QSKIP("socat is not installed");
+    QTemporaryDir dir;
+    PtyPair pty(dir.path());
+    QVERIFY(pty.start());
+    FormatSetting s;
+    s.ConnMode = TcpClient;
+    m_pane = std::make_unique<SerialPortWidget>(s, 0);
+    m_pane->show();
+    auto *portBox = child<QComboBox>("portBox");
+    QVERIFY(portBox && portBox->isEditable());
+    portBox->lineEdit()->setText(pty.a());
+    emit portBox->lineEdit()->editingFinished();
+    QCOMPARE(m_pane->settings().ConnMode, int(SerialPort));
+    QCOMPARE(m_pane->settings().PortName, pty.a());
+    QCOMPARE(m_pane->currentRealPortName(), pty.a());
+    QVERIFY(m_pane->isSerialPortSelected());
+    QCOMPARE(m_pane->state(), Closed);
+    QVERIFY(m_pane->openPort());
+    QVERIFY(exchangeOverPty(pty.b()));
+    // The list refresh keeps the typed entry selected.
+    m_pane->onRefreshAvalablePorts();
+    QCOMPARE(portBox->currentData().toString(), pty.a());
+    QCOMPARE(m_pane->state(), Running);
+}
+
+void tst_PaneLifecycle::lineEditReopensSerialPort()
+{
+    if (PtyPair::socat().isEmpty())
+        QSKIP("socat is not installed");
+    QTemporaryDir dir;
+    PtyPair pty(dir.path());
+    QVERIFY(pty.start());
+    QVERIFY(makeSerialPane(pty.a(), false));
+    auto *baud = child<QComboBox>("baudRateBox");
+    const int index = baud->findText(QStringLiteral("19200"));
+    QVERIFY(index >= 0);
+    baud->setCurrentIndex(index);
+    QCOMPARE(m_pane->settings().BaudRate, 19200);
+    QVERIFY(m_pane->controller()->serialPort()->isOpen());
+    QCOMPARE(m_pane->controller()->serialPort()->baudRate(), 19200);
+    m_pane->onRefreshAvalablePorts();
+    QCOMPARE(m_pane->statusText(), QStringLiteral("<font color = green> %1 OPENED, 19200, 8, NONE, 1, OFF </font>").arg(pty.a()));
+    QVERIFY(exchangeOverPty(pty.b()));
+}
+
+void tst_PaneLifecycle::networkEntryClosesSerialPort()
+{
+    if (PtyPair::socat().isEmpty())
+        QSKIP("socat is not installed");
+    QTemporaryDir dir;
+    PtyPair pty(dir.path());
+    QVERIFY(pty.start());
+    QVERIFY(makeSerialPane(pty.a(), true));
+    QSignalSpy changed(m_pane.get(), &SerialPortWidget::settingsChanged);
+    auto *portBox = child<QComboBox>("portBox");
+    portBox->setCurrentIndex(portBox->findText(QStringLiteral("TCP/UDP")));
+    QVERIFY(!m_pane->controller()->serialPort()->isOpen());
+    QCOMPARE(m_pane->state(), Closed);
+    QVERIFY(!m_pane->isSerialPortSelected());
+    QCOMPARE(m_pane->settings().ConnMode, int(TcpClient));
+    QCOMPARE(m_pane->currentRealPortName(), pty.a()); // remembered for when serial is chosen again
+    QVERIFY(!child<QTimer>("reconnectTimer")->isActive());
+    QCOMPARE(changed.size(), 1);
+    QVERIFY(!child<QWidget>("dtrLedCell")->isVisibleTo(m_pane.get()));
 }
 
 QTEST_MAIN(tst_PaneLifecycle)
