@@ -254,6 +254,7 @@ void ConnectionSettingsWidget::showPageForSelection()
                          w == page ? QSizePolicy::Preferred : QSizePolicy::Ignored);
     }
     ui->pageStack->updateGeometry();
+    updateGeometry();
 }
 
 void ConnectionSettingsWidget::showSerial(QComboBox *baud, QComboBox *data, QComboBox *parity, QComboBox *stop,
