@@ -24,6 +24,7 @@ namespace {
 
 const QColor kMatchBackground(QStringLiteral("#fff2a8"));
 const QColor kCurrentBackground(QStringLiteral("#ffcc66"));
+constexpr qsizetype kHighlightAllLimit = 500; // above this only the matches on screen get one
 
 bool atBottom(const QScrollBar *bar)
 {
@@ -107,7 +108,7 @@ ReceiveFindBar::~ReceiveFindBar()
 {
     for (const QPointer<QShortcut> &shortcut : std::as_const(m_shortcuts))
         delete shortcut.data();
-    if (m_view && m_highlighted > 0)
+    if (m_view && m_highlightKey.first != m_highlightKey.last)
         m_view->setExtraSelections({});
 }
 
@@ -245,8 +246,6 @@ void ReceiveFindBar::attachDocument()
     m_filterActive = false;
     m_filterKey.clear();
     m_anyHidden = false;
-    m_filterFrom = INT_MAX;
-    m_filterHeadDirty = false;
 }
 
 int ReceiveFindBar::documentEnd() const
@@ -258,6 +257,8 @@ void ReceiveFindBar::onContentsChange(int position, int removed, int added)
 {
     if (m_ownChange)
         return;
+    if (removed > 0 || position + added < documentEnd())
+        m_highlightKey.first = -1; // the selections on the view may be gone or stale
     if (position == 0 && added == 0) {
         // Cut at the top (trimming): the rest keeps its matches, moved back.
         const auto cut = std::lower_bound(m_matches.begin(), m_matches.end(), removed,
@@ -272,9 +273,8 @@ void ReceiveFindBar::onContentsChange(int position, int removed, int added)
         m_scanHeadDirty = true;
         if (m_currentStart >= 0)
             m_currentStart = std::max(0, m_currentStart - removed);
-        if (m_filterFrom != INT_MAX)
-            m_filterFrom = std::max(0, m_filterFrom - removed);
-        m_filterHeadDirty = true;
+        if (m_filterActive)
+            judgeBlock(m_doc->begin());
         return;
     }
     // Anything else (new text at the end, a clear): search again from there.
@@ -285,7 +285,26 @@ void ReceiveFindBar::onContentsChange(int position, int removed, int added)
         m_currentStart += added - removed;
     else if (m_currentStart > position)
         m_currentStart = position;
-    m_filterFrom = std::min(m_filterFrom, position);
+    // Judged before the document lays the change out, so the new lines
+    // never show and no second layout pass is needed.
+    if (m_filterActive) {
+        const QTextBlock last = m_doc->findBlock(position + added);
+        for (QTextBlock block = m_doc->findBlock(position); block.isValid(); block = block.next()) {
+            judgeBlock(block);
+            if (block == last)
+                break;
+        }
+    }
+}
+
+bool ReceiveFindBar::judgeBlock(QTextBlock block)
+{
+    const bool visible = !m_filterActive || block.text().contains(m_filterKey, m_filterCase);
+    m_anyHidden = m_anyHidden || !visible;
+    if (block.isVisible() == visible)
+        return false;
+    block.setVisible(visible);
+    return true;
 }
 
 void ReceiveFindBar::scanForMatches(const QString &key, Qt::CaseSensitivity cs)
@@ -337,37 +356,26 @@ void ReceiveFindBar::scanForMatches(const QString &key, Qt::CaseSensitivity cs)
 
 void ReceiveFindBar::applyFilter(const QString &key, Qt::CaseSensitivity cs)
 {
+    // Lines that arrive or change are judged as the document reports them;
+    // only a change of the keyword or the options needs a pass over all lines.
     const bool active = m_filterBox->isChecked() && !key.isEmpty();
-    const bool full = active != m_filterActive || (active && (key != m_filterKey || cs != m_filterCase));
+    if (active == m_filterActive && (!active || (key == m_filterKey && cs == m_filterCase)))
+        return;
     m_filterActive = active;
     m_filterKey = active ? key : QString();
     m_filterCase = cs;
-    const int from = full ? 0 : m_filterFrom;
-    const bool head = m_filterHeadDirty && !full;
-    m_filterFrom = INT_MAX;
-    m_filterHeadDirty = false;
     if (!active && !m_anyHidden)
         return;
 
+    m_anyHidden = false;
     int changedFrom = INT_MAX;
     int changedTo = -1;
-    bool anyHidden = active && m_anyHidden && !full;
-    const auto judge = [&](QTextBlock block) {
-        const bool visible = !active || block.text().contains(key, cs);
-        anyHidden = anyHidden || !visible;
-        if (block.isVisible() == visible)
-            return;
-        block.setVisible(visible);
-        changedFrom = std::min(changedFrom, block.position());
-        changedTo = std::max(changedTo, block.position() + block.length());
-    };
-    if (head)
-        judge(m_doc->begin());
-    if (from != INT_MAX) {
-        for (QTextBlock block = m_doc->findBlock(from); block.isValid(); block = block.next())
-            judge(block);
+    for (QTextBlock block = m_doc->begin(); block.isValid(); block = block.next()) {
+        if (judgeBlock(block)) {
+            changedFrom = std::min(changedFrom, block.position());
+            changedTo = std::max(changedTo, block.position() + block.length());
+        }
     }
-    m_anyHidden = anyHidden;
     if (changedTo < 0)
         return;
     QScrollBar *bar = m_view->verticalScrollBar();
@@ -384,33 +392,41 @@ void ReceiveFindBar::applyHighlights()
 {
     if (!m_view || !m_doc)
         return;
-    QList<QTextEdit::ExtraSelection> selections;
-    if (!m_matches.isEmpty()) {
+    auto first = m_matches.cbegin();
+    auto last = m_matches.cend();
+    if (m_matches.size() > kHighlightAllLimit) {
+        // Thousands of selections would make every paint and edit slow.
         const QWidget *viewport = m_view->viewport();
         const int top = m_view->cursorForPosition(QPoint(0, 0)).position();
         const int bottom = m_view->cursorForPosition(QPoint(viewport->width(), viewport->height())).position();
-        const int first = m_doc->findBlock(top).position();
-        const QTextBlock last = m_doc->findBlock(bottom);
-        const int end = last.isValid() ? last.position() + last.length() : documentEnd();
-        auto it = std::lower_bound(m_matches.cbegin(), m_matches.cend(), first,
-                                   [](const Match &m, int pos) { return m.start + m.length <= pos; });
-        for (; it != m_matches.cend() && it->start < end; ++it) {
-            QTextEdit::ExtraSelection selection;
-            selection.cursor = QTextCursor(m_doc);
-            selection.cursor.setPosition(it->start);
-            selection.cursor.setPosition(it->start + it->length, QTextCursor::KeepAnchor);
-            if (it - m_matches.cbegin() == m_current) {
-                selection.format.setBackground(kCurrentBackground);
-                selection.format.setForeground(QColor(Qt::black));
-            } else {
-                selection.format.setBackground(kMatchBackground);
-            }
-            selections.append(selection);
-        }
+        const int from = m_doc->findBlock(top).position();
+        const QTextBlock end = m_doc->findBlock(bottom);
+        const int to = end.isValid() ? end.position() + end.length() : documentEnd();
+        first = std::lower_bound(m_matches.cbegin(), m_matches.cend(), from,
+                                 [](const Match &m, int pos) { return m.start + m.length <= pos; });
+        last = std::lower_bound(first, m_matches.cend(), to, [](const Match &m, int pos) { return m.start < pos; });
     }
-    if (selections.isEmpty() && m_highlighted == 0)
+    const HighlightKey key{int(first - m_matches.cbegin()), int(last - m_matches.cbegin()),
+                           first == last ? -1 : first->start, first == last ? -1 : (last - 1)->start, m_current};
+    // Selections already set follow the text themselves while it only grows.
+    if (key == m_highlightKey)
         return;
-    m_highlighted = int(selections.size());
+    m_highlightKey = key;
+    QList<QTextEdit::ExtraSelection> selections;
+    selections.reserve(last - first);
+    for (auto it = first; it != last; ++it) {
+        QTextEdit::ExtraSelection selection;
+        selection.cursor = QTextCursor(m_doc);
+        selection.cursor.setPosition(it->start);
+        selection.cursor.setPosition(it->start + it->length, QTextCursor::KeepAnchor);
+        if (it - m_matches.cbegin() == m_current) {
+            selection.format.setBackground(kCurrentBackground);
+            selection.format.setForeground(QColor(Qt::black));
+        } else {
+            selection.format.setBackground(kMatchBackground);
+        }
+        selections.append(selection);
+    }
     m_view->setExtraSelections(selections);
 }
 

@@ -9,6 +9,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QShortcut;
+class QTextBlock;
 class QTextBrowser;
 class QTextDocument;
 class QToolButton;
@@ -22,7 +23,7 @@ class QToolButton;
 // clearing. Text removed from the top (trimming) is followed through the
 // document's change signal, so the current match stays on the same text.
 // Matches and the filter are only recomputed for the changed part of the
-// document, and only the matches on screen carry a highlight.
+// document; with many matches only those on screen carry a highlight.
 class ReceiveFindBar : public QWidget
 {
     Q_OBJECT
@@ -70,6 +71,7 @@ private:
     void onContentsChange(int position, int removed, int added);
     void scanForMatches(const QString &key, Qt::CaseSensitivity cs);
     void applyFilter(const QString &key, Qt::CaseSensitivity cs);
+    bool judgeBlock(QTextBlock block);
     void applyHighlights();
     void updateStatus();
     void revealCurrent();
@@ -99,15 +101,23 @@ private:
     int m_scannedTo = 0;
     bool m_scanHeadDirty = false;
 
-    // What the block visibility was last set for; blocks from m_filterFrom on
-    // (and the first block, after a cut at the top) still need a verdict.
+    // The rule the line visibility follows; changed lines are judged by it
+    // as the document reports them.
     bool m_filterActive = false;
     QString m_filterKey;
     Qt::CaseSensitivity m_filterCase = Qt::CaseInsensitive;
     bool m_anyHidden = false;
-    int m_filterFrom = 0;
-    bool m_filterHeadDirty = false;
 
-    int m_highlighted = 0; // extra selections currently set on the view
+    // Which matches the view's extra selections were last made from.
+    struct HighlightKey
+    {
+        int first = 0;
+        int last = 0;
+        int firstStart = -1;
+        int lastStart = -1;
+        int current = -1;
+        bool operator==(const HighlightKey &) const = default;
+    };
+    HighlightKey m_highlightKey;
     bool m_ownChange = false;
 };

@@ -1,5 +1,6 @@
 #include "terminal/receivefindbar.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -36,6 +37,7 @@ private slots:
     void highlightsMatchesOnScreen_data();
     void highlightsMatchesOnScreen();
     void highlightsFollowScrolling();
+    void highlightsComeBackAfterClear();
     void openAndClose_data();
     void openAndClose();
     void replacedTextIsSearchedAgain();
@@ -49,6 +51,7 @@ private:
     QString status() const { return child<QLabel>("receiveFindStatusLabel")->text(); }
     QString currentText() const;
     QStringList visibleLines() const;
+    bool laidOutAsVisible() const;
     template<typename T> T *child(const char *name) const
     {
         return m_bar->findChild<T *>(QString::fromLatin1(name));
@@ -122,6 +125,17 @@ QStringList tst_ReceiveFindBar::visibleLines() const
             lines.append(block.text());
     }
     return lines;
+}
+
+// Hidden lines take no room on screen, shown ones do.
+bool tst_ReceiveFindBar::laidOutAsVisible() const
+{
+    QAbstractTextDocumentLayout *layout = m_view->document()->documentLayout();
+    for (QTextBlock block = m_view->document()->begin(); block.isValid(); block = block.next()) {
+        if ((layout->blockBoundingRect(block).height() > 0) != block.isVisible())
+            return false;
+    }
+    return true;
 }
 
 void tst_ReceiveFindBar::wrapsBothWays_data()
@@ -235,6 +249,7 @@ void tst_ReceiveFindBar::filterKeepsLaterLinesHidden()
     QCOMPARE(visibleLines(),
              (QStringList{QStringLiteral("ERR disk"), QStringLiteral("fan error"), QStringLiteral("ERR again")}));
     QCOMPARE(status(), QStringLiteral("1/3"));
+    QVERIFY(laidOutAsVisible());
 
     if (release == QLatin1String("clear keyword"))
         m_bar->findEdit()->clear();
@@ -244,6 +259,7 @@ void tst_ReceiveFindBar::filterKeepsLaterLinesHidden()
         m_bar->closeBar();
     const QStringList all = m_view->toPlainText().split(QLatin1Char('\n'));
     QCOMPARE(visibleLines(), all);
+    QVERIFY(laidOutAsVisible());
     // And stay shown as more arrives.
     append(QStringLiteral("later\n"));
     QCOMPARE(visibleLines().size(), all.size() + 1);
@@ -421,6 +437,19 @@ void tst_ReceiveFindBar::highlightsFollowScrolling()
     QVERIFY(highlightedLines().contains(1999));
 }
 
+void tst_ReceiveFindBar::highlightsComeBackAfterClear()
+{
+    append(QStringLiteral("key\n"));
+    typeKeyword(QStringLiteral("key"));
+    QCOMPARE(m_view->extraSelections().size(), 1);
+    // The same text at the same place after a clear the bar was not told of.
+    m_view->clear();
+    append(QStringLiteral("key\n"));
+    QCOMPARE(m_bar->matches().size(), 1);
+    QCOMPARE(m_view->extraSelections().size(), 1);
+    QCOMPARE(m_view->extraSelections().at(0).cursor.selectedText(), QStringLiteral("key"));
+}
+
 void tst_ReceiveFindBar::openAndClose_data()
 {
     QTest::addColumn<QString>("closeWith");
@@ -544,6 +573,7 @@ void tst_ReceiveFindBar::incrementalAgreesWithFullSearch()
             starts.append(m.start);
         QCOMPARE(starts, expectedStarts);
         QCOMPARE(visibleLines(), expectedVisible);
+        QVERIFY(laidOutAsVisible());
         QCOMPARE(status(), expectedStarts.isEmpty() ? QStringLiteral("0/0")
                                                     : QStringLiteral("%1/%2").arg(m_bar->current() + 1).arg(starts.size()));
     }
