@@ -732,9 +732,12 @@ bool SerialPortWidget::eventFilter(QObject *watched, QEvent *event)
     if (watched == ui->textBrowser && event->type() == QEvent::KeyPress)
         sendTerminalKey(static_cast<QKeyEvent *>(event));
     if (watched == m_txCell || watched == m_rtsCell || watched == m_dtrCell) {
-        if (event->type() == QEvent::MouseButtonPress)
+        if (event->type() == QEvent::MouseButtonPress) {
+            event->accept();
             return ledCellPressed(watched);
+        }
         if (event->type() == QEvent::MouseButtonRelease) {
+            event->accept();
             if (watched == m_txCell) {
                 if (m_breakHeld && m_breakWatch.isValid() && m_breakWatch.elapsed() < kBreakMinimumMs)
                     m_breakReleaseTimer.start(int(kBreakMinimumMs - m_breakWatch.elapsed()));
@@ -816,13 +819,24 @@ void SerialPortWidget::onConnectionSettingsEdited()
         return;
     }
     // New line parameters take effect at once: an open serial port is reopened with
-    // them, a remote port is sent them. Network addresses wait for the next open.
-    if (m_settings.ConnMode == SerialPort && m_controller->serialPort()->isOpen()) {
+    // them, a remote port is sent them. Hosts and ports are read at the next open,
+    // so that half-typed host names do not end up in the history.
+    const int mode = m_settings.ConnMode;
+    if (mode == SerialPort && m_controller->serialPort()->isOpen()) {
         onConnectionConfigChanged();
         return;
     }
-    readConnectionControls();
-    if (m_settings.ConnMode == RemoteSerial && m_rfc2217.state() == Rfc2217ClientSession::Active)
+    FormatSetting edited = m_settings;
+    ui->connectionSettingsWidget->storeTo(edited);
+    if (edited.ConnMode == mode && (mode == SerialPort || mode == RemoteSerial)) {
+        m_settings.BaudRate = edited.BaudRate;
+        m_settings.DataBits = edited.DataBits;
+        m_settings.Parity = edited.Parity;
+        m_settings.StopBits = edited.StopBits;
+        m_settings.FlowControl = edited.FlowControl;
+        m_settings.UseRemoteSerialConfig = edited.UseRemoteSerialConfig;
+    }
+    if (mode == RemoteSerial && m_rfc2217.state() == Rfc2217ClientSession::Active)
         pushRemoteConfig();
     refreshLedRow();
     if (!m_updatingControls)
@@ -1454,13 +1468,12 @@ void SerialPortWidget::refreshLedRow()
     int row = 0, column = 0, rowSpan = 0, columnSpan = 0;
     m_ledGrid->getItemPosition(m_ledGrid->indexOf(m_rxCell), &row, &column, &rowSpan, &columnSpan);
     if (row != rxRow || column != rxColumn) {
-        // In network modes the RX lamp takes the place the RTS cell leaves empty.
+        // In network modes the RX lamp takes the place of the hidden RTS cell.
         m_ledGrid->removeWidget(m_rxCell);
         m_ledGrid->removeWidget(m_rtsCell);
+        if (serialLike)
+            m_ledGrid->addWidget(m_rtsCell, 0, 1);
         m_ledGrid->addWidget(m_rxCell, rxRow, rxColumn);
-        m_ledGrid->addWidget(m_rtsCell, 0, 1);
-        if (!serialLike)
-            m_ledGrid->removeWidget(m_rtsCell);
     }
 
     const Qt::CursorShape hand = Qt::PointingHandCursor;

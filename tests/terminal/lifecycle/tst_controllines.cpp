@@ -3,6 +3,7 @@
 #include "terminal/hled.h"
 #include "terminal/serialportwidget.h"
 
+#include <QAbstractButton>
 #include <QGridLayout>
 #include <QImage>
 #include <QLabel>
@@ -67,6 +68,7 @@ private slots:
     void dtrToggleOnPty();
     void remoteRefusesControl();
     void remoteLampsFollowServer();
+    void keepRemoteBoxSwitchesCells();
 
 private:
     SerialPortWidget *makePane(FormatSetting s);
@@ -554,6 +556,25 @@ void tst_ControlLines::remoteLampsFollowServer()
         return wire.contains(iac({255, 250, 44, 5, 6, 255, 240}));
     }, 3000));
     QVERIFY(!m_pane->isBreakHeld());
+}
+
+// The "keep the remote configuration" box in the connection editor decides who drives the lines.
+void tst_ControlLines::keepRemoteBoxSwitchesCells()
+{
+    FormatSetting s;
+    s.UseRemoteSerialConfig = true;
+    QVERIFY(connectRemote(s));
+    auto *keep = child<QAbstractButton>("rfc2217UseRemoteBox");
+    QVERIFY(keep && keep->isChecked());
+    QCOMPARE(child<QWidget>("dtrLedCell")->cursor().shape(), Qt::ArrowCursor);
+    keep->setChecked(false);
+    QCOMPARE(m_pane->settings().UseRemoteSerialConfig, false);
+    QCOMPARE(child<QWidget>("dtrLedCell")->cursor().shape(), Qt::PointingHandCursor);
+    QCOMPARE(child<QWidget>("txLedCell")->toolTip(),
+             QStringLiteral("Click to send a Break to the remote port (hold for longer)"));
+    QVERIFY(m_pane->controller()->isConnectionOpen(RemoteSerial)); // an edit, not a reconnect
+    keep->setChecked(true);
+    QCOMPARE(child<QWidget>("dtrLedCell")->toolTip(), QStringLiteral("Remote level reported by the RFC 2217 server"));
 }
 
 QTEST_MAIN(tst_ControlLines)

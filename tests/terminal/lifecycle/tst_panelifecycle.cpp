@@ -36,6 +36,7 @@ private slots:
     void typedDevicePathIsOpened();
     void lineEditReopensSerialPort();
     void networkEntryClosesSerialPort();
+    void typedHostIsReadAtOpen();
 
 private:
     SerialPortWidget *makeSerialPane(const QString &device, bool autoReconnect);
@@ -425,6 +426,23 @@ void tst_PaneLifecycle::networkEntryClosesSerialPort()
     QVERIFY(!child<QTimer>("reconnectTimer")->isActive());
     QCOMPARE(changed.size(), 1);
     QVERIFY(!child<QWidget>("dtrLedCell")->isVisibleTo(m_pane.get()));
+}
+
+// Each keystroke in the host box is an edit; only the opened host joins the history.
+void tst_PaneLifecycle::typedHostIsReadAtOpen()
+{
+    QVERIFY(makeTcpPane(TcpClient, false));
+    m_pane->closePort();
+    const QStringList before = m_pane->settings().LastTargetHost;
+    auto *hostBox = child<QComboBox>("tcpClientHostBox");
+    QVERIFY(hostBox && hostBox->isEditable());
+    hostBox->setEditText(QString());
+    for (const QChar c : QStringLiteral("localhost"))
+        hostBox->setEditText(hostBox->currentText() + c);
+    QCOMPARE(m_pane->settings().LastTargetHost, before);
+    QVERIFY(m_pane->openPort());
+    QCOMPARE(m_pane->settings().LastTargetHost, QStringList({QStringLiteral("localhost")}) + before);
+    QVERIFY(QTest::qWaitFor([this] { return m_server->hasPendingConnections(); }, 5000));
 }
 
 QTEST_MAIN(tst_PaneLifecycle)
