@@ -97,7 +97,7 @@ ReceiveFindBar::ReceiveFindBar(QTextBrowser *view, QWidget *shortcutScope, QWidg
     addShortcut(QKeySequence::FindPrevious, &ReceiveFindBar::onFindPreviousClicked);
     m_escapeShortcut = addShortcut(QKeySequence(Qt::Key_Escape), &ReceiveFindBar::closeBar);
 
-    // Highlights cover only what is on screen, so they follow the scrolling.
+    // With many matches only those on screen are highlighted: follow the scrolling.
     connect(m_view->verticalScrollBar(), &QScrollBar::valueChanged, this, &ReceiveFindBar::applyHighlights);
     m_view->viewport()->installEventFilter(this);
     attachDocument();
@@ -246,6 +246,7 @@ void ReceiveFindBar::attachDocument()
     m_filterActive = false;
     m_filterKey.clear();
     m_anyHidden = false;
+    m_highlightKey.first = -1;
 }
 
 int ReceiveFindBar::documentEnd() const
