@@ -13,7 +13,7 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QTextBlock>
-#include <QTextBrowser>
+#include <QPlainTextEdit>
 #include <QTextDocument>
 #include <QToolButton>
 
@@ -33,7 +33,7 @@ bool atBottom(const QScrollBar *bar)
 
 } // namespace
 
-ReceiveFindBar::ReceiveFindBar(QTextBrowser *view, QWidget *shortcutScope, QWidget *parent)
+ReceiveFindBar::ReceiveFindBar(QPlainTextEdit *view, QWidget *shortcutScope, QWidget *parent)
     : QWidget(parent)
     , m_view(view)
 {
@@ -120,7 +120,7 @@ void ReceiveFindBar::setVisible(bool visible)
     refreshFind(false);
 }
 
-QTextBrowser *ReceiveFindBar::view() const
+QPlainTextEdit *ReceiveFindBar::view() const
 {
     return m_view;
 }

@@ -10,7 +10,7 @@ class QLineEdit;
 class QPushButton;
 class QShortcut;
 class QTextBlock;
-class QTextBrowser;
+class QPlainTextEdit;
 class QTextDocument;
 class QToolButton;
 
@@ -34,7 +34,7 @@ public:
         int length = 0;
     };
 
-    ReceiveFindBar(QTextBrowser *view, QWidget *shortcutScope, QWidget *parent = nullptr);
+    ReceiveFindBar(QPlainTextEdit *view, QWidget *shortcutScope, QWidget *parent = nullptr);
     ~ReceiveFindBar() override;
 
     void setVisible(bool visible) override;
@@ -45,7 +45,7 @@ public:
     int current() const { return m_current; }
 
     QLineEdit *findEdit() const { return m_edit; }
-    QTextBrowser *view() const;
+    QPlainTextEdit *view() const;
 
 public slots:
     void openBar();
@@ -77,7 +77,7 @@ private:
     void revealCurrent();
     int documentEnd() const;
 
-    QPointer<QTextBrowser> m_view;
+    QPointer<QPlainTextEdit> m_view;
     QPointer<QTextDocument> m_doc;
 
     QLabel *m_findLabel = nullptr;

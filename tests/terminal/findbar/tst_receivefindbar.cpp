@@ -10,7 +10,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
-#include <QTextBrowser>
+#include <QPlainTextEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <memory>
@@ -58,7 +58,7 @@ private:
     }
 
     std::unique_ptr<QWidget> m_host;
-    QTextBrowser *m_view = nullptr;
+    QPlainTextEdit *m_view = nullptr;
     ReceiveFindBar *m_bar = nullptr;
 };
 
@@ -66,7 +66,7 @@ void tst_ReceiveFindBar::init()
 {
     m_host = std::make_unique<QWidget>();
     auto *layout = new QVBoxLayout(m_host.get());
-    m_view = new QTextBrowser(m_host.get());
+    m_view = new QPlainTextEdit(m_host.get());
     m_bar = new ReceiveFindBar(m_view, m_host.get(), m_host.get());
     layout->addWidget(m_bar);
     layout->addWidget(m_view);
