@@ -55,8 +55,6 @@ private slots:
     void listOrderAndData();
     void pages_data();
     void pages();
-    void roundTrip_data();
-    void roundTrip();
     void typedDevicePathIsKept();
     void typedListedNameSelectsIt();
     void unlistedPortFromRecordIsKept();
@@ -158,38 +156,6 @@ void tst_ConnectionSettingsWidget::pages()
     QCOMPARE(m_widget->isSerialPortSelected(), serialSelected);
     QCOMPARE(m_widget->connectionMode(), mode);
     QCOMPARE(m_widget->portName(), serialSelected ? QStringLiteral("ttyUSB1") : QString());
-}
-
-void tst_ConnectionSettingsWidget::roundTrip_data()
-{
-    QTest::addColumn<int>("mode");
-    for (int mode : {0, 1, 2, 4, 5, 7})
-        QTest::newRow(qPrintable(QStringLiteral("mode %1").arg(mode))) << mode;
-}
-
-void tst_ConnectionSettingsWidget::roundTrip()
-{
-    QFETCH(int, mode);
-    const FormatSetting in = unusualConnection(mode);
-    m_widget->loadFrom(in);
-    FormatSetting out; // defaults: every field the mode writes must come from the widget
-    m_widget->storeTo(out);
-    QCOMPARE(out.ConnMode, in.ConnMode);
-    const bool serialFields = mode == SerialPort || mode == RemoteSerial;
-    const FormatSetting def;
-    QCOMPARE(out.PortName, mode == SerialPort ? in.PortName : def.PortName);
-    QCOMPARE(out.BaudRate, serialFields ? in.BaudRate : def.BaudRate);
-    QCOMPARE(out.DataBits, serialFields ? in.DataBits : def.DataBits);
-    QCOMPARE(out.StopBits, serialFields ? in.StopBits : def.StopBits);
-    QCOMPARE(out.Parity, serialFields ? in.Parity : def.Parity);
-    QCOMPARE(out.FlowControl, serialFields ? in.FlowControl : def.FlowControl);
-    QCOMPARE(out.UseRemoteSerialConfig, mode == RemoteSerial ? in.UseRemoteSerialConfig : def.UseRemoteSerialConfig);
-    QCOMPARE(out.LastTargetPort, mode == SerialPort ? def.LastTargetPort : in.LastTargetPort);
-    QCOMPARE(out.UdpLocalPort, mode == UdpClient ? in.UdpLocalPort : def.UdpLocalPort);
-    // The stored history is the record's, with the host in use first.
-    FormatSetting again = in;
-    m_widget->storeTo(again);
-    QCOMPARE(again.LastTargetHost, in.LastTargetHost);
 }
 
 void tst_ConnectionSettingsWidget::typedDevicePathIsKept()

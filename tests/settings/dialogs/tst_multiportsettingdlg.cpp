@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -261,13 +262,20 @@ void tst_MultiPortSettingDlg::realQuestionBoxDefaultsToCancel()
     MultiPortSettingDlg dlg(1);
     dlg.show();
     bool sawBox = false;
-    QTimer::singleShot(0, &dlg, [&] {
-        auto *box = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+    QTimer poll;
+    poll.setInterval(10);
+    connect(&poll, &QTimer::timeout, &dlg, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box)
             return;
+        poll.stop();
         sawBox = true;
+        QCOMPARE(box->defaultButton(), box->button(QMessageBox::Cancel));
         QTest::keyClick(box, Qt::Key_Return);
+        if (box->isVisible())
+            box->reject(); // never leave the test waiting on a modal loop
     });
+    poll.start();
     QTest::mouseClick(child<QPushButton>(&dlg, "pbRestoreDefaults"), Qt::LeftButton);
     QVERIFY(sawBox);
     QVERIFY(!dlg.defaultsRestored());
