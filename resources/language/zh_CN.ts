@@ -1,0 +1,1692 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN">
+<context>
+    <name>ConnectionController</name>
+    <message>
+        <source>TCP Server :%1</source>
+        <translation>TCP 服务器 :%1</translation>
+    </message>
+    <message>
+        <source>TCP Client %1:%2</source>
+        <translation>TCP 客户端 %1:%2</translation>
+    </message>
+    <message>
+        <source>UDP Server :%1</source>
+        <translation>UDP 服务器 :%1</translation>
+    </message>
+    <message>
+        <source>UDP %1:%2</source>
+        <translation>UDP %1:%2</translation>
+    </message>
+    <message>
+        <source>Remote Serial %1:%2</source>
+        <translation>远程串口 %1:%2</translation>
+    </message>
+    <message>
+        <source>Port %1</source>
+        <translation>端口 %1</translation>
+    </message>
+    <message>
+        <source>Serial Port %1 OPEN FAILED! ERROR: </source>
+        <translation>串口 %1 打开失败！错误：</translation>
+    </message>
+    <message>
+        <source>Failed to set %1: %2</source>
+        <translation>设置%1失败：%2</translation>
+    </message>
+    <message>
+        <source>baud rate</source>
+        <translation>波特率</translation>
+    </message>
+    <message>
+        <source>data bits</source>
+        <translation>数据位</translation>
+    </message>
+    <message>
+        <source>parity</source>
+        <translation>校验位</translation>
+    </message>
+    <message>
+        <source>stop bits</source>
+        <translation>停止位</translation>
+    </message>
+    <message>
+        <source>flow control</source>
+        <translation>流控</translation>
+    </message>
+    <message>
+        <source>Serial Port %1 OPEN SUCCESS</source>
+        <translation>串口 %1 打开成功</translation>
+    </message>
+    <message>
+        <source>RTS is managed automatically by RTS/CTS flow control</source>
+        <translation>RTS 由 RTS/CTS 流控自动管理</translation>
+    </message>
+    <message>
+        <source>Break</source>
+        <translation>Break</translation>
+    </message>
+    <message>
+        <source>Open the serial port before sending Break</source>
+        <translation>请先打开串口再发送 Break</translation>
+    </message>
+    <message>
+        <source>Serial Port %1 DISCONNECTED</source>
+        <translation>串口 %1 已断开</translation>
+    </message>
+    <message>
+        <source>TCP connect FAILED: %1</source>
+        <translation>TCP 连接失败：%1</translation>
+    </message>
+    <message>
+        <source>Refused %1: %2</source>
+        <translation>已拒绝 %1：%2</translation>
+    </message>
+    <message>
+        <source>UDP bind to port %1 FAILED: %2</source>
+        <translation>UDP 绑定端口 %1 失败：%2</translation>
+    </message>
+    <message>
+        <source>No UDP peer to reply to yet</source>
+        <translation>尚无可回复的 UDP 对端</translation>
+    </message>
+    <message>
+        <source>Serial Port %1 CLOSE FAILED</source>
+        <translation>串口 %1 关闭失败</translation>
+    </message>
+    <message>
+        <source>Serial Port %1 CLOSE SUCCESS</source>
+        <translation>串口 %1 关闭成功</translation>
+    </message>
+</context>
+<context>
+    <name>ConnectionSettingsWidget</name>
+    <message>
+        <source>Port</source>
+        <translation>端口</translation>
+    </message>
+    <message>
+        <source>Mode</source>
+        <translation>模式</translation>
+    </message>
+    <message>
+        <source>Baudrate</source>
+        <translation>波特率</translation>
+    </message>
+    <message>
+        <source>Data Bits</source>
+        <translation>数据位</translation>
+    </message>
+    <message>
+        <source>Parity</source>
+        <translation>校验位</translation>
+    </message>
+    <message>
+        <source>Stop Bits</source>
+        <translation>停止位</translation>
+    </message>
+    <message>
+        <source>Flow Type</source>
+        <translation>流控</translation>
+    </message>
+    <message>
+        <source>Host</source>
+        <translation>主机</translation>
+    </message>
+    <message>
+        <source>Keep the remote port&apos;s own configuration</source>
+        <translation>保留远程端口自身的配置</translation>
+    </message>
+    <message>
+        <source>Send no parameters. Clear this only to take over the remote port&apos;s baud rate and framing.</source>
+        <translation>不发送任何参数。仅在需要接管远程端口的波特率和帧格式时才取消勾选。</translation>
+    </message>
+    <message>
+        <source>Remote baudrate</source>
+        <translation>远程波特率</translation>
+    </message>
+    <message>
+        <source>Remote data bits</source>
+        <translation>远程数据位</translation>
+    </message>
+    <message>
+        <source>Remote parity</source>
+        <translation>远程校验位</translation>
+    </message>
+    <message>
+        <source>Remote stop bits</source>
+        <translation>远程停止位</translation>
+    </message>
+    <message>
+        <source>Remote flow control</source>
+        <translation>远程流控</translation>
+    </message>
+    <message>
+        <source>Bind</source>
+        <translation>绑定</translation>
+    </message>
+    <message>
+        <source>Dest Host</source>
+        <translation>目标主机</translation>
+    </message>
+    <message>
+        <source>Dest Port</source>
+        <translation>目标端口</translation>
+    </message>
+    <message>
+        <source>Local Port</source>
+        <translation>本地端口</translation>
+    </message>
+    <message>
+        <source>Port name or device path</source>
+        <translation>端口名或设备路径</translation>
+    </message>
+    <message>
+        <source>TCP/UDP</source>
+        <translation>TCP/UDP</translation>
+    </message>
+    <message>
+        <source>Remote Serial (RFC 2217)</source>
+        <translation>远程串口 (RFC 2217)</translation>
+    </message>
+</context>
+<context>
+    <name>LogWriter</name>
+    <message>
+        <source>%S - session name; 
+%Y - four-digit year; %y - two-digit year; %M - two-digit month; %D - two-digit day of the month;
+%h - two-digit hour; %m - two-digit minute; %s - two-digit seconds; %z - three-digit milliseconds </source>
+        <translation>%S - 会话名称；
+%Y - 四位年份；%y - 两位年份；%M - 两位月份；%D - 两位日期；
+%h - 两位小时；%m - 两位分钟；%s - 两位秒；%z - 三位毫秒 </translation>
+    </message>
+    <message>
+        <source>Could not rotate log file &apos;%1&apos;: %2</source>
+        <translation>无法轮转日志文件“%1”：%2</translation>
+    </message>
+    <message>
+        <source>Please input correct log file name!</source>
+        <translation>请输入正确的日志文件名！</translation>
+    </message>
+    <message>
+        <source>Log path is a directory, not a file: %1</source>
+        <translation>日志路径是一个文件夹，而不是文件：%1</translation>
+    </message>
+    <message>
+        <source>Could not create log directory &apos;%1&apos;</source>
+        <translation>无法创建日志文件夹“%1”</translation>
+    </message>
+    <message>
+        <source>Could not open log file &apos;%1&apos;: %2</source>
+        <translation>无法打开日志文件“%1”：%2</translation>
+    </message>
+    <message>
+        <source>Could not write log file &apos;%1&apos;: %2</source>
+        <translation>无法写入日志文件“%1”：%2</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Quillon</source>
+        <translation>Quillon</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>文件(&amp;F)</translation>
+    </message>
+    <message>
+        <source>&amp;Connection</source>
+        <translation>连接(&amp;C)</translation>
+    </message>
+    <message>
+        <source>Cl&amp;oud</source>
+        <translation>云(&amp;O)</translation>
+    </message>
+    <message>
+        <source>&amp;View</source>
+        <translation>视图(&amp;V)</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>语言</translation>
+    </message>
+    <message>
+        <source>&amp;Tools</source>
+        <translation>工具(&amp;T)</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>帮助(&amp;H)</translation>
+    </message>
+    <message>
+        <source>&amp;Debug</source>
+        <translation>调试(&amp;D)</translation>
+    </message>
+    <message>
+        <source>Main Toolbar</source>
+        <translation>主工具栏</translation>
+    </message>
+    <message>
+        <source>New...</source>
+        <translation>新建...</translation>
+    </message>
+    <message>
+        <source>Open Settings...</source>
+        <translation>打开配置...</translation>
+    </message>
+    <message>
+        <source>Save Settings...</source>
+        <translation>保存配置...</translation>
+    </message>
+    <message>
+        <source>Save current config</source>
+        <translation>保存当前配置</translation>
+    </message>
+    <message>
+        <source>Ctrl+S</source>
+        <translation>Ctrl+S</translation>
+    </message>
+    <message>
+        <source>Save Settings As...</source>
+        <translation>配置另存为...</translation>
+    </message>
+    <message>
+        <source>Save current settings as new file</source>
+        <translation>将当前配置另存为新文件</translation>
+    </message>
+    <message>
+        <source>Log Recording</source>
+        <translation>日志记录</translation>
+    </message>
+    <message>
+        <source>Record all port messages as log files</source>
+        <translation>将所有端口的数据记录到日志文件</translation>
+    </message>
+    <message>
+        <source>View Current Data Log</source>
+        <translation>查看当前数据日志</translation>
+    </message>
+    <message>
+        <source>Open Log Folder</source>
+        <translation>打开日志文件夹</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>退出</translation>
+    </message>
+    <message>
+        <source>Ctrl+Q</source>
+        <translation>Ctrl+Q</translation>
+    </message>
+    <message>
+        <source>Start</source>
+        <translation>开始</translation>
+    </message>
+    <message>
+        <source>F5</source>
+        <translation>F5</translation>
+    </message>
+    <message>
+        <source>Pause</source>
+        <translation>暂停</translation>
+    </message>
+    <message>
+        <source>F6</source>
+        <translation>F6</translation>
+    </message>
+    <message>
+        <source>Stop</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>F7</source>
+        <translation>F7</translation>
+    </message>
+    <message>
+        <source>Add Port</source>
+        <translation>添加端口</translation>
+    </message>
+    <message>
+        <source>Remove Port</source>
+        <translation>移除端口</translation>
+    </message>
+    <message>
+        <source>Clear All Displays</source>
+        <translation>清空所有显示</translation>
+    </message>
+    <message>
+        <source>Ctrl+L</source>
+        <translation>Ctrl+L</translation>
+    </message>
+    <message>
+        <source>Clear All Send Histories</source>
+        <translation>清空所有发送历史</translation>
+    </message>
+    <message>
+        <source>Auto Restore Last Connection</source>
+        <translation>自动恢复上次连接</translation>
+    </message>
+    <message>
+        <source>Restore the connection that was open at last exit</source>
+        <translation>恢复上次退出时打开的连接</translation>
+    </message>
+    <message>
+        <source>Auto Reconnect</source>
+        <translation>自动重连</translation>
+    </message>
+    <message>
+        <source>Automatically reconnect after a serial unplug or TCP connection loss</source>
+        <translation>串口拔出或 TCP 连接断开后自动重连</translation>
+    </message>
+    <message>
+        <source>Send File...</source>
+        <translation>发送文件...</translation>
+    </message>
+    <message>
+        <source>Send a file to the device with XMODEM or YMODEM</source>
+        <translation>用 XMODEM 或 YMODEM 向设备发送文件</translation>
+    </message>
+    <message>
+        <source>Ctrl+Shift+S</source>
+        <translation>Ctrl+Shift+S</translation>
+    </message>
+    <message>
+        <source>Receive File...</source>
+        <translation>接收文件...</translation>
+    </message>
+    <message>
+        <source>Receive a file from the device with XMODEM or YMODEM</source>
+        <translation>用 XMODEM 或 YMODEM 从设备接收文件</translation>
+    </message>
+    <message>
+        <source>Ctrl+Shift+R</source>
+        <translation>Ctrl+Shift+R</translation>
+    </message>
+    <message>
+        <source>Cancel Transfer</source>
+        <translation>取消传输</translation>
+    </message>
+    <message>
+        <source>Sign In...</source>
+        <translation>登录...</translation>
+    </message>
+    <message>
+        <source>My Account</source>
+        <translation>我的账户</translation>
+    </message>
+    <message>
+        <source>Sign Out</source>
+        <translation>退出登录</translation>
+    </message>
+    <message>
+        <source>Sync Now</source>
+        <translation>立即同步</translation>
+    </message>
+    <message>
+        <source>Sync Settings...</source>
+        <translation>同步设置...</translation>
+    </message>
+    <message>
+        <source>Cloud Console</source>
+        <translation>Cloud Console</translation>
+    </message>
+    <message>
+        <source>Allow Remote Send</source>
+        <translation>允许远程发送</translation>
+    </message>
+    <message>
+        <source>Allow Remote Port Control</source>
+        <translation>允许远程控制端口</translation>
+    </message>
+    <message>
+        <source>Horizontal</source>
+        <translation>水平</translation>
+    </message>
+    <message>
+        <source>Vertical</source>
+        <translation>垂直</translation>
+    </message>
+    <message>
+        <source>Grid</source>
+        <translation>网格</translation>
+    </message>
+    <message>
+        <source>Custom</source>
+        <translation>自定义</translation>
+    </message>
+    <message>
+        <source>Close Quick Settings</source>
+        <translation>关闭快捷设置</translation>
+    </message>
+    <message>
+        <source>Always On Top</source>
+        <translation>窗口置顶</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>English</translation>
+    </message>
+    <message>
+        <source>Chinese</source>
+        <translation>简体中文</translation>
+    </message>
+    <message>
+        <source>Toolbox...</source>
+        <translation>工具箱...</translation>
+    </message>
+    <message>
+        <source>ASCII Code...</source>
+        <translation>ASCII 码表...</translation>
+    </message>
+    <message>
+        <source>Modbus Request Builder...</source>
+        <translation>Modbus 请求生成器...</translation>
+    </message>
+    <message>
+        <source>Bridges...</source>
+        <translation>桥接...</translation>
+    </message>
+    <message>
+        <source>Forward data between two ports (network to serial gateway)</source>
+        <translation>在两个端口之间转发数据（网络转串口网关）</translation>
+    </message>
+    <message>
+        <source>Options...</source>
+        <translation>选项...</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>帮助</translation>
+    </message>
+    <message>
+        <source>Homepage</source>
+        <translation>主页</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>关于</translation>
+    </message>
+    <message>
+        <source>New Connection</source>
+        <translation>新建连接</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not available yet.</source>
+        <translation>“%1”暂不可用。</translation>
+    </message>
+    <message>
+        <source>Set Port Number Per Column</source>
+        <translation>设置每列端口数</translation>
+    </message>
+    <message>
+        <source>Port Number Per Column:</source>
+        <translation>每列端口数：</translation>
+    </message>
+    <message>
+        <source>At most %1 ports can be open in one window.</source>
+        <translation>一个窗口最多只能打开 %1 个端口。</translation>
+    </message>
+    <message>
+        <source>Port Number = %1</source>
+        <translation>端口数 = %1</translation>
+    </message>
+    <message>
+        <source>Serial Port %1 OPEN FAILED</source>
+        <translation>串口 %1 打开失败</translation>
+    </message>
+    <message>
+        <source>The connection that is open when you exit will be re-opened on the next launch.</source>
+        <translation>退出时处于打开状态的连接将在下次启动时重新打开。</translation>
+    </message>
+    <message>
+        <source>The document has been modified.
+Do you want to save your changes?</source>
+        <translation>文档已被修改。
+是否保存更改？</translation>
+    </message>
+    <message>
+        <source>Open Quillon</source>
+        <translation>打开 Quillon 文件</translation>
+    </message>
+    <message>
+        <source>Quillon files (*.qln)</source>
+        <translation>Quillon 文件 (*.qln)</translation>
+    </message>
+    <message>
+        <source>Save Quillon</source>
+        <translation>保存 Quillon 文件</translation>
+    </message>
+    <message>
+        <source>Could not save %1.</source>
+        <translation>无法保存 %1。</translation>
+    </message>
+    <message>
+        <source>File saved</source>
+        <translation>文件已保存</translation>
+    </message>
+    <message>
+        <source>Saving...</source>
+        <translation>正在保存...</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>Please input correct log file name!</source>
+        <translation>请输入正确的日志文件名！</translation>
+    </message>
+    <message>
+        <source>Current log file does not exist.</source>
+        <translation>当前日志文件不存在。</translation>
+    </message>
+    <message>
+        <source>Could not open current log file.</source>
+        <translation>无法打开当前日志文件。</translation>
+    </message>
+    <message>
+        <source>Current log folder does not exist.</source>
+        <translation>当前日志文件夹不存在。</translation>
+    </message>
+    <message>
+        <source>Open Quick Settings</source>
+        <translation>打开快捷设置</translation>
+    </message>
+    <message>
+        <source>The changes will take effect when the program is restarted.</source>
+        <translation>更改将在程序重启后生效。</translation>
+    </message>
+    <message>
+        <source>About Quillon</source>
+        <translation>关于 Quillon</translation>
+    </message>
+    <message>
+        <source>&lt;b&gt;Quillon&lt;/b&gt; %1&lt;br&gt;A terminal for serial ports and IP networks.</source>
+        <translation>&lt;b&gt;Quillon&lt;/b&gt; %1&lt;br&gt;一款用于串口和 IP 网络的终端工具。</translation>
+    </message>
+    <message>
+        <source>Rx: %L1 Bytes</source>
+        <translation>接收：%L1 字节</translation>
+    </message>
+    <message>
+        <source>Tx: %L1 Bytes</source>
+        <translation>发送：%L1 字节</translation>
+    </message>
+</context>
+<context>
+    <name>ModbusCodec</name>
+    <message>
+        <source>Slave ID must be between 0 and 247.</source>
+        <translation>从站地址必须在 0 到 247 之间。</translation>
+    </message>
+    <message>
+        <source>Unsupported function code 0x%1.</source>
+        <translation>不支持的功能码 0x%1。</translation>
+    </message>
+    <message>
+        <source>%1 must be between %2 and %3.</source>
+        <translation>%1必须在 %2 到 %3 之间。</translation>
+    </message>
+    <message>
+        <source>Coil count</source>
+        <translation>线圈数量</translation>
+    </message>
+    <message>
+        <source>Register count</source>
+        <translation>寄存器数量</translation>
+    </message>
+    <message>
+        <source>Address %1 plus count %2 exceeds the 65536 address space.</source>
+        <translation>地址 %1 加数量 %2 超出了 65536 的地址空间。</translation>
+    </message>
+    <message>
+        <source>Write Single Coil needs exactly one value.</source>
+        <translation>写单个线圈需要且只需要一个值。</translation>
+    </message>
+    <message>
+        <source>Write Single Register needs exactly one value.</source>
+        <translation>写单个寄存器需要且只需要一个值。</translation>
+    </message>
+    <message>
+        <source>Coil states must be 0 or 1, got &quot;%1&quot;.</source>
+        <translation>线圈状态必须为 0 或 1，实际为“%1”。</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a 16-bit HEX value.</source>
+        <translation>“%1”不是 16 位十六进制数值。</translation>
+    </message>
+    <message>
+        <source>Write Single Register takes exactly one value.</source>
+        <translation>写单个寄存器只能接受一个值。</translation>
+    </message>
+</context>
+<context>
+    <name>MultiClientServer</name>
+    <message>
+        <source>not on the address allowlist</source>
+        <translation>不在地址白名单中</translation>
+    </message>
+    <message>
+        <source>the port already has a client (exclusive mode)</source>
+        <translation>该端口已有客户端（独占模式）</translation>
+    </message>
+</context>
+<context>
+    <name>MultiPortSettingDlg</name>
+    <message>
+        <source>Option</source>
+        <translation>选项</translation>
+    </message>
+    <message>
+        <source>Restore Defaults...</source>
+        <translation>恢复默认设置...</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>应用</translation>
+    </message>
+    <message>
+        <source>Quick Settings</source>
+        <translation>快捷设置</translation>
+    </message>
+    <message>
+        <source>Connection %1</source>
+        <translation>连接 %1</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>Select at least one quick settings group to show.</source>
+        <translation>请至少选择一个要显示的快捷设置组。</translation>
+    </message>
+    <message>
+        <source>Restore all connection, receive, send, log, display and quick-settings options to their defaults?
+
+Your account, saved settings files and log files are not changed. Active connections are stopped when you press OK; Cancel still discards the change.</source>
+        <translation>将所有连接、接收、发送、日志、显示和快捷设置选项恢复为默认值？
+
+您的账户、已保存的配置文件和日志文件不会改变。按“确定”后，活动连接将被停止；按“取消”仍可放弃此更改。</translation>
+    </message>
+    <message>
+        <source>Restore Default Settings</source>
+        <translation>恢复默认设置</translation>
+    </message>
+</context>
+<context>
+    <name>NewConnection</name>
+    <message>
+        <source>New Connection</source>
+        <translation>新建连接</translation>
+    </message>
+    <message>
+        <source>Choose the kind of connection to add:</source>
+        <translation>选择要添加的连接类型：</translation>
+    </message>
+    <message>
+        <source>Serial Port</source>
+        <translation>串口</translation>
+    </message>
+    <message>
+        <source>TCP/IP</source>
+        <translation>TCP/IP</translation>
+    </message>
+    <message>
+        <source>Bridge (network to serial)</source>
+        <translation>桥接（网络转串口）</translation>
+    </message>
+</context>
+<context>
+    <name>QuickSettingsEditor</name>
+    <message>
+        <source>Choose the groups and fields to show, and arrange their order.</source>
+        <translation>选择要显示的分组和字段，并调整它们的顺序。</translation>
+    </message>
+    <message>
+        <source>Setting</source>
+        <translation>设置项</translation>
+    </message>
+    <message>
+        <source>Description</source>
+        <translation>说明</translation>
+    </message>
+    <message>
+        <source>Up</source>
+        <translation>上移</translation>
+    </message>
+    <message>
+        <source>Down</source>
+        <translation>下移</translation>
+    </message>
+    <message>
+        <source>Connection Settings</source>
+        <translation>连接设置</translation>
+    </message>
+    <message>
+        <source>Port and connection parameters</source>
+        <translation>端口与连接参数</translation>
+    </message>
+    <message>
+        <source>Baudrate</source>
+        <translation>波特率</translation>
+    </message>
+    <message>
+        <source>Serial transfer speed</source>
+        <translation>串口传输速率</translation>
+    </message>
+    <message>
+        <source>Data Bits</source>
+        <translation>数据位</translation>
+    </message>
+    <message>
+        <source>Data bits per frame</source>
+        <translation>每帧的数据位数</translation>
+    </message>
+    <message>
+        <source>Parity</source>
+        <translation>校验位</translation>
+    </message>
+    <message>
+        <source>Parity check mode</source>
+        <translation>校验方式</translation>
+    </message>
+    <message>
+        <source>Stop Bits</source>
+        <translation>停止位</translation>
+    </message>
+    <message>
+        <source>Stop bits per frame</source>
+        <translation>每帧的停止位数</translation>
+    </message>
+    <message>
+        <source>Flow Type</source>
+        <translation>流控</translation>
+    </message>
+    <message>
+        <source>Flow control method</source>
+        <translation>流控方式</translation>
+    </message>
+    <message>
+        <source>Receive Settings</source>
+        <translation>接收设置</translation>
+    </message>
+    <message>
+        <source>How received data is shown</source>
+        <translation>接收数据的显示方式</translation>
+    </message>
+    <message>
+        <source>Format</source>
+        <translation>格式</translation>
+    </message>
+    <message>
+        <source>Show received data as text or hex, and the encoding to read it with</source>
+        <translation>以文本或十六进制显示接收数据，以及解码所用的编码</translation>
+    </message>
+    <message>
+        <source>Auto Line Feed</source>
+        <translation>自动换行</translation>
+    </message>
+    <message>
+        <source>Start a new line after an idle interval</source>
+        <translation>空闲一段时间后另起一行</translation>
+    </message>
+    <message>
+        <source>Display Time</source>
+        <translation>显示时间</translation>
+    </message>
+    <message>
+        <source>Prefix received data with a timestamp</source>
+        <translation>在接收数据前加上时间戳</translation>
+    </message>
+    <message>
+        <source>Send Settings</source>
+        <translation>发送设置</translation>
+    </message>
+    <message>
+        <source>How data is sent</source>
+        <translation>数据的发送方式</translation>
+    </message>
+    <message>
+        <source>Send the input as text or hex, and the encoding to send it with</source>
+        <translation>以文本或十六进制发送输入内容，以及发送所用的编码</translation>
+    </message>
+    <message>
+        <source>Loop Send</source>
+        <translation>循环发送</translation>
+    </message>
+    <message>
+        <source>Resend automatically at an interval</source>
+        <translation>按固定间隔自动重复发送</translation>
+    </message>
+    <message>
+        <source>Append Line Ending</source>
+        <translation>追加行尾</translation>
+    </message>
+    <message>
+        <source>Ending appended to each send</source>
+        <translation>每次发送时追加的行尾</translation>
+    </message>
+    <message>
+        <source>Enter Sends</source>
+        <translation>回车发送</translation>
+    </message>
+    <message>
+        <source>Bytes sent when Enter is pressed in the receive terminal</source>
+        <translation>在接收终端中按回车键时发送的字节</translation>
+    </message>
+    <message>
+        <source>Append Checksum</source>
+        <translation>追加校验</translation>
+    </message>
+    <message>
+        <source>Checksum appended to each send</source>
+        <translation>每次发送时追加的校验</translation>
+    </message>
+    <message>
+        <source>Display Send</source>
+        <translation>显示发送</translation>
+    </message>
+    <message>
+        <source>Echo sent data in the display</source>
+        <translation>在显示区回显已发送的数据</translation>
+    </message>
+    <message>
+        <source>Line by Line</source>
+        <translation>逐行发送</translation>
+    </message>
+    <message>
+        <source>Send multi-line input line by line</source>
+        <translation>将多行输入逐行发送</translation>
+    </message>
+</context>
+<context>
+    <name>ReceiveFindBar</name>
+    <message>
+        <source>%1/%2</source>
+        <translation>%1/%2</translation>
+    </message>
+    <message>
+        <source>Find</source>
+        <translation>查找</translation>
+    </message>
+    <message>
+        <source>Keyword</source>
+        <translation>关键字</translation>
+    </message>
+    <message>
+        <source>Prev</source>
+        <translation>上一个</translation>
+    </message>
+    <message>
+        <source>Previous match (Shift+F3)</source>
+        <translation>上一个匹配 (Shift+F3)</translation>
+    </message>
+    <message>
+        <source>Next</source>
+        <translation>下一个</translation>
+    </message>
+    <message>
+        <source>Next match (F3)</source>
+        <translation>下一个匹配 (F3)</translation>
+    </message>
+    <message>
+        <source>Case</source>
+        <translation>区分大小写</translation>
+    </message>
+    <message>
+        <source>Filter</source>
+        <translation>过滤</translation>
+    </message>
+    <message>
+        <source>Close (Esc)</source>
+        <translation>关闭 (Esc)</translation>
+    </message>
+</context>
+<context>
+    <name>RecentFilesModel</name>
+    <message>
+        <source>&amp;%1 %2</source>
+        <translation>&amp;%1 %2</translation>
+    </message>
+</context>
+<context>
+    <name>Rfc2217ClientSession</name>
+    <message>
+        <source>The remote port accepted serial parameter control.</source>
+        <translation>远程端口已接受串口参数控制。</translation>
+    </message>
+    <message>
+        <source>The remote port is now at %1 baud.</source>
+        <translation>远程端口的波特率现为 %1。</translation>
+    </message>
+    <message>
+        <source>The remote does not support serial parameter control; continuing as plain Telnet.</source>
+        <translation>远程端不支持串口参数控制，将以普通 Telnet 方式继续。</translation>
+    </message>
+    <message>
+        <source>The remote is not an RFC 2217 server; continuing as transparent TCP. The handshake bytes may have reached the remote serial line.</source>
+        <translation>远程端不是 RFC 2217 服务器，将以透明 TCP 方式继续。握手字节可能已经发送到远程串口线路上。</translation>
+    </message>
+</context>
+<context>
+    <name>SerialPortWidget</name>
+    <message>
+        <source>Receive Setting</source>
+        <translation>接收设置</translation>
+    </message>
+    <message>
+        <source>Text</source>
+        <translation>文本</translation>
+    </message>
+    <message>
+        <source>Hex</source>
+        <translation>十六进制</translation>
+    </message>
+    <message>
+        <source>Character encoding used to read the bytes arriving from the device. Log files are always written as UTF-8.</source>
+        <translation>用于解读设备发来的字节的字符编码。日志文件始终以 UTF-8 写入。</translation>
+    </message>
+    <message>
+        <source>Auto FL</source>
+        <translation>自动换行</translation>
+    </message>
+    <message>
+        <source>ms</source>
+        <translation>毫秒</translation>
+    </message>
+    <message>
+        <source>Display Time</source>
+        <translation>显示时间</translation>
+    </message>
+    <message>
+        <source>Send Setting</source>
+        <translation>发送设置</translation>
+    </message>
+    <message>
+        <source>Character encoding used for the bytes sent to the device. Log files are always written as UTF-8.</source>
+        <translation>发送给设备的字节所用的字符编码。日志文件始终以 UTF-8 写入。</translation>
+    </message>
+    <message>
+        <source>Loop</source>
+        <translation>循环</translation>
+    </message>
+    <message>
+        <source>Append Line Ending</source>
+        <translation>追加行尾</translation>
+    </message>
+    <message>
+        <source>Enter Sends</source>
+        <translation>回车发送</translation>
+    </message>
+    <message>
+        <source>Bytes sent when Enter is pressed in the receive terminal</source>
+        <translation>在接收终端中按回车键时发送的字节</translation>
+    </message>
+    <message>
+        <source>Append Checksum</source>
+        <translation>追加校验</translation>
+    </message>
+    <message>
+        <source>Checksum appended automatically after each sent frame</source>
+        <translation>每发送一帧后自动追加的校验</translation>
+    </message>
+    <message>
+        <source>Display Send</source>
+        <translation>显示发送</translation>
+    </message>
+    <message>
+        <source>Line by Line</source>
+        <translation>逐行</translation>
+    </message>
+    <message>
+        <source>QLabel { background: palette(highlight); color: palette(highlighted-text); border-radius: 3px; padding: 2px 6px; }</source>
+        <translation>QLabel { background: palette(highlight); color: palette(highlighted-text); border-radius: 3px; padding: 2px 6px; }</translation>
+    </message>
+    <message>
+        <source>Peer</source>
+        <translation>对端</translation>
+    </message>
+    <message>
+        <source>Live control-line levels while the port is open. Some USB serial adapters do not report the input lines.</source>
+        <translation>端口打开时控制线的实时电平。部分 USB 转串口适配器不上报输入线状态。</translation>
+    </message>
+    <message>
+        <source>Send</source>
+        <translation>发送</translation>
+    </message>
+    <message>
+        <source>Ctrl + Enter</source>
+        <translation>Ctrl + Enter</translation>
+    </message>
+    <message>
+        <source>Ctrl+Return</source>
+        <translation>Ctrl+Return</translation>
+    </message>
+    <message>
+        <source>Find...</source>
+        <translation>查找...</translation>
+    </message>
+    <message>
+        <source>Rx: %L1 Bytes</source>
+        <translation>接收：%L1 字节</translation>
+    </message>
+    <message>
+        <source>Tx: %L1 Bytes</source>
+        <translation>发送：%L1 字节</translation>
+    </message>
+    <message>
+        <source>A file transfer is running; the view cannot be paused.</source>
+        <translation>文件传输正在进行，无法暂停显示。</translation>
+    </message>
+    <message>
+        <source>A file transfer is running.</source>
+        <translation>文件传输正在进行。</translation>
+    </message>
+    <message>
+        <source>A file transfer is using this port. Sending data now would corrupt it.</source>
+        <translation>此端口正在进行文件传输，此时发送数据会破坏传输。</translation>
+    </message>
+    <message>
+        <source>A file transfer is using this port. Changing the control lines would interrupt it.</source>
+        <translation>此端口正在进行文件传输，更改控制线会中断传输。</translation>
+    </message>
+    <message>
+        <source>A file transfer is using this port. Changing the port settings would reopen it and end the transfer.</source>
+        <translation>此端口正在进行文件传输，更改端口设置会重新打开端口并终止传输。</translation>
+    </message>
+    <message>
+        <source>Please input correct log file name!</source>
+        <translation>请输入正确的日志文件名！</translation>
+    </message>
+    <message>
+        <source>Warning</source>
+        <translation>警告</translation>
+    </message>
+    <message>
+        <source>Open</source>
+        <translation>打开</translation>
+    </message>
+    <message>
+        <source>The socket is performing a host name lookup.</source>
+        <translation>套接字正在解析主机名。</translation>
+    </message>
+    <message>
+        <source>The socket has started establishing a connection...</source>
+        <translation>套接字已开始建立连接...</translation>
+    </message>
+    <message>
+        <source>Connection is established.</source>
+        <translation>连接已建立。</translation>
+    </message>
+    <message>
+        <source>The socket is bound to an address and port.</source>
+        <translation>套接字已绑定到地址和端口。</translation>
+    </message>
+    <message>
+        <source>The socket is about to close (data may still be waiting to be written).</source>
+        <translation>套接字即将关闭（可能仍有数据等待写出）。</translation>
+    </message>
+    <message>
+        <source>For internal use only.</source>
+        <translation>仅供内部使用。</translation>
+    </message>
+    <message>
+        <source>The socket is not connected</source>
+        <translation>套接字未连接</translation>
+    </message>
+    <message>
+        <source>Waiting for Connections on %1:%2...</source>
+        <translation>正在 %1:%2 上等待连接...</translation>
+    </message>
+    <message>
+        <source>Connected</source>
+        <translation>已连接</translation>
+    </message>
+    <message>
+        <source>Listening on %1:%2</source>
+        <translation>正在监听 %1:%2</translation>
+    </message>
+    <message>
+        <source>UDP socket is bound to %1:%2.</source>
+        <translation>UDP 套接字已绑定到 %1:%2。</translation>
+    </message>
+    <message>
+        <source>Serial Port %1 lost, waiting for it to come back...</source>
+        <translation>串口 %1 已丢失，正在等待其恢复...</translation>
+    </message>
+    <message>
+        <source>Connection lost, reconnecting...</source>
+        <translation>连接已断开，正在重连...</translation>
+    </message>
+    <message>
+        <source>Reconnecting to %1:%2 ...</source>
+        <translation>正在重连 %1:%2 ...</translation>
+    </message>
+    <message>
+        <source>TCP connection RESTORED</source>
+        <translation>TCP 连接已恢复</translation>
+    </message>
+    <message>
+        <source>Serial Port %1 RECONNECTED</source>
+        <translation>串口 %1 已重新连接</translation>
+    </message>
+    <message>
+        <source>TX</source>
+        <translation>TX</translation>
+    </message>
+    <message>
+        <source>RX</source>
+        <translation>RX</translation>
+    </message>
+    <message>
+        <source>RTS</source>
+        <translation>RTS</translation>
+    </message>
+    <message>
+        <source>CTS</source>
+        <translation>CTS</translation>
+    </message>
+    <message>
+        <source>DTR</source>
+        <translation>DTR</translation>
+    </message>
+    <message>
+        <source>DSR</source>
+        <translation>DSR</translation>
+    </message>
+    <message>
+        <source>DCD</source>
+        <translation>DCD</translation>
+    </message>
+    <message>
+        <source>RI</source>
+        <translation>RI</translation>
+    </message>
+    <message>
+        <source>Lights while data is being sent or received</source>
+        <translation>收发数据时点亮</translation>
+    </message>
+    <message>
+        <source>Click to send a serial break (hold for longer)</source>
+        <translation>点击发送串口 Break 信号（按住可延长）</translation>
+    </message>
+    <message>
+        <source>Click to send a Break to the remote port (hold for longer)</source>
+        <translation>点击向远程端口发送 Break 信号（按住可延长）</translation>
+    </message>
+    <message>
+        <source>Lights while data is being sent or received. Clear &quot;Keep the remote port&apos;s own configuration&quot; to send a Break to the remote port.</source>
+        <translation>收发数据时点亮。取消勾选“保留远程端口自身的配置”即可向远程端口发送 Break 信号。</translation>
+    </message>
+    <message>
+        <source>Click to toggle the remote %1 output; the lamp lights after the RFC 2217 server confirms it</source>
+        <translation>点击切换远程 %1 输出；RFC 2217 服务器确认后指示灯点亮</translation>
+    </message>
+    <message>
+        <source>Remote level reported by the RFC 2217 server</source>
+        <translation>RFC 2217 服务器上报的远程电平</translation>
+    </message>
+    <message>
+        <source>RTS is managed automatically by RTS/CTS flow control</source>
+        <translation>RTS 由 RTS/CTS 流控自动管理</translation>
+    </message>
+    <message>
+        <source>Click to toggle the RTS output</source>
+        <translation>点击切换 RTS 输出</translation>
+    </message>
+    <message>
+        <source>Click to toggle the DTR output</source>
+        <translation>点击切换 DTR 输出</translation>
+    </message>
+    <message>
+        <source>The remote port is left under its own configuration. Clear &quot;Keep the remote port&apos;s own configuration&quot; to drive RTS, DTR and Break from here.</source>
+        <translation>远程端口保持其自身的配置。取消勾选“保留远程端口自身的配置”即可在此控制 RTS、DTR 和 Break。</translation>
+    </message>
+    <message>
+        <source>Control lines belong to a serial port. This connection does not have one.</source>
+        <translation>控制线属于串口，此连接没有串口。</translation>
+    </message>
+    <message>
+        <source>RTS is driven by RTS/CTS flow control and cannot be set by hand.</source>
+        <translation>RTS 由 RTS/CTS 流控驱动，无法手动设置。</translation>
+    </message>
+    <message>
+        <source>The remote peer did not accept RFC 2217 com-port control, so Break cannot be sent.</source>
+        <translation>远程对端未接受 RFC 2217 串口控制，无法发送 Break。</translation>
+    </message>
+    <message>
+        <source>Could not send Break: the connection is not open.</source>
+        <translation>无法发送 Break：连接未打开。</translation>
+    </message>
+    <message>
+        <source>Sent Break to the remote port; it is released when you let go.</source>
+        <translation>已向远程端口发送 Break；松开后解除。</translation>
+    </message>
+    <message>
+        <source>BRK</source>
+        <translation>BRK</translation>
+    </message>
+    <message>
+        <source>The remote peer did not accept RFC 2217 com-port control, so %1 cannot be set from here.</source>
+        <translation>远程对端未接受 RFC 2217 串口控制，无法在此设置 %1。</translation>
+    </message>
+    <message>
+        <source>Asked the remote port for %1 %2; the lamp turns green when the server confirms it.</source>
+        <translation>已请求远程端口将 %1 设为%2；服务器确认后指示灯变绿。</translation>
+    </message>
+    <message>
+        <source>high</source>
+        <translation>高电平</translation>
+    </message>
+    <message>
+        <source>low</source>
+        <translation>低电平</translation>
+    </message>
+</context>
+<context>
+    <name>SetConfigFilePathDialog</name>
+    <message>
+        <source>Quillon</source>
+        <translation>Quillon</translation>
+    </message>
+    <message>
+        <source>This is the first time that you have run this version of Quillon. Quillon needs to set a folder where configuration data can be stored.</source>
+        <translation>这是您第一次运行此版本的 Quillon。Quillon 需要设置一个用于存放配置数据的文件夹。</translation>
+    </message>
+    <message>
+        <source>Please specify a folder below.</source>
+        <translation>请在下方指定一个文件夹。</translation>
+    </message>
+    <message>
+        <source>Pressing Cancel will end the application without setting the configuration folder.</source>
+        <translation>按“取消”将不设置配置文件夹并退出程序。</translation>
+    </message>
+    <message>
+        <source>...</source>
+        <translation>...</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsPanel</name>
+    <message>
+        <source>Connection</source>
+        <translation>连接</translation>
+    </message>
+    <message>
+        <source>Control Lines</source>
+        <translation>控制线</translation>
+    </message>
+    <message>
+        <source>DTR</source>
+        <translation>DTR</translation>
+    </message>
+    <message>
+        <source>Set the DTR output now, or apply it when the port opens</source>
+        <translation>立即设置 DTR 输出，或在端口打开时应用</translation>
+    </message>
+    <message>
+        <source>RTS</source>
+        <translation>RTS</translation>
+    </message>
+    <message>
+        <source>Set the RTS output now, or apply it when the port opens</source>
+        <translation>立即设置 RTS 输出，或在端口打开时应用</translation>
+    </message>
+    <message>
+        <source>Receive</source>
+        <translation>接收</translation>
+    </message>
+    <message>
+        <source>Text</source>
+        <translation>文本</translation>
+    </message>
+    <message>
+        <source>Hex</source>
+        <translation>十六进制</translation>
+    </message>
+    <message>
+        <source>Encoding:</source>
+        <translation>编码：</translation>
+    </message>
+    <message>
+        <source>Character encoding used to read the bytes arriving from the device. Log files are always written as UTF-8.</source>
+        <translation>用于解读设备发来的字节的字符编码。日志文件始终以 UTF-8 写入。</translation>
+    </message>
+    <message>
+        <source>Auto feed ending</source>
+        <translation>自动换行</translation>
+    </message>
+    <message>
+        <source>Minimal Interval:</source>
+        <translation>最小间隔：</translation>
+    </message>
+    <message>
+        <source> ms</source>
+        <translation> 毫秒</translation>
+    </message>
+    <message>
+        <source>Line Mode:</source>
+        <translation>行模式：</translation>
+    </message>
+    <message>
+        <source>Display Time</source>
+        <translation>显示时间</translation>
+    </message>
+    <message>
+        <source>Rx Time Format:</source>
+        <translation>接收时间格式：</translation>
+    </message>
+    <message>
+        <source>[22:55:59.987]</source>
+        <translation>[22:55:59.987]</translation>
+    </message>
+    <message>
+        <source>Tx Time Format:</source>
+        <translation>发送时间格式：</translation>
+    </message>
+    <message>
+        <source>Send</source>
+        <translation>发送</translation>
+    </message>
+    <message>
+        <source>Character encoding used for the bytes sent to the device. Log files are always written as UTF-8.</source>
+        <translation>发送给设备的字节所用的字符编码。日志文件始终以 UTF-8 写入。</translation>
+    </message>
+    <message>
+        <source>Loop</source>
+        <translation>循环</translation>
+    </message>
+    <message>
+        <source>Append Line Ending</source>
+        <translation>追加行尾</translation>
+    </message>
+    <message>
+        <source>Enter Sends</source>
+        <translation>回车发送</translation>
+    </message>
+    <message>
+        <source>Bytes sent when Enter is pressed in the receive terminal</source>
+        <translation>在接收终端中按回车键时发送的字节</translation>
+    </message>
+    <message>
+        <source>Display Send</source>
+        <translation>显示发送</translation>
+    </message>
+    <message>
+        <source>Comment Support</source>
+        <translation>支持注释</translation>
+    </message>
+    <message>
+        <source>Format Send</source>
+        <translation>格式化发送</translation>
+    </message>
+    <message>
+        <source>Append Checksum</source>
+        <translation>追加校验</translation>
+    </message>
+    <message>
+        <source>Checksum appended automatically after each sent frame</source>
+        <translation>每发送一帧后自动追加的校验</translation>
+    </message>
+    <message>
+        <source>Log</source>
+        <translation>日志</translation>
+    </message>
+    <message>
+        <source>Save Log Message</source>
+        <translation>保存日志</translation>
+    </message>
+    <message>
+        <source>Log File Name</source>
+        <translation>日志文件名</translation>
+    </message>
+    <message>
+        <source>Log file name</source>
+        <translation>日志文件名</translation>
+    </message>
+    <message>
+        <source>...</source>
+        <translation>...</translation>
+    </message>
+    <message>
+        <source>Log file name result:</source>
+        <translation>日志文件名结果：</translation>
+    </message>
+    <message>
+        <source>Options</source>
+        <translation>选项</translation>
+    </message>
+    <message>
+        <source>Append to file</source>
+        <translation>追加到文件</translation>
+    </message>
+    <message>
+        <source>Overwrite file</source>
+        <translation>覆盖文件</translation>
+    </message>
+    <message>
+        <source>Prompt for filename</source>
+        <translation>提示输入文件名</translation>
+    </message>
+    <message>
+        <source>Start log upon connect</source>
+        <translation>连接时开始记录日志</translation>
+    </message>
+    <message>
+        <source>Timestamp each line</source>
+        <translation>每行加时间戳</translation>
+    </message>
+    <message>
+        <source>Timestamp</source>
+        <translation>时间戳</translation>
+    </message>
+    <message>
+        <source>Timestamp line each hour</source>
+        <translation>每小时写入一行时间戳</translation>
+    </message>
+    <message>
+        <source>Start new log at rotate time</source>
+        <translation>到达轮转时间时新建日志</translation>
+    </message>
+    <message>
+        <source>HH:mm:ss</source>
+        <translation>HH:mm:ss</translation>
+    </message>
+    <message>
+        <source>(must use %D in log file name)</source>
+        <translation>（日志文件名中必须使用 %D）</translation>
+    </message>
+    <message>
+        <source>Start new log at rotate size</source>
+        <translation>达到轮转大小时新建日志</translation>
+    </message>
+    <message>
+        <source> MiB</source>
+        <translation> MiB</translation>
+    </message>
+    <message>
+        <source>Display</source>
+        <translation>显示</translation>
+    </message>
+    <message>
+        <source>Font</source>
+        <translation>字体</translation>
+    </message>
+    <message>
+        <source>Font...</source>
+        <translation>字体...</translation>
+    </message>
+    <message>
+        <source>Send Text Color</source>
+        <translation>发送文本颜色</translation>
+    </message>
+    <message>
+        <source>Color...</source>
+        <translation>颜色...</translation>
+    </message>
+    <message>
+        <source>Receive Text Color</source>
+        <translation>接收文本颜色</translation>
+    </message>
+    <message>
+        <source>Format Display Color</source>
+        <translation>格式化显示颜色</translation>
+    </message>
+    <message>
+        <source>Display Buffer Size</source>
+        <translation>显示缓冲区大小</translation>
+    </message>
+    <message>
+        <source>Show TX/RX and control line indicators</source>
+        <translation>显示 TX/RX 和控制线指示灯</translation>
+    </message>
+    <message>
+        <source>Show the TX/RX activity and RTS/CTS/DTR/DSR/DCD/RI control-line lights in the connection settings group; the control lines appear for serial connections only</source>
+        <translation>在连接设置组中显示 TX/RX 活动指示灯和 RTS/CTS/DTR/DSR/DCD/RI 控制线指示灯；控制线仅对串口连接显示</translation>
+    </message>
+    <message>
+        <source>Custom</source>
+        <translation>自定义</translation>
+    </message>
+    <message>
+        <source>Please input correct log file name!</source>
+        <translation>请输入正确的日志文件名！</translation>
+    </message>
+    <message>
+        <source>Select Log File</source>
+        <translation>选择日志文件</translation>
+    </message>
+    <message>
+        <source>Log files (*.log);;All files (*.*);;Text files (*.txt)</source>
+        <translation>日志文件 (*.log);;所有文件 (*.*);;文本文件 (*.txt)</translation>
+    </message>
+</context>
+<context>
+    <name>ToolBox</name>
+    <message>
+        <source>Width must be between 1 and 64.</source>
+        <translation>宽度必须在 1 到 64 之间。</translation>
+    </message>
+    <message>
+        <source>Polynomial</source>
+        <translation>多项式</translation>
+    </message>
+    <message>
+        <source>Initial value</source>
+        <translation>初始值</translation>
+    </message>
+    <message>
+        <source>Final XOR</source>
+        <translation>结果异或值</translation>
+    </message>
+    <message>
+        <source>%1 must be a hexadecimal value that fits the width.</source>
+        <translation>%1必须是不超出宽度的十六进制数值。</translation>
+    </message>
+    <message>
+        <source>Polynomial must not be zero.</source>
+        <translation>多项式不能为零。</translation>
+    </message>
+</context>
+<context>
+    <name>WireTextCodecRegistry</name>
+    <message>
+        <source>The character &apos;%1&apos; cannot be encoded as %2. Change the encoding or edit the message.</source>
+        <translation>字符“%1”无法以 %2 编码。请更换编码或修改消息。</translation>
+    </message>
+    <message>
+        <source>This message cannot be encoded as %1. Change the encoding or edit the message.</source>
+        <translation>此消息无法以 %1 编码。请更换编码或修改消息。</translation>
+    </message>
+</context>
+<context>
+    <name>XmodemCodec</name>
+    <message>
+        <source>Could not create the destination file.</source>
+        <translation>无法创建目标文件。</translation>
+    </message>
+    <message>
+        <source>Cancelled.</source>
+        <translation>已取消。</translation>
+    </message>
+    <message>
+        <source>The device cancelled the transfer.</source>
+        <translation>设备取消了传输。</translation>
+    </message>
+    <message>
+        <source>The device reported an error. YMODEM-G cannot resend a block, so the transfer has been abandoned.</source>
+        <translation>设备报告了错误。YMODEM-G 无法重发数据块，传输已放弃。</translation>
+    </message>
+    <message>
+        <source>The device stopped responding. YMODEM-G has no retransmission, so the transfer has failed.</source>
+        <translation>设备停止响应。YMODEM-G 没有重传机制，传输失败。</translation>
+    </message>
+    <message>
+        <source>Gave up after %1 retries.</source>
+        <translation>重试 %1 次后放弃。</translation>
+    </message>
+    <message>
+        <source>Could not read the file being sent.</source>
+        <translation>无法读取正在发送的文件。</translation>
+    </message>
+    <message>
+        <source>The file changed while it was being sent.</source>
+        <translation>文件在发送过程中被修改。</translation>
+    </message>
+    <message>
+        <source>The device did not request the transfer. Check that it is waiting to receive and that the baud rate matches.</source>
+        <translation>设备未请求传输。请检查设备是否在等待接收，以及波特率是否一致。</translation>
+    </message>
+    <message>
+        <source>Block %1 arrived when block %2 was expected; the transfer is out of step.</source>
+        <translation>期望第 %2 块时收到了第 %1 块，传输已失步。</translation>
+    </message>
+    <message>
+        <source>Writing to disk failed.</source>
+        <translation>写入磁盘失败。</translation>
+    </message>
+    <message>
+        <source>Received %1 bytes without an end of transfer. XMODEM has no length field, so there is no way to tell when it should stop.</source>
+        <translation>已接收 %1 字节仍未收到传输结束。XMODEM 没有长度字段，无法判断何时应当停止。</translation>
+    </message>
+    <message>
+        <source>The device sent a malformed file header.</source>
+        <translation>设备发送了格式错误的文件头。</translation>
+    </message>
+    <message>
+        <source>The device offered a %1 byte file, which is over the receive limit.</source>
+        <translation>设备提供的文件大小为 %1 字节，超出了接收上限。</translation>
+    </message>
+    <message>
+        <source>A block failed its checksum. YMODEM-G cannot ask for it again, so the transfer has failed.</source>
+        <translation>一个数据块校验失败。YMODEM-G 无法请求重发，传输失败。</translation>
+    </message>
+    <message>
+        <source>Data kept failing its checksum. This is usually a baud rate mismatch or line noise.</source>
+        <translation>数据反复校验失败，通常是波特率不一致或线路干扰所致。</translation>
+    </message>
+    <message>
+        <source>The data was received but could not be saved.</source>
+        <translation>数据已接收，但无法保存。</translation>
+    </message>
+    <message>
+        <source>The device did not start sending. Check that it is ready to send and that the baud rate matches.</source>
+        <translation>设备未开始发送。请检查设备是否已准备好发送，以及波特率是否一致。</translation>
+    </message>
+    <message>
+        <source>The device stopped sending. YMODEM-G cannot recover, so the transfer has failed.</source>
+        <translation>设备停止了发送。YMODEM-G 无法恢复，传输失败。</translation>
+    </message>
+</context>
+</TS>
