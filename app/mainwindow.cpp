@@ -5,6 +5,7 @@
 #include "connection/connectionmode.h"
 #include "logging/logname.h"
 #include "settings/formatsetting.h"
+#include "settings/multiportsettingdlg.h"
 #include "settings/preferencesources.h"
 #include "settings/recentfilesmodel.h"
 #include "settings/settingsdocument.h"
@@ -270,6 +271,7 @@ void MainWindow::arrangePanes()
         m_portSplitter->setSizes(m_outerSizes);
     for (int i = 0; i < m_paneCount; ++i)
         m_panes[size_t(i)]->setQuickSettingsVisible(ui->acViewQuickSettings->isChecked());
+    pushQuickSettings();
     updateQuickPortSelector();
 }
 
@@ -321,9 +323,44 @@ void MainWindow::on_acEditAdd_triggered()
         showPaneNote(0, tr("At most %1 ports can be open in one window.").arg(MaxPanes), 3000);
         return;
     }
-    addPane(FormatSetting::builtInDefaults());
+    MultiPortSettingDlg dialog(1, this, false);
+    dialog.setSettings(0, FormatSetting::builtInDefaults());
+    if (execDialog(dialog) != QDialog::Accepted)
+        return;
+    addPane(dialog.settings(0));
     setLayoutAction(ui->acViewHorizontal);
     setPanesPerRow(m_paneCount);
+}
+
+void MainWindow::on_acToolsSetting_triggered()
+{
+    MultiPortSettingDlg dialog(m_paneCount, this);
+    for (int i = 0; i < m_paneCount; ++i)
+        dialog.setSettings(i, m_panes[size_t(i)]->settings());
+    dialog.setQuickSettingsLayout(m_quickSettings);
+    if (execDialog(dialog) != QDialog::Accepted)
+        return;
+    for (int i = 0; i < m_paneCount; ++i) {
+        m_panes[size_t(i)]->closePort();
+        m_panes[size_t(i)]->applySettings(dialog.settings(i));
+    }
+    m_quickSettings = dialog.quickSettingsLayout();
+    if (dialog.defaultsRestored()) {
+        on_acAutoReconnect_triggered(false);
+        ui->acAutoReconnect->setChecked(false);
+        ui->acViewQuickSettings->setChecked(true);
+        on_acViewQuickSettings_triggered(true);
+        m_quickSettings = QuickSettingsLayout();
+    }
+    pushQuickSettings();
+    savePreferences(pane(0) && pane(0)->state() != Closed);
+    setWindowModified(true);
+}
+
+void MainWindow::pushQuickSettings()
+{
+    for (int i = 0; i < m_paneCount; ++i)
+        m_panes[size_t(i)]->setQuickSettingsLayout(m_quickSettings, m_paneCount == 1);
 }
 
 void MainWindow::on_acEditRemove_triggered()
@@ -468,6 +505,11 @@ void MainWindow::showWarning(const QString &title, const QString &text)
 void MainWindow::showInformation(const QString &title, const QString &text)
 {
     QMessageBox::information(this, title, text);
+}
+
+int MainWindow::execDialog(QDialog &dialog)
+{
+    return dialog.exec();
 }
 
 void MainWindow::on_acFileNew_triggered()

@@ -11,6 +11,7 @@
 #include <memory>
 
 class QComboBox;
+class QDialog;
 class QLabel;
 class QSplitter;
 class RecentFilesModel;
@@ -60,6 +61,8 @@ protected:
     virtual QString askSaveFileName();
     virtual void showWarning(const QString &title, const QString &text);
     virtual void showInformation(const QString &title, const QString &text);
+    // Runs a modal dialog; returns its result code.
+    virtual int execDialog(QDialog &dialog);
 
 private slots:
     void on_acFileNew_triggered();
@@ -79,6 +82,7 @@ private slots:
     void on_actionClearSendHistory_triggered();
     void on_acControlOpen_triggered(bool checked);
     void on_acAutoReconnect_triggered(bool checked);
+    void on_acToolsSetting_triggered();
     void on_acViewHorizontal_triggered();
     void on_acViewVertical_triggered();
     void on_acViewGrid_triggered();
@@ -108,6 +112,7 @@ private:
     bool saveAs();
     void showPaneNote(int index, const QString &text, int timeoutMs);
     void showError(const QString &message);
+    void pushQuickSettings();
     void refillQuickPorts();
     void updateQuickPortSelector();
     QString firstPaneLogFile() const;

@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "settings/multiportsettingdlg.h"
 #include "settings/recentfilesmodel.h"
 #include "connection/connectionmode.h"
 #include "settings/settingsdocument.h"
@@ -29,6 +30,18 @@ protected:
     QString askSaveFileName() override { return saveName; }
     void showWarning(const QString &, const QString &text) override { warnings << text; }
     void showInformation(const QString &, const QString &text) override { informations << text; }
+    int execDialog(QDialog &dialog) override
+    {
+        dialogs << dialog.metaObject()->className();
+        if (beforeAccept)
+            beforeAccept(dialog);
+        return acceptDialogs ? QDialog::Accepted : QDialog::Rejected;
+    }
+
+public:
+    bool acceptDialogs = true;
+    std::function<void(QDialog &)> beforeAccept;
+    QStringList dialogs;
 };
 
 class tst_MainWindow : public QObject
@@ -52,6 +65,8 @@ private slots:
     void saveChangesPrompt();
     void laterFeaturesSayNotYet();
     void recentFileDeletedBetweenRuns();
+    void optionsDialogAppliesToEveryPane();
+    void addPortCancelledAddsNothing();
     void preferencesSeedTheFirstPane();
 
 private:
@@ -322,6 +337,35 @@ void tst_MainWindow::preferencesSeedTheFirstPane()
     QCOMPARE(m_window->pane(0)->settings().SendChecksum, 4);
     QVERIFY(m_window->pane(0)->autoReconnect());
     QVERIFY(action("acAutoReconnect")->isChecked());
+}
+
+void tst_MainWindow::optionsDialogAppliesToEveryPane()
+{
+    action("acEditAdd")->trigger();
+    QCOMPARE(m_window->dialogs, QStringList{QStringLiteral("MultiPortSettingDlg")});
+    m_window->beforeAccept = [](QDialog &dialog) {
+        auto &options = static_cast<MultiPortSettingDlg &>(dialog);
+        QCOMPARE(options.panelCount(), 2);
+        for (int i = 0; i < 2; ++i) {
+            FormatSetting s = options.settings(i);
+            s.BaudRate = 38400 + i;
+            s.DisplayMsgTime = true;
+            options.setSettings(i, s);
+        }
+    };
+    m_window->setWindowModified(false);
+    action("acToolsSetting")->trigger();
+    QCOMPARE(m_window->pane(0)->settings().BaudRate, 38400);
+    QCOMPARE(m_window->pane(1)->settings().BaudRate, 38401);
+    QVERIFY(m_window->pane(1)->settings().DisplayMsgTime);
+    QVERIFY(m_window->isWindowModified());
+}
+
+void tst_MainWindow::addPortCancelledAddsNothing()
+{
+    m_window->acceptDialogs = false;
+    action("acEditAdd")->trigger();
+    QCOMPARE(m_window->paneCount(), 1);
 }
 
 QTEST_MAIN(tst_MainWindow)
