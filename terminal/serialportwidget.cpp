@@ -1046,11 +1046,10 @@ QString SerialPortWidget::devicePath(const QString &name)
 
 // The system's port list misses pseudo-terminals and /dev/serial/by-id links,
 // so a port whose device path exists counts as present too.
-bool SerialPortWidget::isPortPresent(const QString &name) const
+bool SerialPortWidget::isPortPresent(const QString &name, const QList<QSerialPortInfo> &ports)
 {
     if (name.isEmpty())
         return false;
-    const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports) {
         if (info.portName() == name || info.systemLocation() == name)
             return true;
@@ -1072,7 +1071,7 @@ void SerialPortWidget::onRefreshAvalablePorts()
     // Without automatic reconnection the controller leaves a vanished port open;
     // the check then closes it so that the pane shows it as closed.
     if (m_state != Closed && m_settings.ConnMode == SerialPort && !m_reconnectArmed
-        && m_controller->serialPort()->isOpen() && !isPortPresent(m_settings.PortName)) {
+        && m_controller->serialPort()->isOpen() && !isPortPresent(m_settings.PortName, ports)) {
         m_controller->serialPort()->close();
         onSerialPortLost();
     }
@@ -1310,7 +1309,7 @@ void SerialPortWidget::onReconnectTick()
             break;
         }
         const QString name = s.PortName;
-        if (!isPortPresent(name) || !m_controller->openSerialPort(s, name, name, true))
+        if (!isPortPresent(name, QSerialPortInfo::availablePorts()) || !m_controller->openSerialPort(s, name, name, true))
             break;
         m_settings.PortName = name;
         showConnectionControls();

@@ -17,6 +17,7 @@ class HLed;
 class LogWriter;
 class QGridLayout;
 class QLabel;
+class QSerialPortInfo;
 class WireTextDecoder;
 
 namespace Ui {
@@ -172,7 +173,7 @@ private:
     bool setBreak(bool level);
     bool ledCellPressed(QObject *cell);
     void explainLineRefusal();
-    bool isPortPresent(const QString &name) const;
+    static bool isPortPresent(const QString &name, const QList<QSerialPortInfo> &ports);
     static QString devicePath(const QString &name);
 
     // The connection controls: the few places that read or show them.

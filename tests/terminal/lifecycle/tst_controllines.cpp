@@ -317,8 +317,6 @@ void tst_ControlLines::refusals()
     QSignalSpy status(m_pane.get(), &SerialPortWidget::statusMessage);
     QSignalSpy changed(m_pane.get(), &SerialPortWidget::settingsChanged);
     auto *w = m_pane->findChild<QWidget *>(cell);
-    if (mode == SerialPort && cell == QLatin1String("txLedCell")) // the controller's own text
-        connect(m_pane->controller(), &ConnectionController::statusMessage, m_pane.get(), &SerialPortWidget::statusMessage);
     QTest::mousePress(w, Qt::LeftButton);
     QTest::mouseRelease(w, Qt::LeftButton);
     QVERIFY(status.size() >= 1);
