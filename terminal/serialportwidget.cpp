@@ -125,6 +125,7 @@ SerialPortWidget::SerialPortWidget(const FormatSetting &settings, int portIndex,
     connect(&m_rxLedTimer, &QTimer::timeout, this, [this] { onActivityTimeout(Received); });
     connect(&m_txLedTimer, &QTimer::timeout, this, [this] { onActivityTimeout(Sent); });
     m_reconnectTimer.setInterval(2000);
+    m_reconnectTimer.setTimerType(Qt::PreciseTimer); // a returning device is promised within one period
     connect(&m_reconnectTimer, &QTimer::timeout, this, &SerialPortWidget::onReconnectTick);
     // Break's minimum durations are promises to the user, not approximations.
     m_breakReleaseTimer.setSingleShot(true);
