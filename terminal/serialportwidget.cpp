@@ -145,6 +145,7 @@ SerialPortWidget::SerialPortWidget(const FormatSetting &settings, int portIndex,
 
     buildLedRow();
     showSettings();
+    syncWantedLines();
     rebuildDecoders();
     updateCounterLabels();
     refreshStatusLine();
@@ -168,8 +169,19 @@ void SerialPortWidget::applySettings(const FormatSetting &settings)
     displayPortBuffer(); // drain with the old decoders
     m_settings = settings;
     showSettings();
+    syncWantedLines();
     rebuildDecoders();
     refreshLedRow();
+}
+
+// The controller applies the wanted output levels when the port opens; an open
+// port keeps the levels the user last drove.
+void SerialPortWidget::syncWantedLines()
+{
+    if (m_controller->serialPort()->isOpen())
+        return;
+    m_controller->setControlLine(ConnectionController::Dtr, m_settings.DtrOn);
+    m_controller->setControlLine(ConnectionController::Rts, m_settings.RtsOn);
 }
 
 // ---- Controls ---------------------------------------------------------------
@@ -867,11 +879,7 @@ bool SerialPortWidget::openPort(const QString &portNameOverride)
     switch (s.ConnMode) {
     case SerialPort:
         readConnectionControls();
-        if (!m_controller->serialPort()->isOpen()) {
-            // The controller applies the wanted output levels as the port opens.
-            m_controller->setControlLine(ConnectionController::Dtr, s.DtrOn);
-            m_controller->setControlLine(ConnectionController::Rts, s.RtsOn);
-        }
+        syncWantedLines();
         ok = m_controller->openSerialPort(s, portNameOverride, currentRealPortName(), false);
         refreshLedRow();
         break;

@@ -167,6 +167,7 @@ private:
     void updateCounterLabels();
     void rebuildHistoryBox();
     void buildLedRow();
+    void syncWantedLines();
     QWidget *makeLedCell(const char *cellName, const char *ledName, const QString &label, HLed **led, QLabel **text);
     void onActivityTimeout(int direction);
     void restoreTxLamp();

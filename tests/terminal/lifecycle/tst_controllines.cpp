@@ -276,6 +276,15 @@ void tst_ControlLines::rowPerMode()
         QCOMPARE(int(child<QWidget>("rtsLedCell")->cursor().shape()), lineCursor);
     }
     QCOMPARE(child<QLabel>("txActivityLedLabel")->text(), QStringLiteral("TX"));
+    if (mode == SerialPort) {
+        // Closed port: the outputs show the wanted levels, the inputs nothing.
+        QCOMPARE(led("rtsLed")->isOn(), flow == 0);
+        QVERIFY(led("dtrLed")->isOn());
+        s.DtrOn = false;
+        m_pane->applySettings(s);
+        QVERIFY(!led("dtrLed")->isOn());
+        QVERIFY(!led("ctsLed")->isOn());
+    }
 
     s.ShowControlLineLeds = false;
     m_pane->applySettings(s);
