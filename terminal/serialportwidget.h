@@ -200,7 +200,7 @@ private:
     LogWriter *m_logWriter = nullptr;
     Rfc2217ClientSession m_rfc2217;
 
-    // Children with object names, so that their state can be inspected.
+    // Children with object names, so that tests and tools can find them.
     QTimer m_refreshTimer{this};
     QTimer m_portListTimer{this};
     QTimer m_saveTimer{this};
