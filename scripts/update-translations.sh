@@ -30,6 +30,8 @@ folders=
 for folder in app connection terminal codec settings logging transfer forms; do
     [ -d "$folder" ] && folders="$folders $folder"
 done
+# Labels translated at run time from tables lupdate cannot read.
+folders="$folders resources/language/choicelabels.h"
 
 # -I . resolves the repository-relative includes, so tr() gets its class as context.
 # No locations: they would churn the file on every unrelated edit.

@@ -125,6 +125,7 @@ SerialPortWidget::SerialPortWidget(const FormatSetting &settings, int portIndex,
     connect(&m_rxLedTimer, &QTimer::timeout, this, [this] { onActivityTimeout(Received); });
     connect(&m_txLedTimer, &QTimer::timeout, this, [this] { onActivityTimeout(Sent); });
     m_reconnectTimer.setInterval(2000);
+    m_reconnectTimer.setTimerType(Qt::PreciseTimer); // a returning device is promised within one period
     connect(&m_reconnectTimer, &QTimer::timeout, this, &SerialPortWidget::onReconnectTick);
     // Break's minimum durations are promises to the user, not approximations.
     m_breakReleaseTimer.setSingleShot(true);
@@ -144,6 +145,7 @@ SerialPortWidget::SerialPortWidget(const FormatSetting &settings, int portIndex,
 
     buildLedRow();
     showSettings();
+    syncWantedLines();
     rebuildDecoders();
     updateCounterLabels();
     refreshStatusLine();
@@ -167,8 +169,19 @@ void SerialPortWidget::applySettings(const FormatSetting &settings)
     displayPortBuffer(); // drain with the old decoders
     m_settings = settings;
     showSettings();
+    syncWantedLines();
     rebuildDecoders();
     refreshLedRow();
+}
+
+// The controller applies the wanted output levels when the port opens; an open
+// port keeps the levels the user last drove.
+void SerialPortWidget::syncWantedLines()
+{
+    if (m_controller->serialPort()->isOpen())
+        return;
+    m_controller->setControlLine(ConnectionController::Dtr, m_settings.DtrOn);
+    m_controller->setControlLine(ConnectionController::Rts, m_settings.RtsOn);
 }
 
 // ---- Controls ---------------------------------------------------------------
@@ -866,11 +879,7 @@ bool SerialPortWidget::openPort(const QString &portNameOverride)
     switch (s.ConnMode) {
     case SerialPort:
         readConnectionControls();
-        if (!m_controller->serialPort()->isOpen()) {
-            // The controller applies the wanted output levels as the port opens.
-            m_controller->setControlLine(ConnectionController::Dtr, s.DtrOn);
-            m_controller->setControlLine(ConnectionController::Rts, s.RtsOn);
-        }
+        syncWantedLines();
         ok = m_controller->openSerialPort(s, portNameOverride, currentRealPortName(), false);
         refreshLedRow();
         break;
@@ -1046,11 +1055,10 @@ QString SerialPortWidget::devicePath(const QString &name)
 
 // The system's port list misses pseudo-terminals and /dev/serial/by-id links,
 // so a port whose device path exists counts as present too.
-bool SerialPortWidget::isPortPresent(const QString &name) const
+bool SerialPortWidget::isPortPresent(const QString &name, const QList<QSerialPortInfo> &ports)
 {
     if (name.isEmpty())
         return false;
-    const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports) {
         if (info.portName() == name || info.systemLocation() == name)
             return true;
@@ -1072,7 +1080,7 @@ void SerialPortWidget::onRefreshAvalablePorts()
     // Without automatic reconnection the controller leaves a vanished port open;
     // the check then closes it so that the pane shows it as closed.
     if (m_state != Closed && m_settings.ConnMode == SerialPort && !m_reconnectArmed
-        && m_controller->serialPort()->isOpen() && !isPortPresent(m_settings.PortName)) {
+        && m_controller->serialPort()->isOpen() && !isPortPresent(m_settings.PortName, ports)) {
         m_controller->serialPort()->close();
         onSerialPortLost();
     }
@@ -1310,7 +1318,7 @@ void SerialPortWidget::onReconnectTick()
             break;
         }
         const QString name = s.PortName;
-        if (!isPortPresent(name) || !m_controller->openSerialPort(s, name, name, true))
+        if (!isPortPresent(name, QSerialPortInfo::availablePorts()) || !m_controller->openSerialPort(s, name, name, true))
             break;
         m_settings.PortName = name;
         showConnectionControls();

@@ -17,6 +17,7 @@ class HLed;
 class LogWriter;
 class QGridLayout;
 class QLabel;
+class QSerialPortInfo;
 class WireTextDecoder;
 
 namespace Ui {
@@ -166,13 +167,14 @@ private:
     void updateCounterLabels();
     void rebuildHistoryBox();
     void buildLedRow();
+    void syncWantedLines();
     QWidget *makeLedCell(const char *cellName, const char *ledName, const QString &label, HLed **led, QLabel **text);
     void onActivityTimeout(int direction);
     void restoreTxLamp();
     bool setBreak(bool level);
     bool ledCellPressed(QObject *cell);
     void explainLineRefusal();
-    bool isPortPresent(const QString &name) const;
+    static bool isPortPresent(const QString &name, const QList<QSerialPortInfo> &ports);
     static QString devicePath(const QString &name);
 
     // The connection controls: the few places that read or show them.
@@ -198,7 +200,7 @@ private:
     LogWriter *m_logWriter = nullptr;
     Rfc2217ClientSession m_rfc2217;
 
-    // Children with object names, so that their state can be inspected.
+    // Children with object names, so that tests and tools can find them.
     QTimer m_refreshTimer{this};
     QTimer m_portListTimer{this};
     QTimer m_saveTimer{this};

@@ -1293,6 +1293,10 @@ Your account, saved settings files and log files are not changed. Active connect
         <source>low</source>
         <translation>低电平</translation>
     </message>
+    <message>
+        <source>None</source>
+        <translation>无</translation>
+    </message>
 </context>
 <context>
     <name>SetConfigFilePathDialog</name>
@@ -1570,6 +1574,70 @@ Your account, saved settings files and log files are not changed. Active connect
     <message>
         <source>Log files (*.log);;All files (*.*);;Text files (*.txt)</source>
         <translation>日志文件 (*.log);;所有文件 (*.*);;文本文件 (*.txt)</translation>
+    </message>
+    <message>
+        <source>None</source>
+        <translation>无</translation>
+    </message>
+    <message>
+        <source>Even</source>
+        <translation>偶校验</translation>
+    </message>
+    <message>
+        <source>Odd</source>
+        <translation>奇校验</translation>
+    </message>
+    <message>
+        <source>Mark</source>
+        <translation>标记校验</translation>
+    </message>
+    <message>
+        <source>Space</source>
+        <translation>空格校验</translation>
+    </message>
+    <message>
+        <source>TCP Client</source>
+        <translation>TCP 客户端</translation>
+    </message>
+    <message>
+        <source>TCP Server</source>
+        <translation>TCP 服务器</translation>
+    </message>
+    <message>
+        <source>UDP Client</source>
+        <translation>UDP 客户端</translation>
+    </message>
+    <message>
+        <source>UDP Server</source>
+        <translation>UDP 服务器</translation>
+    </message>
+    <message>
+        <source>Any</source>
+        <translation>任意地址</translation>
+    </message>
+    <message>
+        <source>AnyIPv4</source>
+        <translation>任意 IPv4 地址</translation>
+    </message>
+    <message>
+        <source>LocalHost</source>
+        <translation>本机</translation>
+    </message>
+    <message>
+        <source>LocalHostIPv6</source>
+        <translation>本机 IPv6</translation>
+    </message>
+    <message>
+        <source>ms</source>
+        <translation>毫秒</translation>
+    </message>
+    <message>
+        <source>s</source>
+        <translation>秒</translation>
+    </message>
+    <message>
+        <source>min</source>
+        <translation>分钟</translation>
     </message>
 </context>
 <context>

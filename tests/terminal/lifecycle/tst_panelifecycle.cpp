@@ -27,6 +27,10 @@ private slots:
     void unlistedDevicePathStaysOpen();
     void serialReconnects();
     void serialLossWithoutReconnectCloses();
+    void reconnectSwitchedOffWhileWaiting();
+    void openFailureLeavesClosed();
+    void closedStatusLine_data();
+    void closedStatusLine();
     void tcpReconnects();
     void tcpLossWithoutReconnect();
     void guardTexts_data();
@@ -189,7 +193,10 @@ void tst_PaneLifecycle::serialReconnects()
     QCOMPARE(m_pane->statusText(), QStringLiteral("<font color = red> %1 CLOSED </font>").arg(pty.a()));
     QCOMPARE(m_pane->state(), Running);
 
-    QTest::qWait(700); // let the device be gone for a moment, as an unplug would
+    // Come back just after a reconnect attempt found nothing: the longest wait.
+    QSignalSpy ticks(child<QTimer>("reconnectTimer"), &QTimer::timeout);
+    QVERIFY(ticks.wait(4000));
+    QVERIFY(m_pane->isReconnectArmed());
     const int lostAt = int(status.size());
     QVERIFY(pty.start());
     clock.restart();
@@ -229,6 +236,73 @@ void tst_PaneLifecycle::serialLossWithoutReconnectCloses()
     QVERIFY(!child<QTimer>("reconnectTimer")->isActive());
     QVERIFY(!child<QTimer>("saveTimer")->isActive() || m_pane->state() == Closed);
     QVERIFY(!hasStatus(status, QStringLiteral("Serial Port %1 lost, waiting for it to come back...").arg(pty.a())));
+}
+
+void tst_PaneLifecycle::reconnectSwitchedOffWhileWaiting()
+{
+    if (PtyPair::socat().isEmpty())
+        QSKIP("socat is not installed");
+    QTemporaryDir dir;
+    PtyPair pty(dir.path());
+    QVERIFY(pty.start());
+    QVERIFY(makeSerialPane(pty.a(), true));
+    QVERIFY(pty.stop());
+    QVERIFY(QTest::qWaitFor([this] { return m_pane->isReconnectArmed(); }, 5000));
+    m_pane->setAutoReconnect(false);
+    QVERIFY(!m_pane->isReconnectArmed());
+    QVERIFY(!child<QTimer>("reconnectTimer")->isActive());
+    QVERIFY(!m_pane->controller()->watchPortLoss());
+    m_pane->onRefreshAvalablePorts();
+    QCOMPARE(m_pane->state(), Closed);
+    QVERIFY(pty.start());
+    m_pane->onReconnectTick(); // a tick already queued finds nothing to do
+    QVERIFY(!m_pane->controller()->serialPort()->isOpen());
+}
+
+void tst_PaneLifecycle::openFailureLeavesClosed()
+{
+    QTemporaryDir dir;
+    const QString missing = dir.filePath(QStringLiteral("ttyMissing"));
+    FormatSetting s;
+    s.ConnMode = SerialPort;
+    s.PortName = missing;
+    s.AutoSend = true;
+    s.SendInterval = 100;
+    m_pane = std::make_unique<SerialPortWidget>(s, 0);
+    QSignalSpy status(m_pane.get(), &SerialPortWidget::statusMessage);
+    QVERIFY(!m_pane->openPort());
+    QCOMPARE(m_pane->state(), Closed);
+    QVERIFY(!child<QTimer>("sendTimer")->isActive());
+    QVERIFY(!child<QTimer>("saveTimer")->isActive());
+    QVERIFY(!status.isEmpty());
+    QVERIFY2(status.last().at(0).toString().startsWith(QStringLiteral("Serial Port %1 OPEN FAILED! ERROR: ").arg(missing)),
+             qPrintable(status.last().at(0).toString()));
+    QCOMPARE(status.last().at(1).toInt(), 5000);
+    QCOMPARE(m_pane->statusText(), QStringLiteral("<font color = red> %1 CLOSED </font>").arg(missing));
+}
+
+void tst_PaneLifecycle::closedStatusLine_data()
+{
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("cu. prefix") << "cu.usbserial-1420" << "usbserial-1420";
+    QTest::newRow("device path") << "/dev/ttyQLN9" << "/dev/ttyQLN9";
+    QTest::newRow("plain name") << "COM3" << "COM3";
+    QTest::newRow("cu. inside") << "ttycu.0" << "ttycu.0";
+}
+
+void tst_PaneLifecycle::closedStatusLine()
+{
+    QFETCH(QString, port);
+    QFETCH(QString, shown);
+    FormatSetting s;
+    s.ConnMode = SerialPort;
+    s.PortName = port;
+    m_pane = std::make_unique<SerialPortWidget>(s, 0);
+    m_pane->onRefreshAvalablePorts();
+    QCOMPARE(m_pane->statusText(), QStringLiteral("<font color = red> %1 CLOSED </font>").arg(shown));
+    QCOMPARE(child<QPushButton>("sendButton")->text(), QStringLiteral("Open"));
+    QCOMPARE(m_pane->state(), Closed);
 }
 
 void tst_PaneLifecycle::tcpReconnects()
