@@ -236,7 +236,8 @@ void MainWindow::removeAllPanes()
 void MainWindow::arrangePanes()
 {
     const int rows = rowCount();
-    if (rows != m_lastRows || m_panesPerRow != m_lastPerRow) {
+    const bool shapeChanged = rows != m_lastRows || m_panesPerRow != m_lastPerRow;
+    if (shapeChanged) {
         m_outerSizes.clear();
         m_rowSizes.clear();
         m_lastRows = rows;
@@ -262,6 +263,12 @@ void MainWindow::arrangePanes()
         SerialPortWidget *p = m_panes[size_t(i)];
         m_rowSplitters.at(i / m_panesPerRow)->insertWidget(i % m_panesPerRow, p);
         p->show();
+    }
+    if (shapeChanged) {
+        // A new shape starts from even shares, not from what was dragged before.
+        for (int r = 0; r < rows; ++r)
+            m_rowSplitters.at(r)->setSizes(QList<int>(m_rowSplitters.at(r)->count(), 1000));
+        m_portSplitter->setSizes(QList<int>(m_portSplitter->count(), 1000));
     }
     if (!m_rowSizes.isEmpty()) {
         for (int r = 0; r < rows; ++r)

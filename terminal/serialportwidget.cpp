@@ -9,6 +9,7 @@
 #include "logging/logwriter.h"
 #include "settings/connectionsettingswidget.h"
 #include "terminal/hled.h"
+#include "terminal/receivefindbar.h"
 #include "terminal/sendtext.h"
 
 #include <QDebug>
@@ -71,6 +72,11 @@ SerialPortWidget::SerialPortWidget(const FormatSetting &settings, int portIndex,
     ui->setupUi(this);
     fillChoiceBoxes();
     m_logFormatter.setLineEnded(false);
+    // The settings column scrolls vertically but never cuts its controls short.
+    ui->quickSettingsScroll->setMinimumWidth(ui->quickSettingsWidget->minimumSizeHint().width()
+                                             + ui->quickSettingsScroll->verticalScrollBar()->sizeHint().width());
+    m_findBar = new ReceiveFindBar(ui->textBrowser, this, ui->receiveArea);
+    ui->receiveLayout->insertWidget(ui->receiveLayout->indexOf(ui->textBrowser), m_findBar);
 
     m_statusLabel = new QLabel(this);
     m_rxCountLabel = new QLabel(this);
@@ -382,6 +388,7 @@ void SerialPortWidget::displayPortBuffer()
         logText += decodeBufferForLog(chunk);
     }
     flushViewSegments();
+    m_findBar->afterDisplayBatch();
     m_logWriter->write(logText, m_settings);
 }
 
@@ -558,6 +565,7 @@ void SerialPortWidget::clearReceiveView()
     m_txByteCount = 0;
     rebuildDecoders();
     updateCounterLabels();
+    m_findBar->viewCleared();
 }
 
 QString SerialPortWidget::receiveText() const
@@ -571,6 +579,7 @@ void SerialPortWidget::onReceiveContextMenuRequested(const QPoint &pos)
     menu->addSeparator();
     QAction *find = menu->addAction(tr("Find..."));
     find->setShortcut(QKeySequence::Find);
+    connect(find, &QAction::triggered, m_findBar, &ReceiveFindBar::openBar);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(ui->textBrowser->viewport()->mapToGlobal(pos));
 }
@@ -1755,7 +1764,46 @@ void SerialPortWidget::toggleLine(int line)
 
 void SerialPortWidget::setQuickSettingsVisible(bool visible)
 {
-    ui->quickSettingsWidget->setVisible(visible);
+    ui->quickSettingsScroll->setVisible(visible);
+}
+
+void SerialPortWidget::setQuickSettingsLayout(const QuickSettingsLayout &layout, bool onlyPane)
+{
+    m_onlyPane = onlyPane;
+    // Groups in the chosen order and visibility; the lamp row stays with the connection.
+    const QHash<QString, QWidget *> groups{{QStringLiteral("connection"), ui->connectionSettingsWidget},
+                                           {QStringLiteral("receive"), ui->receiveGroup},
+                                           {QStringLiteral("send"), ui->sendGroup}};
+    const QHash<QString, bool> shown{{QStringLiteral("connection"), layout.showConnection},
+                                     {QStringLiteral("receive"), layout.showReceive},
+                                     {QStringLiteral("send"), layout.showSend}};
+    auto *box = qobject_cast<QVBoxLayout *>(ui->quickSettingsWidget->layout());
+    const QStringList order = QuickSettingsLayout::normalisedGroupOrder(layout.groupOrder);
+    for (int i = 0; i < order.size(); ++i) {
+        QWidget *group = groups.value(order.at(i));
+        box->removeWidget(group);
+        box->insertWidget(i, group);
+        group->setVisible(shown.value(order.at(i)));
+    }
+    ui->connectionSettingsWidget->applySerialFieldLayout(layout.fieldOrder.value(QStringLiteral("connection")),
+                                                         layout.hiddenFields.value(QStringLiteral("connection")));
+    // Hidden receive and send fields.
+    const QMultiHash<QString, QWidget *> fields{
+        {QStringLiteral("rxFormat"), ui->asciiRadio}, {QStringLiteral("rxFormat"), ui->hexRadio},
+        {QStringLiteral("rxFormat"), ui->receiveEncodingBox}, {QStringLiteral("rxAutoFeed"), ui->rxAutoFeedLine},
+        {QStringLiteral("rxAutoFeed"), ui->sbAutoFlInterval}, {QStringLiteral("rxAutoFeed"), ui->autoFlUnitLabel},
+        {QStringLiteral("rxDisplayTime"), ui->displayTimeBox}, {QStringLiteral("txFormat"), ui->asciiSendRaido},
+        {QStringLiteral("txFormat"), ui->hexSendRadio}, {QStringLiteral("txFormat"), ui->sendEncodingBox},
+        {QStringLiteral("txLoop"), ui->autoSendBox}, {QStringLiteral("txLoop"), ui->sendIntervelSB},
+        {QStringLiteral("txLoop"), ui->sendIntervalUnitLabel}, {QStringLiteral("txAutoFeed"), ui->txLemLabel},
+        {QStringLiteral("txAutoFeed"), ui->cbTxLem}, {QStringLiteral("txTerminalEnter"), ui->terminalEnterLabel},
+        {QStringLiteral("txTerminalEnter"), ui->terminalEnterBox}, {QStringLiteral("txChecksum"), ui->sendChecksumLabel},
+        {QStringLiteral("txChecksum"), ui->sendChecksumBox}, {QStringLiteral("txDisplaySend"), ui->displaySendBox},
+        {QStringLiteral("txLineByLine"), ui->cbLinebyLine}};
+    QStringList hidden = layout.hiddenFields.value(QStringLiteral("receive"));
+    hidden += layout.hiddenFields.value(QStringLiteral("send"));
+    for (auto it = fields.cbegin(); it != fields.cend(); ++it)
+        it.value()->setVisible(!hidden.contains(it.key()));
 }
 
 void SerialPortWidget::setSplitterSizes(int left, int right)

@@ -2,6 +2,7 @@
 
 #include "connection/rfc2217clientsession.h"
 #include "settings/formatsetting.h"
+#include "settings/quicksettingslayout.h"
 #include "terminal/ansiescapefilter.h"
 #include "terminal/traffictext.h"
 
@@ -15,6 +16,7 @@ class ConnectionController;
 class ConnectionSettingsWidget;
 class HLed;
 class LogWriter;
+class ReceiveFindBar;
 class QGridLayout;
 class QLabel;
 class QSerialPortInfo;
@@ -97,6 +99,8 @@ public:
     // What the main window drives in every pane.
     void showNote(const QString &text, int timeoutMs) { showStatus(text, timeoutMs); }
     void setQuickSettingsVisible(bool visible);
+    void setQuickSettingsLayout(const QuickSettingsLayout &layout, bool onlyPane);
+    ReceiveFindBar *findBar() const { return m_findBar; }
     void setSplitterSizes(int left, int right);
     void clearSendHistory();
 
@@ -239,6 +243,8 @@ private:
     TrafficFormatter m_logFormatter{TrafficFormatter::Target::Log};
     bool m_forceScroll = false;
     QList<ViewSegment> m_viewSegments;
+    ReceiveFindBar *m_findBar = nullptr;
+    bool m_onlyPane = true;
     int m_viewLineLength = 0;
     bool m_consoleWatched = false;
     AnsiEscapeFilter m_escapeFilter;

@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "connection/connectioncontroller.h"
 #include "settings/multiportsettingdlg.h"
 #include "settings/recentfilesmodel.h"
 #include "connection/connectionmode.h"
@@ -6,6 +7,8 @@
 #include "terminal/serialportwidget.h"
 
 #include <QAction>
+#include <QPushButton>
+#include <QTcpSocket>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
@@ -32,7 +35,7 @@ protected:
     void showInformation(const QString &, const QString &text) override { informations << text; }
     int execDialog(QDialog &dialog) override
     {
-        dialogs << dialog.metaObject()->className();
+        dialogs << QString::fromLatin1(dialog.metaObject()->className());
         if (beforeAccept)
             beforeAccept(dialog);
         return acceptDialogs ? QDialog::Accepted : QDialog::Rejected;
@@ -67,6 +70,7 @@ private slots:
     void recentFileDeletedBetweenRuns();
     void optionsDialogAppliesToEveryPane();
     void addPortCancelledAddsNothing();
+    void twoPanesTalkThroughTheGui();
     void preferencesSeedTheFirstPane();
 
 private:
@@ -366,6 +370,49 @@ void tst_MainWindow::addPortCancelledAddsNothing()
     m_window->acceptDialogs = false;
     action("acEditAdd")->trigger();
     QCOMPARE(m_window->paneCount(), 1);
+}
+
+void tst_MainWindow::twoPanesTalkThroughTheGui()
+{
+    quint16 port;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+    }
+    action("acEditAdd")->trigger();
+    FormatSetting server = m_window->pane(0)->settings();
+    server.ConnMode = TcpServer;
+    server.LastTargetPort = port;
+    m_window->pane(0)->applySettings(server);
+    FormatSetting client = m_window->pane(1)->settings();
+    client.ConnMode = TcpClient;
+    client.LastTargetHost = {QStringLiteral("127.0.0.1")};
+    client.LastTargetPort = port;
+    client.TxLineEndingMode = 3;
+    client.TxAutoFeedLine = true;
+    m_window->pane(1)->applySettings(client);
+
+    action("acMonStart")->trigger();
+    SerialPortWidget *serverPane = m_window->pane(0);
+    SerialPortWidget *clientPane = m_window->pane(1);
+    QTRY_VERIFY_WITH_TIMEOUT(clientPane->controller()->isConnectionOpen(TcpClient), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(serverPane->controller()->serverClients().size(), 1, 5000);
+
+    auto type = [](SerialPortWidget *pane, const QString &text) {
+        pane->findChild<QPlainTextEdit *>(QStringLiteral("textEdit"))->setPlainText(text);
+        QTest::mouseClick(pane->findChild<QPushButton *>(QStringLiteral("sendButton")), Qt::LeftButton);
+    };
+    type(clientPane, QStringLiteral("hello server"));
+    QTRY_COMPARE_WITH_TIMEOUT(serverPane->receiveText(), QStringLiteral("hello server\n"), 5000);
+    type(serverPane, QStringLiteral("hello client"));
+    QTRY_COMPARE_WITH_TIMEOUT(clientPane->receiveText(), QStringLiteral("hello client"), 5000);
+    QCOMPARE(clientPane->txByteCount(), quint64(14)); // CR LF appended
+    QCOMPARE(serverPane->rxByteCount(), quint64(14));
+    QTRY_VERIFY_WITH_TIMEOUT(serverPane->statusText().contains(QStringLiteral("Listening on")), 3000);
+
+    action("acMonStop")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!clientPane->controller()->isConnectionOpen(TcpClient), 3000);
 }
 
 QTEST_MAIN(tst_MainWindow)
