@@ -11,6 +11,7 @@
 #include "settings/settingsdocument.h"
 #include "terminal/serialportwidget.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
@@ -380,6 +381,27 @@ void MainWindow::on_acEditRemove_triggered()
     removeLastPane();
     setLayoutAction(ui->acViewHorizontal);
     setPanesPerRow(m_paneCount);
+}
+
+SerialPortWidget *MainWindow::insertFrame(const QString &text, FrameSource source)
+{
+    SerialPortWidget *target = pane(0);
+    for (QWidget *w = QApplication::focusWidget(); w; w = w->parentWidget()) {
+        if (auto *p = qobject_cast<SerialPortWidget *>(w)) {
+            target = p;
+            break;
+        }
+    }
+    if (!target)
+        return nullptr;
+    target->setSendText(text);
+    if (target->settings().SendChecksum != 0) {
+        target->showNote(source == FrameSource::ModbusBuilder
+                             ? tr("Note: this port appends a checksum on send; the Modbus frame already includes one.")
+                             : tr("Note: this port appends a checksum on send; the inserted frame already includes its CRC."),
+                         6000);
+    }
+    return target;
 }
 
 // ---- Running ----------------------------------------------------------------

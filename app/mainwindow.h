@@ -52,6 +52,11 @@ public:
     void arrangePanes();
     SerialPortWidget *addPane(const FormatSetting &settings);
 
+    // Where a ready-made frame (Modbus builder, CRC calculator) goes: the send
+    // box of the pane holding the keyboard focus, else of the first pane.
+    enum class FrameSource { ModbusBuilder, Toolbox };
+    SerialPortWidget *insertFrame(const QString &text, FrameSource source);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 

@@ -1819,3 +1819,13 @@ void SerialPortWidget::clearSendHistory()
     m_settings.SendList.clear();
     rebuildHistoryBox();
 }
+
+void SerialPortWidget::setSendText(const QString &text)
+{
+    ui->textEdit->setPlainText(text);
+}
+
+QString SerialPortWidget::sendText() const
+{
+    return ui->textEdit->toPlainText();
+}

@@ -103,6 +103,8 @@ public:
     ReceiveFindBar *findBar() const { return m_findBar; }
     void setSplitterSizes(int left, int right);
     void clearSendHistory();
+    void setSendText(const QString &text);
+    QString sendText() const;
 
 signals:
     void rxTapped(const QByteArray &raw, const QString &peer);

@@ -7,6 +7,7 @@
 #include "terminal/serialportwidget.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QPushButton>
 #include <QTcpSocket>
 #include <QSettings>
@@ -71,6 +72,7 @@ private slots:
     void optionsDialogAppliesToEveryPane();
     void addPortCancelledAddsNothing();
     void twoPanesTalkThroughTheGui();
+    void insertFrameGoesToTheFocusedPane();
     void preferencesSeedTheFirstPane();
 
 private:
@@ -413,6 +415,27 @@ void tst_MainWindow::twoPanesTalkThroughTheGui()
 
     action("acMonStop")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!clientPane->controller()->isConnectionOpen(TcpClient), 3000);
+}
+
+void tst_MainWindow::insertFrameGoesToTheFocusedPane()
+{
+    action("acEditAdd")->trigger();
+    FormatSetting s = m_window->pane(1)->settings();
+    s.SendChecksum = 4;
+    m_window->pane(1)->applySettings(s);
+    // Nothing focused inside a pane: the first pane gets it, without a note.
+    QCOMPARE(m_window->insertFrame(QStringLiteral("01 03"), MainWindow::FrameSource::Toolbox), m_window->pane(0));
+    QCOMPARE(m_window->pane(0)->sendText(), QStringLiteral("01 03"));
+    QVERIFY(m_window->pane(0)->findChild<QStatusBar *>(QStringLiteral("statusbar"))->currentMessage().isEmpty());
+
+    m_window->activateWindow();
+    m_window->pane(1)->findChild<QPlainTextEdit *>(QStringLiteral("textEdit"))->setFocus();
+    QTRY_VERIFY(m_window->pane(1)->isAncestorOf(QApplication::focusWidget()));
+    QCOMPARE(m_window->insertFrame(QStringLiteral("01 06 00 01"), MainWindow::FrameSource::ModbusBuilder),
+             m_window->pane(1));
+    QCOMPARE(m_window->pane(1)->sendText(), QStringLiteral("01 06 00 01"));
+    QCOMPARE(m_window->pane(1)->findChild<QStatusBar *>(QStringLiteral("statusbar"))->currentMessage(),
+             QStringLiteral("Note: this port appends a checksum on send; the Modbus frame already includes one."));
 }
 
 QTEST_MAIN(tst_MainWindow)
