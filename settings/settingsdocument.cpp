@@ -2,6 +2,7 @@
 
 #include "codec/wiretextcodecregistry.h"
 #include "settings/displayfont.h"
+#include "settings/settingsreader.h"
 
 #include <QDebug>
 #include <QFileInfo>
@@ -12,62 +13,6 @@ namespace {
 const QString kHostSeparator = QStringLiteral("-||-");
 
 
-// Typed reads that fall back to the when-absent value for missing keys and for
-// anything that does not parse, so hand-edited or damaged documents load.
-class Reader
-{
-public:
-    explicit Reader(QSettings &settings) : m_settings(settings) {}
-
-    int integer(const QString &key, int absent, qint64 min = INT_MIN, qint64 max = INT_MAX) const
-    {
-        const QVariant v = m_settings.value(key);
-        if (!v.isValid())
-            return absent;
-        bool ok = false;
-        const qint64 n = v.toString().trimmed().toLongLong(&ok);
-        return ok && n >= min && n <= max ? int(n) : absent;
-    }
-
-    bool boolean(const QString &key, bool absent) const
-    {
-        const QVariant v = m_settings.value(key);
-        if (v.typeId() == QMetaType::Bool)
-            return v.toBool();
-        const QString s = v.toString().trimmed().toLower();
-        if (s == QLatin1String("true") || s == QLatin1String("1"))
-            return true;
-        if (s == QLatin1String("false") || s == QLatin1String("0"))
-            return false;
-        return absent;
-    }
-
-    QString text(const QString &key, const QString &absent = QString()) const
-    {
-        const QVariant v = m_settings.value(key);
-        return v.isValid() ? v.toString() : absent;
-    }
-
-    QStringList list(const QString &key) const { return m_settings.value(key).toStringList(); }
-
-    QColor colour(const QString &key) const
-    {
-        const QString s = text(key).trimmed();
-        return s.isEmpty() ? QColor() : QColor::fromString(s);
-    }
-
-    QTime time(const QString &key) const
-    {
-        const QVariant v = m_settings.value(key);
-        if (v.typeId() == QMetaType::QTime)
-            return v.toTime();
-        return QTime::fromString(v.toString().trimmed(), Qt::ISODateWithMs);
-    }
-
-private:
-    QSettings &m_settings;
-};
-
 QString orDefault(const QString &stored, const QString &fallback)
 {
     return stored.trimmed().isEmpty() ? fallback : stored;
@@ -75,7 +20,7 @@ QString orDefault(const QString &stored, const QString &fallback)
 
 void readPane(QSettings &settings, FormatSetting &s)
 {
-    const Reader r(settings);
+    const SettingsReader r(settings);
     // Connection
     s.ConnMode = r.integer(QStringLiteral("ConnMode"), 0, 0, 7);
     s.PortName = r.text(QStringLiteral("PortName"));
@@ -122,7 +67,7 @@ void readPane(QSettings &settings, FormatSetting &s)
     s.LogRotateAtSize = r.boolean(QStringLiteral("LogRotateAtSize"), false);
     s.LogRotateSize = r.integer(QStringLiteral("LogRotateSize"), 0, 0);
     s.LogRotateAtTime = r.boolean(QStringLiteral("LogRotateAtTime"), false);
-    s.LogRotateTime = r.time(QStringLiteral("LogRotateTime"));
+    s.LogRotateTime = r.time(QStringLiteral("LogRotateTime"), QTime());
     s.NeedHourTimeStamp = r.boolean(QStringLiteral("NeedHourTimeStamp"), false);
 
     // Display
@@ -139,8 +84,8 @@ void readPane(QSettings &settings, FormatSetting &s)
 
     // Colours
     s.FormatDisplayColor = r.boolean(QStringLiteral("FormatDisplayColor"), false);
-    s.SendTextColor = r.colour(QStringLiteral("SendTextColor"));
-    s.ReceiveTextColor = r.colour(QStringLiteral("ReceiveTextColor"));
+    s.SendTextColor = r.colour(QStringLiteral("SendTextColor"), QColor());
+    s.ReceiveTextColor = r.colour(QStringLiteral("ReceiveTextColor"), QColor());
 
     // Network
     s.LastTargetHost = r.text(QStringLiteral("LastTargetHost")).split(kHostSeparator);
@@ -236,7 +181,7 @@ bool readSettingFile(const QString &filePath, SettingsDocument &document)
         return false;
     }
     QSettings settings(filePath, QSettings::IniFormat);
-    const Reader r(settings);
+    const SettingsReader r(settings);
     SettingsDocument doc;
 
     QuickSettingsLayout &quick = doc.quickSettings;
