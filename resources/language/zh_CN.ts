@@ -614,6 +614,14 @@ Do you want to save your changes?</source>
         <source>Tx: %L1 Bytes</source>
         <translation>发送：%L1 字节</translation>
     </message>
+    <message>
+        <source>Note: this port appends a checksum on send; the Modbus frame already includes one.</source>
+        <translation>注意：此端口发送时会追加校验，而 Modbus 帧本身已包含校验。</translation>
+    </message>
+    <message>
+        <source>Note: this port appends a checksum on send; the inserted frame already includes its CRC.</source>
+        <translation>注意：此端口发送时会追加校验，而插入的帧本身已包含 CRC。</translation>
+    </message>
 </context>
 <context>
     <name>ModbusCodec</name>
