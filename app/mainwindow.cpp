@@ -8,6 +8,7 @@
 #include "settings/multiportsettingdlg.h"
 #include "settings/preferencesources.h"
 #include "settings/recentfilesmodel.h"
+#include "settings/serialportlist.h"
 #include "settings/settingsdocument.h"
 #include "terminal/serialportwidget.h"
 
@@ -77,7 +78,7 @@ MainWindow::MainWindow(QWidget *parent)
     if (m_preferences.OpenLastConnection && m_preferences.LastConnectionOpen) {
         const FormatSetting &first = pane(0)->settings();
         bool present = first.ConnMode != SerialPort;
-        for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        for (const QSerialPortInfo &info : availableSerialPorts())
             present = present || info.portName() == first.PortName || info.systemLocation() == first.PortName;
         present = present || (first.PortName.startsWith(QLatin1Char('/')) && QFileInfo::exists(first.PortName));
         if (present)
@@ -819,7 +820,7 @@ void MainWindow::onRefresh()
 
 void MainWindow::refillQuickPorts()
 {
-    const auto ports = QSerialPortInfo::availablePorts();
+    const auto ports = availableSerialPorts();
     if (int(ports.size()) == m_quickPortCount)
         return;
     qDebug() << "Start to refresh port list...";

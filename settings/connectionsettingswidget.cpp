@@ -3,6 +3,7 @@
 
 #include "connection/connectionmode.h"
 #include "settings/formatsetting.h"
+#include "settings/serialportlist.h"
 #include "settings/settingschoices.h"
 
 #include <QLineEdit>
@@ -99,7 +100,7 @@ ConnectionSettingsWidget::~ConnectionSettingsWidget() = default;
 QList<ConnectionSettingsWidget::PortEntry> ConnectionSettingsWidget::systemPorts()
 {
     QList<PortEntry> ports;
-    const auto infos = QSerialPortInfo::availablePorts();
+    const auto infos = availableSerialPorts();
     for (const QSerialPortInfo &info : infos) {
         PortEntry e;
         e.name = info.portName();

@@ -1,6 +1,7 @@
 #include "settings/formatsetting.h"
 
 #include "settings/displayfont.h"
+#include "settings/serialportlist.h"
 
 #include <QDir>
 #include <QSerialPortInfo>
@@ -13,7 +14,7 @@ QString FormatSetting::defaultLogPath()
 FormatSetting FormatSetting::builtInDefaults()
 {
     FormatSetting s;
-    const auto ports = QSerialPortInfo::availablePorts();
+    const auto ports = availableSerialPorts();
     if (!ports.isEmpty())
         s.PortName = ports.first().portName();
     s.displayFont = makeDisplayFont(preferredMonospaceFamily(), 12);

@@ -8,6 +8,7 @@
 #include "logging/logname.h"
 #include "logging/logwriter.h"
 #include "settings/connectionsettingswidget.h"
+#include "settings/serialportlist.h"
 #include "terminal/hled.h"
 #include "terminal/receivefindbar.h"
 #include "terminal/sendtext.h"
@@ -1081,7 +1082,7 @@ bool SerialPortWidget::isPortPresent(const QString &name, const QList<QSerialPor
 
 void SerialPortWidget::onRefreshAvalablePorts()
 {
-    const auto ports = QSerialPortInfo::availablePorts();
+    const auto ports = availableSerialPorts();
     QString signature;
     for (const QSerialPortInfo &info : ports)
         signature += info.portName();
@@ -1327,7 +1328,7 @@ void SerialPortWidget::onReconnectTick()
             break;
         }
         const QString name = s.PortName;
-        if (!isPortPresent(name, QSerialPortInfo::availablePorts()) || !m_controller->openSerialPort(s, name, name, true))
+        if (!isPortPresent(name, availableSerialPorts()) || !m_controller->openSerialPort(s, name, name, true))
             break;
         m_settings.PortName = name;
         showConnectionControls();

@@ -2,7 +2,7 @@
 // reports what the display path sustains: bytes/s shown, CPU seconds per MB,
 // how late a 20 ms timer fires while the panes work, and the resident memory.
 //
-//   bench_pane [seconds-per-case]          run the whole table
+//   bench_pane [seconds-per-case [name-filter]]   run the table (or the rows whose name contains the filter)
 //   bench_pane --send PORT RATE SECONDS    (internal) the sender process
 
 #include "connection/connectioncontroller.h"
@@ -196,7 +196,10 @@ int main(int argc, char *argv[])
         {"1 pane hex full speed stamps", 1, 0, true, true},
         {"16 panes text 92 KB/s each", 16, 92160, false, false},
     };
+    const QString filter = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
     for (const Case &c : cases) {
+        if (!filter.isEmpty() && !QString::fromLatin1(c.name).contains(filter))
+            continue;
         const CaseResult r = runCase(c.panes, c.rate, c.hex, c.stamps, seconds);
         std::printf("%-34s %12.2f %10.3f %8.1f %8.1f %8.1f %9.1f\n", c.name, r.shownBytesPerSecond / 1e6, r.cpuPerMB,
                     r.p50, r.p99, r.max, double(r.rss) / 1024.0);
