@@ -8,7 +8,8 @@ QUILLON_BUILD_DIR=${QUILLON_BUILD_DIR:-$QUILLON_ROOT/build}
 
 build_packages=(cmake ninja-build ccache g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-5compat-dev
-    qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev fonts-dejavu-core)
+    qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev fonts-dejavu-core
+    fonts-wqy-microhei)
 # Real peers the tests talk to, and clang for the fuzz targets.
 test_packages=(socat lrzsz ser2net python3 python3-serial python3-pymodbus mbpoll
     clang libclang-rt-14-dev)
