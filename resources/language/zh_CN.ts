@@ -1058,10 +1058,6 @@ Your account, saved settings files and log files are not changed. Active connect
         <translation>逐行</translation>
     </message>
     <message>
-        <source>QLabel { background: palette(highlight); color: palette(highlighted-text); border-radius: 3px; padding: 2px 6px; }</source>
-        <translation>QLabel { background: palette(highlight); color: palette(highlighted-text); border-radius: 3px; padding: 2px 6px; }</translation>
-    </message>
-    <message>
         <source>Peer</source>
         <translation>对端</translation>
     </message>
