@@ -27,16 +27,6 @@ QString colourText(const QColor &colour, const QColor &fallback)
     return (colour.isValid() ? colour : fallback).name(QColor::HexRgb);
 }
 
-QString orderKey(const QString &group)
-{
-    return QStringLiteral("QuickSettings/Fields/%1/Order").arg(group);
-}
-
-QString hiddenKey(const QString &group)
-{
-    return QStringLiteral("QuickSettings/Fields/%1/Hidden").arg(group);
-}
-
 } // namespace
 
 LastSettings LastSettings::builtInDefaults()
@@ -86,21 +76,7 @@ LastSettings readPreferences(QSettings &settings)
     s.LastTxAutoFeedLine = r.boolean(QStringLiteral("LastTxAutoFeedLine"), d.LastTxAutoFeedLine);
     s.LastTxLineEndingMode = r.integer(QStringLiteral("LastTxLineEndingMode"), d.LastTxLineEndingMode, 0);
 
-    QuickSettingsLayout &quick = s.quickSettings;
-    quick.showConnection = r.boolean(QStringLiteral("QuickSettings/Connection"), true);
-    quick.showReceive = r.boolean(QStringLiteral("QuickSettings/Receive"), true);
-    quick.showSend = r.boolean(QStringLiteral("QuickSettings/Send"), true);
-    quick.groupOrder = r.list(QStringLiteral("QuickSettings/GroupOrder"), QuickSettingsLayout::defaultGroupOrder());
-    for (const QString &group : QuickSettingsLayout::fieldGroups()) {
-        // Empty lists are the same as none, so a written layout reads back equal.
-        const QStringList order = r.list(orderKey(group));
-        const QStringList hidden = r.list(hiddenKey(group));
-        if (!order.isEmpty())
-            quick.fieldOrder.insert(group, order);
-        if (!hidden.isEmpty())
-            quick.hiddenFields.insert(group, hidden);
-    }
-    quick = quickSettingsFrom(s);
+    s.quickSettings = QuickSettingsLayout::readFrom(settings);
 
     s.LastDisplaySendMsg = r.boolean(QStringLiteral("LastDisplaySendMsg"), d.LastDisplaySendMsg);
     s.LastDisplaySendTime = r.boolean(QStringLiteral("LastDisplaySendTime"), d.LastDisplaySendTime);
@@ -170,16 +146,7 @@ void writePreferences(QSettings &settings, const LastSettings &s)
     settings.setValue(QStringLiteral("LastTxAutoFeedLine"), s.LastTxAutoFeedLine);
     settings.setValue(QStringLiteral("LastTxLineEndingMode"), s.LastTxLineEndingMode);
 
-    const QuickSettingsLayout &quick = s.quickSettings;
-    settings.setValue(QStringLiteral("QuickSettings/Connection"), quick.showConnection);
-    settings.setValue(QStringLiteral("QuickSettings/Receive"), quick.showReceive);
-    settings.setValue(QStringLiteral("QuickSettings/Send"), quick.showSend);
-    settings.setValue(QStringLiteral("QuickSettings/GroupOrder"),
-                      QuickSettingsLayout::normalisedGroupOrder(quick.groupOrder));
-    for (const QString &group : QuickSettingsLayout::fieldGroups()) {
-        settings.setValue(orderKey(group), quick.fieldOrder.value(group));
-        settings.setValue(hiddenKey(group), quick.hiddenFields.value(group));
-    }
+    s.quickSettings.writeTo(settings);
 
     settings.setValue(QStringLiteral("LastDisplaySendMsg"), s.LastDisplaySendMsg);
     settings.setValue(QStringLiteral("LastDisplaySendTime"), s.LastDisplaySendTime);

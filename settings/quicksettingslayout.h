@@ -3,6 +3,8 @@
 #include <QMap>
 #include <QStringList>
 
+class QSettings;
+
 // Which setting groups a pane shows in its quick-settings area and in what order.
 struct QuickSettingsLayout
 {
@@ -18,6 +20,11 @@ struct QuickSettingsLayout
     static QStringList fieldGroups();
     // Keeps known, first-seen names in stored order and appends the missing ones.
     static QStringList normalisedGroupOrder(const QStringList &stored);
+
+    // The "QuickSettings/..." keys, shared by settings documents and the
+    // preferences: all groups hidden reads as the default layout.
+    static QuickSettingsLayout readFrom(QSettings &settings);
+    void writeTo(QSettings &settings) const;
 
     bool operator==(const QuickSettingsLayout &other) const;
     bool operator!=(const QuickSettingsLayout &other) const { return !(*this == other); }

@@ -184,27 +184,7 @@ bool readSettingFile(const QString &filePath, SettingsDocument &document)
     const SettingsReader r(settings);
     SettingsDocument doc;
 
-    QuickSettingsLayout &quick = doc.quickSettings;
-    quick.showConnection = r.boolean(QStringLiteral("QuickSettings/Connection"), true);
-    quick.showReceive = r.boolean(QStringLiteral("QuickSettings/Receive"), true);
-    quick.showSend = r.boolean(QStringLiteral("QuickSettings/Send"), true);
-    quick.groupOrder = r.list(QStringLiteral("QuickSettings/GroupOrder"));
-    for (const QString &group : QuickSettingsLayout::fieldGroups()) {
-        const QString orderKey = QStringLiteral("QuickSettings/Fields/%1/Order").arg(group);
-        const QString hiddenKey = QStringLiteral("QuickSettings/Fields/%1/Hidden").arg(group);
-        if (!settings.contains(orderKey) && !settings.contains(hiddenKey))
-            continue;
-        // Empty lists are the same as none, so a written layout reads back equal.
-        const QStringList order = r.list(orderKey);
-        const QStringList hidden = r.list(hiddenKey);
-        if (!order.isEmpty())
-            quick.fieldOrder.insert(group, order);
-        if (!hidden.isEmpty())
-            quick.hiddenFields.insert(group, hidden);
-    }
-    if (!quick.showConnection && !quick.showReceive && !quick.showSend)
-        quick = QuickSettingsLayout();
-    quick.groupOrder = QuickSettingsLayout::normalisedGroupOrder(quick.groupOrder);
+    doc.quickSettings = QuickSettingsLayout::readFrom(settings);
 
     doc.PortNumber = qBound(1, r.integer(QStringLiteral("PortNumber"), 1), 16);
     doc.ColumnNumber = qBound(1, r.integer(QStringLiteral("ColumnNumber"), 1), 16);
@@ -238,17 +218,7 @@ bool writeFile(const QString &filePath, const SettingsDocument &document,
     settings.setValue(QStringLiteral("PortNumber"), QString::number(document.PortNumber));
     settings.setValue(QStringLiteral("ColumnNumber"), QString::number(document.ColumnNumber));
     settings.setValue(QStringLiteral("QuickView"), document.QuickView);
-    const QuickSettingsLayout &quick = document.quickSettings;
-    settings.setValue(QStringLiteral("QuickSettings/Connection"), quick.showConnection);
-    settings.setValue(QStringLiteral("QuickSettings/Receive"), quick.showReceive);
-    settings.setValue(QStringLiteral("QuickSettings/Send"), quick.showSend);
-    settings.setValue(QStringLiteral("QuickSettings/GroupOrder"),
-                      QuickSettingsLayout::normalisedGroupOrder(quick.groupOrder));
-    for (const QString &group : QuickSettingsLayout::fieldGroups()) {
-        settings.setValue(QStringLiteral("QuickSettings/Fields/%1/Order").arg(group), quick.fieldOrder.value(group));
-        settings.setValue(QStringLiteral("QuickSettings/Fields/%1/Hidden").arg(group),
-                          quick.hiddenFields.value(group));
-    }
+    document.quickSettings.writeTo(settings);
 
     const int paneCount = int(document.panes.size());
     const int steps = qMax(1, paneCount * kPaneSections);
