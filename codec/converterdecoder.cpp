@@ -1,5 +1,7 @@
 #include "codec/converterdecoder.h"
 
+#include "codec/pendingbytes.h"
+
 #include <QString>
 
 #include <algorithm>
@@ -74,17 +76,9 @@ QString ConverterDecoder::decodeUtf8(const QByteArray &bytes)
     if (bytes.isEmpty())
         return {};
     QByteArray joined;
-    const uchar *p;
-    qsizetype size;
-    if (m_pendingBytes.isEmpty()) {
-        p = reinterpret_cast<const uchar *>(bytes.constData());
-        size = bytes.size();
-    } else {
-        joined = m_pendingBytes + bytes;
-        m_pendingBytes.clear();
-        p = reinterpret_cast<const uchar *>(joined.constData());
-        size = joined.size();
-    }
+    const QByteArrayView input = withPendingBytes(m_pendingBytes, bytes, joined);
+    const uchar *p = reinterpret_cast<const uchar *>(input.data());
+    const qsizetype size = input.size();
 
     QString out(size, Qt::Uninitialized);
     char16_t *dst = reinterpret_cast<char16_t *>(out.data());

@@ -1,5 +1,7 @@
 #include "codec/framedlegacydecoder.h"
 
+#include "codec/pendingbytes.h"
+
 #include <QHash>
 #include <QMutex>
 #include <QString>
@@ -113,17 +115,9 @@ QString FramedLegacyDecoder::decode(const QByteArray &bytes)
         return {};
 
     QByteArray joined;
-    const uchar *p;
-    qsizetype size;
-    if (m_pendingBytes.isEmpty()) {
-        p = reinterpret_cast<const uchar *>(bytes.constData());
-        size = bytes.size();
-    } else {
-        joined = m_pendingBytes + bytes;
-        m_pendingBytes.clear();
-        p = reinterpret_cast<const uchar *>(joined.constData());
-        size = joined.size();
-    }
+    const QByteArrayView input = withPendingBytes(m_pendingBytes, bytes, joined);
+    const uchar *p = reinterpret_cast<const uchar *>(input.data());
+    const qsizetype size = input.size();
 
     // Every byte yields at most one unit; the codec path may grow the buffer.
     QString out(size, Qt::Uninitialized);
