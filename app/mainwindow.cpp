@@ -5,7 +5,7 @@
 #include "connection/connectionmode.h"
 #include "logging/logname.h"
 #include "settings/formatsetting.h"
-#include "settings/multiportsettingdlg.h"
+#include "settings/dialogs/multiportsettingdlg.h"
 #include "settings/preferencesources.h"
 #include "settings/recentfilesmodel.h"
 #include "settings/serialportlist.h"

@@ -9,10 +9,13 @@ QUILLON_BUILD_DIR=${QUILLON_BUILD_DIR:-$QUILLON_ROOT/build}
 build_packages=(cmake ninja-build ccache g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-5compat-dev
     qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libgl-dev fonts-dejavu-core
-    fonts-wqy-microhei)
-# Real peers the tests talk to, and clang for the fuzz targets.
+    fonts-wqy-microhei qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite
+    libqt6sql6-psql qtkeychain-qt6-dev)
+# Real peers the tests talk to, clang for the fuzz targets, a browser for the
+# console pages, a database server and the packaging checks.
 test_packages=(socat lrzsz ser2net python3 python3-serial python3-pymodbus mbpoll
-    clang libclang-rt-14-dev)
+    clang libclang-rt-14-dev gcovr postgresql chromium chromium-driver python3-selenium
+    lintian desktop-file-utils appstream dbus gnome-keyring)
 
 quillon_install() {
     local missing=() p

@@ -7,7 +7,7 @@
 #include "connection/rfc2217lineconfig.h"
 #include "logging/logname.h"
 #include "logging/logwriter.h"
-#include "settings/connectionsettingswidget.h"
+#include "settings/dialogs/connectionsettingswidget.h"
 #include "settings/serialportlist.h"
 #include "terminal/hled.h"
 #include "terminal/receivefindbar.h"

@@ -6,7 +6,7 @@
 #include <QtGlobal>
 
 inline const char *const kQuillonChoiceLabels[] = {
-    // settings/settingschoices.cpp
+    // settings/dialogs/settingschoices.cpp
     QT_TRANSLATE_NOOP("SettingsPanel", "None"),
     QT_TRANSLATE_NOOP("SettingsPanel", "Even"),
     QT_TRANSLATE_NOOP("SettingsPanel", "Odd"),

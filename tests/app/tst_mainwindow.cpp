@@ -1,6 +1,6 @@
 #include "app/mainwindow.h"
 #include "connection/connectioncontroller.h"
-#include "settings/multiportsettingdlg.h"
+#include "settings/dialogs/multiportsettingdlg.h"
 #include "settings/recentfilesmodel.h"
 #include "connection/connectionmode.h"
 #include "settings/settingsdocument.h"

@@ -1,5 +1,5 @@
 #include "connection/connectionmode.h"
-#include "settings/connectionsettingswidget.h"
+#include "settings/dialogs/connectionsettingswidget.h"
 #include "settings/formatsetting.h"
 
 #include <QCheckBox>

@@ -1,8 +1,8 @@
-#include "settings/connectionsettingswidget.h"
-#include "settings/multiportsettingdlg.h"
-#include "settings/newconnection.h"
-#include "settings/quicksettingseditor.h"
-#include "settings/settingspanel.h"
+#include "settings/dialogs/connectionsettingswidget.h"
+#include "settings/dialogs/multiportsettingdlg.h"
+#include "settings/dialogs/newconnection.h"
+#include "settings/dialogs/quicksettingseditor.h"
+#include "settings/dialogs/settingspanel.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "settings/quicksettingseditor.h"
+#include "settings/dialogs/quicksettingseditor.h"
 
 #include <QPushButton>
 #include <QTest>

@@ -1,8 +1,8 @@
 #include "codec/wiretextcodecregistry.h"
 #include "connection/connectionmode.h"
 #include "settings/formatsetting.h"
-#include "settings/settingschoices.h"
-#include "settings/settingspanel.h"
+#include "settings/dialogs/settingschoices.h"
+#include "settings/dialogs/settingspanel.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "settings/settingschoices.h"
+#include "settings/dialogs/settingschoices.h"
 
 #include <QComboBox>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "settings/quicksettingseditor.h"
+#include "settings/dialogs/quicksettingseditor.h"
 #include "ui_quicksettingseditor.h"
 
 namespace {

@@ -1,10 +1,10 @@
-#include "settings/connectionsettingswidget.h"
+#include "settings/dialogs/connectionsettingswidget.h"
 #include "ui_connectionsettingswidget.h"
 
 #include "connection/connectionmode.h"
 #include "settings/formatsetting.h"
 #include "settings/serialportlist.h"
-#include "settings/settingschoices.h"
+#include "settings/dialogs/settingschoices.h"
 
 #include <QLineEdit>
 #include <QSerialPortInfo>

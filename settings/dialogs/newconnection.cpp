@@ -1,4 +1,4 @@
-#include "settings/newconnection.h"
+#include "settings/dialogs/newconnection.h"
 #include "ui_newconnection.h"
 
 NewConnection::NewConnection(QWidget *parent)

@@ -1,8 +1,8 @@
-#include "settings/multiportsettingdlg.h"
+#include "settings/dialogs/multiportsettingdlg.h"
 #include "ui_multiportsettingdlg.h"
 
-#include "settings/quicksettingseditor.h"
-#include "settings/settingspanel.h"
+#include "settings/dialogs/quicksettingseditor.h"
+#include "settings/dialogs/settingspanel.h"
 
 #include <QMessageBox>
 #include <QTabWidget>

@@ -1,10 +1,10 @@
-#include "settings/settingspanel.h"
+#include "settings/dialogs/settingspanel.h"
 #include "ui_settingspanel.h"
 
 #include "codec/wiretextcodecregistry.h"
 #include "logging/logname.h"
-#include "settings/connectionsettingswidget.h"
-#include "settings/settingschoices.h"
+#include "settings/dialogs/connectionsettingswidget.h"
+#include "settings/dialogs/settingschoices.h"
 
 #include <QColorDialog>
 #include <QDateTime>
