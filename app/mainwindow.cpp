@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/applog.h"
 #include "ui_mainwindow.h"
 
 #include "connection/connectioncontroller.h"
@@ -16,7 +17,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
-#include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -98,8 +98,8 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     // Start-up stores the geometry; it applied it too.
-    qDebug() << "### position:" << pos();
-    qDebug() << "###     size:" << size();
+    qCDebug(lcApp) << "### position:" << pos();
+    qCDebug(lcApp) << "###     size:" << size();
 }
 
 void MainWindow::setupToolBar()
@@ -114,11 +114,11 @@ void MainWindow::setupToolBar()
         SerialPortWidget *first = pane(0);
         if (!first || index < 0)
             return;
-        qDebug() << "Start to change port...";
+        qCDebug(lcApp) << "Start to change port...";
         QString name = m_quickPortCombo->itemData(index).toString();
         if (name.isEmpty())
             name = m_quickPortCombo->itemText(index);
-        if (first->controller()->isConnectionOpen(SerialPort))
+        if (first->settings().ConnMode == SerialPort && first->session()->isOpen())
             first->closePort();
         FormatSetting settings = first->settings();
         settings.PortName = name;
@@ -214,7 +214,7 @@ SerialPortWidget *MainWindow::addPane(const FormatSetting &settings)
     p->setObjectName(QStringLiteral("portPane%1").arg(m_paneCount));
     p->setAutoReconnect(m_autoReconnect);
     if (m_paneCount == 0)
-        connect(p->controller(), &ConnectionController::errorOccurred, this, &MainWindow::showError);
+        connect(p->session()->controller(), &ConnectionController::errorOccurred, this, &MainWindow::showError);
     connect(p, &SerialPortWidget::settingsChanged, this, [this] { setWindowModified(true); });
     m_panes[size_t(m_paneCount++)] = p;
     return p;
@@ -374,7 +374,7 @@ void MainWindow::pushQuickSettings()
 
 void MainWindow::on_acEditRemove_triggered()
 {
-    qDebug() << "on_acEditRemove_triggered: Port Number =" << m_paneCount;
+    qCDebug(lcApp) << "on_acEditRemove_triggered: Port Number =" << m_paneCount;
     if (m_paneCount < 2) {
         showPaneNote(0, tr("Port Number = %1").arg(m_paneCount), 2000);
         return;
@@ -427,7 +427,7 @@ void MainWindow::startPorts(const QString &portName, bool quiet)
         if (p->openPort(portName.isEmpty() ? QString() : portName))
             continue;
         const QString name = portName.isEmpty() ? p->currentRealPortName() : portName;
-        qWarning() << QStringLiteral("Serial Port %1 OPEN FAILED").arg(name);
+        qCInfo(lcApp) << QStringLiteral("Serial Port %1 OPEN FAILED").arg(name);
         if (i != 0)
             continue;
         const QString text = tr("Serial Port %1 OPEN FAILED").arg(name);
@@ -545,7 +545,7 @@ int MainWindow::execDialog(QDialog &dialog)
 void MainWindow::on_acFileNew_triggered()
 {
     if (!okToContinue()) {
-        qWarning() << "on_acFileNew_triggered: okToContinue FAILED!";
+        qCDebug(lcApp) << "on_acFileNew_triggered: okToContinue FAILED!";
         return;
     }
     removeAllPanes();
@@ -595,7 +595,7 @@ bool MainWindow::saveAs()
     if (path.isEmpty())
         return false;
     m_lastDirectory = QFileInfo(path).absolutePath();
-    qDebug() << "saveAs: lastDirectory =" << m_lastDirectory;
+    qCDebug(lcApp) << "saveAs: lastDirectory =" << m_lastDirectory;
     if (QFileInfo(path).suffix().isEmpty())
         path += QStringLiteral(".qln");
     return saveDocument(path);
@@ -608,7 +608,7 @@ bool MainWindow::saveDocument(const QString &filePath)
         showWarning(tr("Quillon"), tr("Could not save %1.").arg(QDir::toNativeSeparators(filePath)));
         return false;
     }
-    qDebug() << "Write OK " << QDateTime::currentDateTime();
+    qCDebug(lcApp) << "Write OK " << QDateTime::currentDateTime();
     setCurrentFile(filePath);
     showPaneNote(0, tr("File saved"), 2000);
     return true;
@@ -778,7 +778,7 @@ void MainWindow::showPaneNote(int index, const QString &text, int timeoutMs)
 
 void MainWindow::showError(const QString &message)
 {
-    qDebug() << "updateStatusBar: " << message;
+    qCDebug(lcApp) << "updateStatusBar: " << message;
     m_errorLabel->setText(QStringLiteral("<font color = red> %1 </font>").arg(message.toHtmlEscaped()));
     m_errorLabel->setToolTip(message);
     m_errorTimer.start(5000);
@@ -790,8 +790,8 @@ void MainWindow::updateStatusBar()
     if (!first)
         return;
     m_mirrorLabels[0]->setText(first->statusText());
-    m_mirrorLabels[1]->setText(tr("Rx: %L1 Bytes").arg(first->rxByteCount()));
-    m_mirrorLabels[2]->setText(tr("Tx: %L1 Bytes").arg(first->txByteCount()));
+    m_mirrorLabels[1]->setText(tr("Rx: %L1 Bytes").arg(first->session()->rxByteCount()));
+    m_mirrorLabels[2]->setText(tr("Tx: %L1 Bytes").arg(first->session()->txByteCount()));
     const QString log = firstPaneLogFile();
     const QString name = QFileInfo(log).fileName().trimmed();
     if (first->settings().LogSaveFlag && name.size() > 2 && name != QLatin1String("NULL")) {
@@ -823,7 +823,7 @@ void MainWindow::refillQuickPorts()
     const auto ports = availableSerialPorts();
     if (int(ports.size()) == m_quickPortCount)
         return;
-    qDebug() << "Start to refresh port list...";
+    qCDebug(lcApp) << "Start to refresh port list...";
     m_quickPortCount = int(ports.size());
     const QSignalBlocker block(m_quickPortCombo);
     m_quickPortCombo->clear();
@@ -842,7 +842,7 @@ void MainWindow::updateQuickPortSelector()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    qDebug() << "closeEvent..." << QDateTime::currentDateTime();
+    qCDebug(lcApp) << "closeEvent..." << QDateTime::currentDateTime();
     SerialPortWidget *first = pane(0);
     const bool firstOpen = first && first->state() != Closed;
     for (int i = 0; i < m_paneCount; ++i) {

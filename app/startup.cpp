@@ -1,11 +1,11 @@
 #include "app/startup.h"
+#include "app/applog.h"
 
 #include "app/mainwindowfactory.h"
 #include "app/setconfigfilepathdialog.h"
 #include "settings/displayfont.h"
 
 #include <QApplication>
-#include <QDebug>
 #include <QFileInfo>
 #include <QFont>
 #include <QImage>
@@ -18,6 +18,8 @@
 #include <QTranslator>
 
 #include <memory>
+
+Q_LOGGING_CATEGORY(lcApp, "quillon.app", QtWarningMsg)
 
 namespace {
 
@@ -61,7 +63,7 @@ bool loadLanguage(QTranslator &translator, int languageValue, const QString &sys
         return false;
     if (translator.load(QStringLiteral(":/language/language/zh_CN")))
         return true;
-    qWarning("load language zh_CN failed!");
+    qCWarning(lcApp, "load language zh_CN failed!");
     return false;
 }
 
@@ -88,9 +90,9 @@ void ensureConsolasFallback()
 
 void logCommandLine(int argc, char **argv)
 {
-    qDebug() << "argc:" << argc;
+    qCDebug(lcApp) << "argc:" << argc;
     for (int i = 0; i < argc; ++i)
-        qDebug().noquote() << QStringLiteral("argv[%1]:").arg(i) << QString::fromUtf8(argv[i]);
+        qCDebug(lcApp).noquote() << QStringLiteral("argv[%1]:").arg(i) << QString::fromUtf8(argv[i]);
 }
 
 void applySavedGeometry(QWidget *window, const QSettings &settings, const QScreen *primaryScreen)
@@ -101,13 +103,13 @@ void applySavedGeometry(QWidget *window, const QSettings &settings, const QScree
     if (size.width() < 1 || size.height() < 1)
         size = defaultSize;
     const QPoint position = settings.value(kKeyWindowPosition, QPoint(200, 200)).toPoint();
-    qDebug() << "### last window position:" << position;
+    qCDebug(lcApp) << "### last window position:" << position;
     window->resize(size);
 
     const QSize available = primaryScreen ? primaryScreen->availableGeometry().size() : QSize();
     if (!isSavedPositionUsable(position, available))
         return;
-    qDebug() << "### set geometry:" << position.x() << position.y() << size.width() << size.height();
+    qCDebug(lcApp) << "### set geometry:" << position.x() << position.y() << size.width() << size.height();
     // The saved point is the frame's corner. Placing the client area there instead
     // (setGeometry) would shift the window by its frame at every start.
     window->move(position);
@@ -127,7 +129,10 @@ bool saveScreenshot(QWidget *window, const QString &path)
     // A path without a suffix gives no format to go by.
     const char *format = QFileInfo(path).suffix().isEmpty() ? "PNG" : nullptr;
     const bool saved = !path.isEmpty() && image.save(path, format);
-    qInfo() << "screenshot" << path << (saved ? "saved" : "FAILED");
+    if (saved)
+        qCInfo(lcApp) << "screenshot" << path << "saved";
+    else
+        qCWarning(lcApp) << "screenshot" << path << "FAILED";
     return saved;
 }
 

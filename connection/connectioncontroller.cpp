@@ -1,12 +1,14 @@
 #include "connection/connectioncontroller.h"
+#include "connection/connectionlog.h"
 
 #include "connection/multiclientserver.h"
 #include "settings/formatsetting.h"
 
-#include <QDebug>
 #include <QSerialPort>
 #include <QTcpSocket>
 #include <QUdpSocket>
+
+Q_LOGGING_CATEGORY(lcConnection, "quillon.connection", QtWarningMsg)
 
 QString UdpPeer::key() const
 {
@@ -74,7 +76,7 @@ bool ConnectionController::openSerialPort(const FormatSetting &settings, const Q
                                           const QString &displayName, bool quiet)
 {
     const QString name = portNameOverride.isNull() ? settings.PortName : portNameOverride;
-    qDebug() << "openPort: " << name;
+    qCDebug(lcConnection) << "openPort: " << name;
     if (m_serial->isOpen())
         return true;
     m_serial->setPortName(name);
@@ -111,7 +113,7 @@ bool ConnectionController::writeSerial(const QByteArray &data, const FormatSetti
     if (!m_serial->isOpen() && !openSerialPort(settings, portName, portName, false))
         return false;
     if (m_serial->write(data) == -1) {
-        qWarning() << "Send message failed!" << m_serial->error() << m_serial->errorString();
+        qCInfo(lcConnection) << "Send message failed!" << m_serial->error() << m_serial->errorString();
         return false;
     }
     return true;
@@ -201,7 +203,7 @@ void ConnectionController::connectTcpClient(const QString &host, quint16 port)
 {
     if (m_tcpClient)
         return;
-    qDebug() << "start: new Tcp Socket";
+    qCDebug(lcConnection) << "start: new Tcp Socket";
     auto *socket = new QTcpSocket(this);
     m_tcpClient = socket;
     connect(socket, &QTcpSocket::connected, this, [this, socket] {
@@ -217,7 +219,7 @@ void ConnectionController::connectTcpClient(const QString &host, quint16 port)
     });
     connect(socket, &QTcpSocket::bytesWritten, this, &ConnectionController::bytesWritten);
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-        qDebug() << "disconnectTcpClient :" << socket->peerName();
+        qCDebug(lcConnection) << "disconnectTcpClient :" << socket->peerName();
         if (socket == m_tcpClient) {
             m_pendingTcpOutput.clear();
             m_tcpClient = nullptr;
@@ -347,12 +349,21 @@ bool ConnectionController::bindUdp(quint16 localPort)
     connect(m_udp, &QUdpSocket::bytesWritten, this, &ConnectionController::bytesWritten);
     if (!m_udp->bind(QHostAddress::AnyIPv4, localPort, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
         const QString text = tr("UDP bind to port %1 FAILED: %2").arg(localPort).arg(m_udp->errorString());
-        qWarning() << text;
+        qCInfo(lcConnection) << text;
         emit errorOccurred(text);
         emit statusMessage(text, 5000);
         return false;
     }
     return true;
+}
+
+void ConnectionController::joinUdpGroup(const QString &host)
+{
+    const QHostAddress group(host);
+    if (!m_udp || !group.isMulticast())
+        return;
+    if (!m_udp->joinMulticastGroup(group))
+        emit statusMessage(tr("Could not join the multicast group %1: %2").arg(host, m_udp->errorString()), 5000);
 }
 
 QList<QPair<QByteArray, QString>> ConnectionController::readUdpDatagrams()
@@ -366,7 +377,7 @@ QList<QPair<QByteArray, QString>> ConnectionController::readUdpDatagrams()
         QHostAddress sender;
         quint16 senderPort = 0;
         const qint64 got = m_udp->readDatagram(datagram.data(), datagram.size(), &sender, &senderPort);
-        qDebug() << "[readUdpSocket] packetSize:" << got;
+        qCDebug(lcConnection) << "[readUdpSocket] packetSize:" << got;
         if (got < 0)
             break;
         datagram.truncate(got);
@@ -397,7 +408,7 @@ bool ConnectionController::udpSendTo(const QByteArray &data, const QString &host
 {
     if (!m_udp || data.isEmpty())
         return false;
-    qDebug() << "udpSend:" << host << port;
+    qCDebug(lcConnection) << "udpSend:" << host << port;
     return m_udp->writeDatagram(data, QHostAddress(host), port) != -1;
 }
 
@@ -440,7 +451,7 @@ bool ConnectionController::udpSendToPeerRow(const QByteArray &data, int row)
     }
     if (row < 0 || row >= m_udpPeers.size())
         row = 0;
-    qDebug() << "sendUdpToPeer: row =" << row;
+    qCDebug(lcConnection) << "sendUdpToPeer: row =" << row;
     const UdpPeer &peer = m_udpPeers.at(row);
     return m_udp->writeDatagram(data, peer.address, peer.port) != -1;
 }

@@ -71,6 +71,8 @@ public:
 
     // UDP (modes 4 to 6)
     bool bindUdp(quint16 localPort);
+    // Joins `host` when it is a multicast group; other addresses need nothing.
+    void joinUdpGroup(const QString &host);
     bool udpSendTo(const QByteArray &data, const QString &host, quint16 port);
     bool udpReplyToCurrentPeer(const QByteArray &data);
     bool udpSendToPeer(const QString &peer, const QByteArray &data);

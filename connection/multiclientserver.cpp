@@ -1,6 +1,6 @@
 #include "connection/multiclientserver.h"
+#include "connection/connectionlog.h"
 
-#include <QDebug>
 #include <QHostAddress>
 #include <QTcpSocket>
 
@@ -81,7 +81,7 @@ void MultiClientServer::handleNewConnection()
         configureClient(socket);
         accepted = true;
         emit clientArrived(peer);
-        qDebug() << "hasPendingConnections" << socket->peerAddress() << socket->peerPort();
+        qCDebug(lcConnection) << "hasPendingConnections" << socket->peerAddress() << socket->peerPort();
         // A client may have sent bytes before we connected to readyRead.
         if (socket->bytesAvailable() > 0)
             readReady(socket);
@@ -161,7 +161,7 @@ bool MultiClientServer::sendToIndex(const QByteArray &data, int index)
         return false;
     if (index < 0 || index >= m_clients.size())
         index = 0;
-    qDebug() << "tcpServerSend: index =" << index;
+    qCDebug(lcConnection) << "tcpServerSend: index =" << index;
     return m_clients.at(index)->write(data) != -1;
 }
 

@@ -1,12 +1,14 @@
 #include "logging/logwriter.h"
+#include "logging/logginglog.h"
 
 #include "logging/logname.h"
 #include "settings/formatsetting.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+Q_LOGGING_CATEGORY(lcLogging, "quillon.logging", QtWarningMsg)
 
 namespace {
 
@@ -47,7 +49,7 @@ bool LogWriter::fail(FormatSetting &settings, const QString &text, QString *mess
 {
     settings.LogSaveFlag = false;
     m_pending.clear();
-    qWarning().noquote() << "LogWriter::flush:" << text;
+    qCWarning(lcLogging).noquote() << "LogWriter::flush:" << text;
     if (message)
         *message = text;
     return false;
@@ -67,7 +69,7 @@ bool LogWriter::rotationDue(const FormatSetting &s, const QString &path, const Q
         todaysPoint = todaysPoint.addMSecs(kRotationGraceMs);
         if (now > todaysPoint) {
             if (m_fileStart < todaysPoint) {
-                qInfo() << "LogWriter::flush: Rotate log file for time";
+                qCInfo(lcLogging) << "LogWriter::flush: Rotate log file for time";
                 due = true;
             }
         }
@@ -76,7 +78,7 @@ bool LogWriter::rotationDue(const FormatSetting &s, const QString &path, const Q
     if (!due && s.LogRotateAtSize && s.LogRotateSize > 0) {
         const qint64 size = QFileInfo(path).size();
         if (size > s.LogRotateSize) {
-            qInfo() << "LogWriter::flush: Rotate log file for file size:" << size;
+            qCInfo(lcLogging) << "LogWriter::flush: Rotate log file for file size:" << size;
             due = true;
         }
     }
@@ -85,7 +87,7 @@ bool LogWriter::rotationDue(const FormatSetting &s, const QString &path, const Q
     // A clock set back must not hold the file open for rotation until it catches up.
     const qint64 since = m_lastRotation.msecsTo(now);
     if (since >= 0 && since < kRotationGuardMs) {
-        qInfo() << "LogWriter::flush: Keep current log file because it was rotated recently";
+        qCInfo(lcLogging) << "LogWriter::flush: Keep current log file because it was rotated recently";
         return false;
     }
     return true;
@@ -97,7 +99,7 @@ bool LogWriter::rotate(FormatSetting &settings, const QString &portName, const Q
     const QString current = settings.resolvedLogPath;
     const QString next = resolveLogName(settings.LogFilePath, portName, now);
     if (next != current) {
-        qInfo().noquote() << "LogWriter::flush: Change log file to" << next;
+        qCInfo(lcLogging).noquote() << "LogWriter::flush: Change log file to" << next;
         settings.resolvedLogPath = next;
     } else {
         const QFileInfo info(current);

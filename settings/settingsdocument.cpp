@@ -1,12 +1,14 @@
 #include "settings/settingsdocument.h"
+#include "settings/settingslog.h"
 
 #include "codec/wiretextcodecregistry.h"
 #include "settings/displayfont.h"
 #include "settings/settingsreader.h"
 
-#include <QDebug>
 #include <QFileInfo>
 #include <QSettings>
+
+Q_LOGGING_CATEGORY(lcSettings, "quillon.settings", QtWarningMsg)
 
 namespace {
 
@@ -57,7 +59,7 @@ void readPane(QSettings &settings, FormatSetting &s)
     s.TxLineEndingMode = r.integer(QStringLiteral("TxLineEndingMode"), 0);
     s.TerminalEnterMode = r.integer(QStringLiteral("TerminalEnterMode"), 1);
     s.SendList = r.list(QStringLiteral("SendList"));
-    qDebug() << "readFile SendList:" << s.SendList;
+    qCDebug(lcSettings) << "readFile SendList:" << s.SendList;
 
     // Logging
     s.LogSaveFlag = r.boolean(QStringLiteral("LogSaveFlag"), false);
@@ -71,13 +73,15 @@ void readPane(QSettings &settings, FormatSetting &s)
     s.NeedHourTimeStamp = r.boolean(QStringLiteral("NeedHourTimeStamp"), false);
 
     // Display
-    s.DisplayBufferSize = r.integer(QStringLiteral("DisplayBufferSize"), 0, 0);
+    // A view without a limit grows until memory runs out: absent or non-positive
+    // sizes take the default.
+    s.DisplayBufferSize = r.integer(QStringLiteral("DisplayBufferSize"), FormatSetting().DisplayBufferSize, 1);
     s.displayFont = makeDisplayFont(r.text(QStringLiteral("LogFontFamily")),
                                     r.integer(QStringLiteral("LogFontSize"), 0, 0, 1000));
     const int weight = r.integer(QStringLiteral("LogFontWeight"), 0, 1, 1000);
     if (weight > 0)
         s.displayFont.setWeight(QFont::Weight(weight));
-    qDebug() << "readFile font:" << s.displayFont;
+    qCDebug(lcSettings) << "readFile font:" << s.displayFont;
     s.ShowControlLineLeds = r.boolean(QStringLiteral("ShowControlLineLeds"), true);
     s.SplitterLeft = r.integer(QStringLiteral("SplitterLeft"), 0, 0);
     s.SplitterRight = r.integer(QStringLiteral("SplitterRight"), 0, 0);
@@ -136,7 +140,7 @@ void writePane(QSettings &settings, const FormatSetting &s, const std::function<
     settings.setValue(QStringLiteral("TxLineEndingMode"), s.TxLineEndingMode);
     settings.setValue(QStringLiteral("TerminalEnterMode"), s.TerminalEnterMode);
     settings.setValue(QStringLiteral("SendList"), s.SendList);
-    qDebug() << "SendList:" << s.SendList;
+    qCDebug(lcSettings) << "SendList:" << s.SendList;
     step();
 
     settings.setValue(QStringLiteral("LogSaveFlag"), s.LogSaveFlag);
@@ -177,7 +181,7 @@ constexpr int kPaneSections = 7;
 bool readSettingFile(const QString &filePath, SettingsDocument &document)
 {
     if (!QFileInfo(filePath).isFile()) {
-        qWarning() << "readSettingFile: file not found:" << filePath;
+        qCInfo(lcSettings) << "readSettingFile: file not found:" << filePath;
         return false;
     }
     QSettings settings(filePath, QSettings::IniFormat);
@@ -204,7 +208,7 @@ bool readSettingFile(const QString &filePath, SettingsDocument &document)
 bool writeFile(const QString &filePath, const SettingsDocument &document,
                const std::function<void(int)> &progress)
 {
-    qDebug() << "writeFile: fileName =" << filePath;
+    qCDebug(lcSettings) << "writeFile: fileName =" << filePath;
     QSettings settings(filePath, QSettings::IniFormat);
     // Panes removed since the last save must not linger in the file.
     settings.clear();
@@ -214,7 +218,7 @@ bool writeFile(const QString &filePath, const SettingsDocument &document,
     };
     report(0);
 
-    qDebug() << "write settings to file >>";
+    qCDebug(lcSettings) << "write settings to file >>";
     settings.setValue(QStringLiteral("PortNumber"), QString::number(document.PortNumber));
     settings.setValue(QStringLiteral("ColumnNumber"), QString::number(document.ColumnNumber));
     settings.setValue(QStringLiteral("QuickView"), document.QuickView);
@@ -232,9 +236,9 @@ bool writeFile(const QString &filePath, const SettingsDocument &document,
     report(100);
     // A save that did not reach the disk must not look like one that did.
     if (settings.status() != QSettings::NoError) {
-        qWarning() << "writeFile: write FAILED:" << filePath;
+        qCInfo(lcSettings) << "writeFile: write FAILED:" << filePath;
         return false;
     }
-    qDebug() << "writeFile: Write Success!";
+    qCDebug(lcSettings) << "writeFile: Write Success!";
     return true;
 }

@@ -144,8 +144,8 @@ CaseResult runCase(int panes, double rate, bool hex, bool stamps, double seconds
     const double elapsed = double(clock.nsecsElapsed()) / 1e9;
     quint64 shown = 0;
     for (auto &pane : views) {
-        pane->displayPortBuffer();
-        shown += pane->rxByteCount();
+        pane->session()->flushDisplay();
+        shown += pane->session()->rxByteCount();
     }
     CaseResult r;
     r.shownBytesPerSecond = double(shown) / elapsed;

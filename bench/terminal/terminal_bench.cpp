@@ -5,9 +5,9 @@
 #include "codec/wiretextcodecregistry.h"
 #include "codec/wiretextdecoder.h"
 #include "settings/formatsetting.h"
-#include "terminal/ansiescapefilter.h"
-#include "terminal/sendtext.h"
-#include "terminal/traffictext.h"
+#include "session/ansiescapefilter.h"
+#include "session/sendtext.h"
+#include "session/traffictext.h"
 
 #include <QByteArray>
 #include <QDateTime>

@@ -16,6 +16,7 @@ inline const char *const kQuillonChoiceLabels[] = {
     QT_TRANSLATE_NOOP("SettingsPanel", "TCP Server"),
     QT_TRANSLATE_NOOP("SettingsPanel", "UDP Client"),
     QT_TRANSLATE_NOOP("SettingsPanel", "UDP Server"),
+    QT_TRANSLATE_NOOP("SettingsPanel", "UDP Group"),
     QT_TRANSLATE_NOOP("SettingsPanel", "Any"),
     QT_TRANSLATE_NOOP("SettingsPanel", "AnyIPv4"),
     QT_TRANSLATE_NOOP("SettingsPanel", "LocalHost"),

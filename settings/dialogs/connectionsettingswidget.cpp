@@ -242,7 +242,8 @@ void ConnectionSettingsWidget::showPageForSelection()
         switch (ui->modeBox->currentData().toInt()) {
         case TcpServer: page = ui->tcpServerPage; break;
         case UdpServer: page = ui->udpServerPage; break;
-        case UdpClient: page = ui->udpClientPage; break;
+        case UdpClient:
+        case UdpGroup: page = ui->udpClientPage; break;
         default: page = ui->tcpClientPage; break;
         }
     }
@@ -312,13 +313,13 @@ void ConnectionSettingsWidget::loadFrom(const FormatSetting &s)
         selectPortData(QVariant(int(RemoteSerial)));
     } else {
         selectPortData(QVariant(NetworkData));
-        const int shown = mode == UdpGroup ? int(UdpClient) : mode == Unassigned ? int(TcpClient) : mode;
+        const int shown = mode == Unassigned ? int(TcpClient) : mode;
         selectData(ui->modeBox, shown);
     }
-    // Serial with no port to show, unassigned and UDP group have no entry of
-    // their own: keep the stored mode until the user picks another.
+    // Serial with no port to show and unassigned have no entry of their own: keep the
+    // stored mode until the user picks another.
     m_keptMode = -1;
-    if ((mode == SerialPort && !isSerialPortSelected()) || mode == UdpGroup || mode == Unassigned)
+    if ((mode == SerialPort && !isSerialPortSelected()) || mode == Unassigned)
         m_keptMode = mode;
 
     showSerial(ui->baudRateBox, ui->dataBitsBox, ui->parityBox, ui->stopBitsBox, ui->flowControlBox, s);

@@ -58,7 +58,7 @@ void fillFlowControl(QComboBox *box)
 
 void fillNetworkModes(QComboBox *box)
 {
-    fill(box, {{"TCP Client", 2}, {"TCP Server", 1}, {"UDP Client", 5}, {"UDP Server", 4}});
+    fill(box, {{"TCP Client", 2}, {"TCP Server", 1}, {"UDP Client", 5}, {"UDP Server", 4}, {"UDP Group", 6}});
 }
 
 void fillBindAddresses(QComboBox *box)
@@ -110,7 +110,6 @@ void followBaudChoice(QComboBox *box)
             box->setValidator(new QIntValidator(1, 100000000, box));
         }
         box->clearEditText();
-        qDebug() << "Customer baud rate! ";
     } else if (box->isEditable()) {
         box->setEditable(false);
     }

@@ -227,7 +227,7 @@ void tst_MainWindow::startAfterStopClearsAfterPauseNot()
     QCOMPARE(view->toPlainText(), QStringLiteral("first"));
     action("acMonStart")->trigger();
     QCOMPARE(view->toPlainText(), QString());
-    QCOMPARE(m_window->pane(0)->rxByteCount(), quint64(0));
+    QCOMPARE(m_window->pane(0)->session()->rxByteCount(), quint64(0));
 }
 
 void tst_MainWindow::logRecordingFollowsFirstPane()
@@ -341,7 +341,7 @@ void tst_MainWindow::preferencesSeedTheFirstPane()
     m_window = std::make_unique<ScriptedMainWindow>();
     QCOMPARE(m_window->pane(0)->settings().BaudRate, 57600);
     QCOMPARE(m_window->pane(0)->settings().SendChecksum, 4);
-    QVERIFY(m_window->pane(0)->autoReconnect());
+    QVERIFY(m_window->pane(0)->session()->autoReconnect());
     QVERIFY(action("acAutoReconnect")->isChecked());
 }
 
@@ -398,8 +398,8 @@ void tst_MainWindow::twoPanesTalkThroughTheGui()
     action("acMonStart")->trigger();
     SerialPortWidget *serverPane = m_window->pane(0);
     SerialPortWidget *clientPane = m_window->pane(1);
-    QTRY_VERIFY_WITH_TIMEOUT(clientPane->controller()->isConnectionOpen(TcpClient), 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(serverPane->controller()->serverClients().size(), 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(clientPane->session()->controller()->isConnectionOpen(TcpClient), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(serverPane->session()->controller()->serverClients().size(), 1, 5000);
 
     auto type = [](SerialPortWidget *pane, const QString &text) {
         pane->findChild<QPlainTextEdit *>(QStringLiteral("textEdit"))->setPlainText(text);
@@ -409,12 +409,12 @@ void tst_MainWindow::twoPanesTalkThroughTheGui()
     QTRY_COMPARE_WITH_TIMEOUT(serverPane->receiveText(), QStringLiteral("hello server\n"), 5000);
     type(serverPane, QStringLiteral("hello client"));
     QTRY_COMPARE_WITH_TIMEOUT(clientPane->receiveText(), QStringLiteral("hello client"), 5000);
-    QCOMPARE(clientPane->txByteCount(), quint64(14)); // CR LF appended
-    QCOMPARE(serverPane->rxByteCount(), quint64(14));
+    QCOMPARE(clientPane->session()->txByteCount(), quint64(14)); // CR LF appended
+    QCOMPARE(serverPane->session()->rxByteCount(), quint64(14));
     QTRY_VERIFY_WITH_TIMEOUT(serverPane->statusText().contains(QStringLiteral("Listening on")), 3000);
 
     action("acMonStop")->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(!clientPane->controller()->isConnectionOpen(TcpClient), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!clientPane->session()->controller()->isConnectionOpen(TcpClient), 3000);
 }
 
 void tst_MainWindow::insertFrameGoesToTheFocusedPane()

@@ -172,7 +172,7 @@ void tst_SettingsDocument::absentKeysTakeWhenAbsentValues()
     QCOMPARE(s.ReceiveEncoding, QStringLiteral("UTF-8"));
     QCOMPARE(s.RxTimeFormat, QStringLiteral("[Rx][hh:mm:ss.zzz] "));
     QCOMPARE(s.TxTimeFormat, QStringLiteral("[Tx][hh:mm:ss.zzz] "));
-    QCOMPARE(s.DisplayBufferSize, 0);
+    QCOMPARE(s.DisplayBufferSize, FormatSetting().DisplayBufferSize);
     QVERIFY(!s.SendTextColor.isValid());
     QCOMPARE(s.ShowControlLineLeds, true);
     QCOMPARE(s.TerminalEnterMode, 1);

@@ -1,4 +1,4 @@
-#include "terminal/traffictext.h"
+#include "session/traffictext.h"
 
 #include "codec/wiretextcodecregistry.h"
 #include "codec/wiretextdecoder.h"

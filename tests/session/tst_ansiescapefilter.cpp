@@ -1,4 +1,4 @@
-#include "terminal/ansiescapefilter.h"
+#include "session/ansiescapefilter.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "terminal/ansiescapefilter.h"
+#include "session/ansiescapefilter.h"
 
 #include "codec/wiretextcodecregistry.h"
 

@@ -13,6 +13,7 @@ struct rxData
     QDateTime time;     // local time the chunk was recorded
     int direction = 1;  // 1 received, 2 sent
     QByteArray data;
+    bool toView = true; // false: logged only (forwarded traffic while the view is muted)
 };
 
 enum PaneState { Running = 0, Paused = 1, Closed = 2 };

@@ -1,9 +1,9 @@
-#include "terminal/sendtext.h"
+#include "session/sendtext.h"
 
 #include "codec/checksum.h"
 #include "codec/wiretextcodecregistry.h"
 #include "settings/formatsetting.h"
-#include "terminal/traffictext.h"
+#include "session/traffictext.h"
 
 namespace {
 

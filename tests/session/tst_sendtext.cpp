@@ -1,4 +1,4 @@
-#include "terminal/sendtext.h"
+#include "session/sendtext.h"
 
 #include "codec/wiretextcodecregistry.h"
 #include "settings/formatsetting.h"
