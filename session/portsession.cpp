@@ -269,6 +269,41 @@ bool PortSession::applyLineEdit(const FormatSetting &edited)
     return true;
 }
 
+PortSession::LineChangeResult PortSession::applyLineChange(const LineChange &change, PortRequester requester)
+{
+    const int mode = m_settings.ConnMode;
+    if (mode != SerialPort && mode != RemoteSerial)
+        return LineChangeResult::NotSerial;
+    auto oneOf = [](const std::optional<qint32> &v, std::initializer_list<qint32> allowed) {
+        return !v || std::find(allowed.begin(), allowed.end(), *v) != allowed.end();
+    };
+    const bool valid = (!change.baudRate || (*change.baudRate >= MinBaudRate && *change.baudRate <= MaxBaudRate))
+        && oneOf(change.dataBits, {5, 6, 7, 8}) && oneOf(change.parity, {0, 2, 3, 4, 5})
+        && oneOf(change.stopBits, {1, 2, 3}) && oneOf(change.flowControl, {0, 1, 2});
+    if (!valid)
+        return LineChangeResult::Invalid;
+    if (!m_lease->permits(requester, PortOperation::PortSettings))
+        return LineChangeResult::Busy;
+    FormatSetting edited = m_settings;
+    edited.BaudRate = change.baudRate.value_or(edited.BaudRate);
+    edited.DataBits = change.dataBits.value_or(edited.DataBits);
+    edited.Parity = change.parity.value_or(edited.Parity);
+    edited.StopBits = change.stopBits.value_or(edited.StopBits);
+    edited.FlowControl = change.flowControl.value_or(edited.FlowControl);
+    if (mode == RemoteSerial)
+        edited.UseRemoteSerialConfig = false; // otherwise nothing would reach the device
+    return applyLineEdit(edited) ? LineChangeResult::Applied : LineChangeResult::Busy;
+}
+
+LineChange PortSession::lineSettingsInEffect() const
+{
+    const QSerialPort *port = m_controller->serialPort();
+    if (m_settings.ConnMode == SerialPort && port->isOpen())
+        return {port->baudRate(), int(port->dataBits()), int(port->parity()), int(port->stopBits()),
+                int(port->flowControl())};
+    return {m_settings.BaudRate, m_settings.DataBits, m_settings.Parity, m_settings.StopBits, m_settings.FlowControl};
+}
+
 void PortSession::setAutoReconnect(bool on)
 {
     m_autoReconnect = on;

@@ -9,9 +9,21 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class ConnectionController;
 class LogWriter;
+
+// Line settings asked for from outside the pane (a cloud console command, the client of
+// an RFC 2217 bridge end), in the serial module's values; absent fields stay as they are.
+struct LineChange
+{
+    std::optional<qint32> baudRate;
+    std::optional<qint32> dataBits;
+    std::optional<qint32> parity;      // 0 none, 2 even, 3 odd, 4 space, 5 mark
+    std::optional<qint32> stopBits;    // 1, 2, 3 = one and a half
+    std::optional<qint32> flowControl; // 0 none, 1 RTS/CTS, 2 XON/XOFF
+};
 
 // Everything one port pane does with its connection, without widgets: opens, closes
 // and reconnects the transport its settings name, runs the receive pipeline (escape
@@ -65,6 +77,14 @@ public:
     // Only the line parameters changed: an open serial port reopens, a remote port is
     // sent them, a closed one keeps them for the next opening.
     bool applyLineEdit(const FormatSetting &edited);
+    enum class LineChangeResult { Applied, NotSerial, Busy, Invalid };
+    static constexpr qint32 MinBaudRate = 50;
+    static constexpr qint32 MaxBaudRate = 16000000;
+    // Checks every value before anything changes, then applies them as the connection
+    // editor would (an open port reopens, a remote port is sent them).
+    LineChangeResult applyLineChange(const LineChange &change, PortRequester requester);
+    // What the port runs with: the open serial port's own values, else the settings.
+    LineChange lineSettingsInEffect() const;
     void setAutoReconnect(bool on);
     bool autoReconnect() const { return m_autoReconnect; }
     bool isReconnectArmed() const { return m_reconnectArmed; }

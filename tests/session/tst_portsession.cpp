@@ -1,0 +1,492 @@
+#include "faketransport.h"
+
+#include "connection/connectionmode.h"
+#include "session/portsession.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <climits>
+#include <memory>
+
+// The session through a fake transport: the pipelines, routing, lease and reconnect
+// machine, with no wire underneath.
+class tst_PortSession : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void receivedTextReachesTheView_data();
+    void receivedTextReachesTheView();
+    void pauseHoldsStreamBytesUncounted();
+    void tapTakesBytesBeforeEverythingElse();
+    void sentBytesOnTheWire_data();
+    void sentBytesOnTheWire();
+    void historyKeepsNewestWithoutDuplicates();
+    void sendsGoToTheSelectedPeer();
+    void loopIntervalHasAFloor();
+    void lineByLineCycles();
+    void leaseGuards();
+    void lineChangesAreCheckedFirst_data();
+    void lineChangesAreCheckedFirst();
+    void reconnectMachine_data();
+    void reconnectMachine();
+    void echoModesOfFeatureWrites();
+    void hostileStreamKeepsTheLogWhole_data();
+    void hostileStreamKeepsTheLogWhole();
+    void logFileOfASession();
+    void logFailureTurnsLoggingOff();
+
+private:
+    PortSession &make(FormatSetting s = FormatSetting(), bool open = true);
+    QString viewText();
+
+    std::unique_ptr<PortSession> m_session;
+    FakeTransport *m_wire = nullptr;
+    std::unique_ptr<QSignalSpy> m_batches;
+    QTemporaryDir m_dir;
+};
+
+void tst_PortSession::init()
+{
+    QVERIFY(m_dir.isValid());
+}
+
+void tst_PortSession::cleanup()
+{
+    m_batches.reset();
+    m_session.reset();
+    m_wire = nullptr;
+}
+
+PortSession &tst_PortSession::make(FormatSetting s, bool open)
+{
+    s.ConnMode = TcpClient;
+    m_session = std::make_unique<PortSession>(s, 0);
+    m_session->setViewAttached(true);
+    m_wire = useFakeTransport(*m_session);
+    m_batches = std::make_unique<QSignalSpy>(m_session.get(), &PortSession::displayBatch);
+    if (open)
+        m_session->open();
+    return *m_session;
+}
+
+QString tst_PortSession::viewText()
+{
+    m_session->flushDisplay();
+    QString text;
+    for (const QList<QVariant> &args : std::as_const(*m_batches)) {
+        for (const ViewSegment &segment : args.at(0).value<QList<ViewSegment>>())
+            text += segment.text;
+    }
+    return text;
+}
+
+void tst_PortSession::receivedTextReachesTheView_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<bool>("stamps");
+    QTest::addColumn<QList<QByteArray>>("chunks");
+    QTest::addColumn<QString>("shown");
+    const QString box(QChar(0x25a1));
+    QTest::newRow("CR LF then lone LF") << 2 << false << QList<QByteArray>{"ABC\r\n", "\n"} << QStringLiteral("ABC\n");
+    QTest::newRow("hex 00 FF") << 1 << false << QList<QByteArray>{QByteArray("\x00\xff", 2)} << QStringLiteral("00 FF ");
+    QTest::newRow("escape split") << 2 << false << QList<QByteArray>{"\x1b[3", "1mX"} << QStringLiteral("X");
+    QTest::newRow("ESC A kept, marked") << 2 << false << QList<QByteArray>{"\x1b" "A"} << box + u'A';
+    QTest::newRow("OSC cut by LF") << 2 << false << QList<QByteArray>{"\x1b]0;title", "\nok"} << QStringLiteral("\nok");
+    QTest::newRow("utf-8 split") << 2 << false << QList<QByteArray>{"\xe4\xb8", "\xad!"} << QStringLiteral("\u4e2d!");
+    QTest::newRow("stamps on every line") << 2 << true << QList<QByteArray>{"a\nb\n", "c"}
+                                          << QStringLiteral("[R] a\n[R] b\n[R] c");
+}
+
+void tst_PortSession::receivedTextReachesTheView()
+{
+    QFETCH(int, format);
+    QFETCH(bool, stamps);
+    QFETCH(QList<QByteArray>, chunks);
+    QFETCH(QString, shown);
+    FormatSetting s;
+    s.ReceiveMsgForamt = format;
+    s.DisplayMsgTime = stamps;
+    s.RxTimeFormat = QStringLiteral("[R] ");
+    make(s);
+    qint64 total = 0;
+    for (const QByteArray &chunk : chunks) {
+        m_wire->feed(chunk);
+        total += chunk.size();
+    }
+    QCOMPARE(viewText(), shown);
+    QCOMPARE(m_session->rxByteCount(), quint64(total)); // escape sequences count as received
+}
+
+void tst_PortSession::pauseHoldsStreamBytesUncounted()
+{
+    make();
+    QSignalSpy tapped(m_session.get(), &PortSession::received);
+    m_wire->feed("before ");
+    QVERIFY(m_session->pause());
+    QCOMPARE(m_session->state(), Paused);
+    m_wire->feed("held");
+    QCOMPARE(viewText(), QStringLiteral("before "));
+    QCOMPARE(m_session->rxByteCount(), quint64(7));
+    QCOMPARE(tapped.size(), 2); // a bridge keeps forwarding while the view is paused
+    QVERIFY(m_session->open());
+    QCOMPARE(m_session->state(), Running);
+    QCOMPARE(viewText(), QStringLiteral("before held"));
+    QCOMPARE(m_session->rxByteCount(), quint64(11));
+}
+
+void tst_PortSession::tapTakesBytesBeforeEverythingElse()
+{
+    make();
+    QSignalSpy tapped(m_session.get(), &PortSession::received);
+    QByteArray taken;
+    m_session->setReceiveTap([&](const QByteArray &bytes, const QString &peer) {
+        if (peer != QLatin1String("10.0.0.1:5"))
+            return false;
+        taken += bytes;
+        return true;
+    });
+    m_wire->feed("file", QStringLiteral("10.0.0.1:5"), false);
+    m_wire->feed("chat", QStringLiteral("10.0.0.2:6"), false);
+    QCOMPARE(taken, QByteArray("file"));
+    QCOMPARE(viewText(), QStringLiteral("chat"));
+    QCOMPARE(tapped.size(), 1);
+    QCOMPARE(m_session->rxByteCount(), quint64(4));
+}
+
+static quint16 crc16Modbus(const QByteArray &data)
+{
+    quint16 crc = 0xFFFF;
+    for (char c : data) {
+        crc ^= quint8(c);
+        for (int i = 0; i < 8; ++i)
+            crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+    }
+    return crc;
+}
+
+void tst_PortSession::sentBytesOnTheWire_data()
+{
+    QTest::addColumn<bool>("hex");
+    QTest::addColumn<int>("lineEnding");
+    QTest::addColumn<int>("checksum");
+    QTest::addColumn<QString>("encoding");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::newRow("CR LF") << false << 3 << 0 << "UTF-8" << "AT" << QByteArray("AT\r\n");
+    QTest::newRow("LF to CR") << false << 1 << 0 << "UTF-8" << "A\nB" << QByteArray("A\rB\r");
+    QTest::newRow("no ending") << false << 0 << 0 << "UTF-8" << "A\nB" << QByteArray("A\nB");
+    QTest::newRow("GBK") << false << 0 << 0 << "GBK" << QStringLiteral("\u4e2d") << QByteArray("\xd6\xd0");
+    QTest::newRow("hex with comment") << true << 3 << 0 << "UTF-8" << "01 02 // a comment" << QByteArray("\x01\x02");
+    const QByteArray frame("\x01\x03\x00\x00\x00\x0a", 6);
+    const quint16 crc = crc16Modbus(frame);
+    QTest::newRow("hex with CRC-16/MODBUS") << true << 0 << 4 << "UTF-8" << "01 03 00 00 00 0A"
+                                             << frame + char(crc & 0xff) + char(crc >> 8);
+}
+
+void tst_PortSession::sentBytesOnTheWire()
+{
+    QFETCH(bool, hex);
+    QFETCH(int, lineEnding);
+    QFETCH(int, checksum);
+    QFETCH(QString, encoding);
+    QFETCH(QString, typed);
+    QFETCH(QByteArray, wire);
+    FormatSetting s;
+    s.SendMsgFormat = hex ? HexFormat : TextFormat;
+    s.TxLineEndingMode = lineEnding;
+    s.TxAutoFeedLine = lineEnding != 0;
+    s.SendChecksum = checksum;
+    s.SendEncoding = encoding;
+    make(s);
+    QVERIFY(m_session->send(m_session->buildPayload(typed)));
+    QCOMPARE(m_wire->written(), wire);
+    QCOMPARE(m_session->txByteCount(), quint64(wire.size()));
+}
+
+void tst_PortSession::historyKeepsNewestWithoutDuplicates()
+{
+    FormatSetting s;
+    s.DisplaySendMsg = true;
+    make(s);
+    m_wire->feed("prompt>");
+    for (const char *text : {"one", "two", "one"})
+        m_session->send(m_session->buildPayload(QString::fromLatin1(text)));
+    QCOMPARE(m_session->settings().SendList, (QStringList{QStringLiteral("one"), QStringLiteral("two")}));
+    // Sent text always starts on a line of its own.
+    QCOMPARE(viewText(), QStringLiteral("prompt>\none\ntwo\none"));
+}
+
+void tst_PortSession::sendsGoToTheSelectedPeer()
+{
+    make();
+    m_wire->setPeers({QStringLiteral("a:1"), QStringLiteral("b:2")});
+    QCOMPARE(m_session->selectedPeer(), QStringLiteral("a:1"));
+    m_session->selectPeer(QStringLiteral("b:2"));
+    m_session->send("x");
+    m_wire->setPeers({QStringLiteral("a:1")}); // b leaves: back to the first
+    m_session->send("y");
+    QCOMPARE(m_wire->writes.size(), 2);
+    QCOMPARE(m_wire->writes.at(0).peer, QStringLiteral("b:2"));
+    QCOMPARE(m_wire->writes.at(1).peer, QStringLiteral("a:1"));
+}
+
+void tst_PortSession::loopIntervalHasAFloor()
+{
+    FormatSetting s;
+    s.AutoSend = true;
+    s.SendInterval = 0;
+    make(s);
+    auto *loop = m_session->findChild<QTimer *>(QStringLiteral("sendTimer"));
+    QVERIFY(loop && loop->isActive());
+    QCOMPARE(loop->interval(), int(PortSession::MinLoopIntervalMs));
+}
+
+void tst_PortSession::lineByLineCycles()
+{
+    FormatSetting s;
+    s.TxLineEndingMode = 2;
+    s.TxAutoFeedLine = true;
+    s.AutoSend = true;
+    s.SendInterval = 10;
+    make(s);
+    m_session->setLoopText(QStringLiteral("l1\nl2\n\nl3"));
+    m_session->setLineByLine(true);
+    QVERIFY(QTest::qWaitFor([this] { return m_wire->written().size() >= 12; }, 5000));
+    QVERIFY2(m_wire->written().startsWith("l1\nl2\nl3\nl1\n"), m_wire->written().constData());
+}
+
+void tst_PortSession::leaseGuards()
+{
+    FormatSetting s;
+    s.AutoSend = true;
+    s.SendInterval = 1000;
+    make(s);
+    QSignalSpy messages(m_session.get(), &PortSession::statusMessage);
+    PortLease *lease = m_session->lease();
+    auto *loop = m_session->findChild<QTimer *>(QStringLiteral("sendTimer"));
+    QVERIFY(loop->isActive());
+
+    QVERIFY(lease->acquire(PortRequester::Transfer));
+    QVERIFY(!loop->isActive()); // the Loop would interleave with the transfer's blocks
+    QVERIFY(!m_session->send("user"));
+    QCOMPARE(messages.last().at(0).toString(),
+             QStringLiteral("A file transfer is using this port. Sending data now would corrupt it."));
+    QVERIFY(!m_session->pause());
+    QCOMPARE(messages.last().at(0).toString(), QStringLiteral("A file transfer is running; the view cannot be paused."));
+    QVERIFY(!m_session->reconfigure(m_session->settings()));
+    QCOMPARE(messages.last().at(0).toString(),
+             QStringLiteral("A file transfer is using this port. Changing the port settings would reopen it and end the transfer."));
+    QCOMPARE(m_session->write("bridge", {}, PortSession::Echo::None, PortRequester::Bridge), 0);
+    QCOMPARE(m_session->write("block", {}, PortSession::Echo::None, PortRequester::Transfer), 5);
+    QString why;
+    QVERIFY(!lease->acquire(PortRequester::Bridge, &why));
+    QCOMPARE(why, QStringLiteral("A file transfer is already running on this port."));
+    lease->release(PortRequester::Transfer);
+    QVERIFY(loop->isActive());
+
+    QVERIFY(lease->acquire(PortRequester::Bridge));
+    QVERIFY(lease->acquire(PortRequester::Bridge));
+    QVERIFY(!lease->acquire(PortRequester::Transfer, &why));
+    QCOMPARE(why, QStringLiteral("This port is part of a bridge link. Remove the link before transferring a file."));
+    QVERIFY(m_session->send("user")); // a bridge shares the port
+    QCOMPARE(m_wire->written(), QByteArray("blockuser"));
+}
+
+void tst_PortSession::lineChangesAreCheckedFirst_data()
+{
+    using R = PortSession::LineChangeResult;
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("transfer");
+    QTest::addColumn<LineChange>("change");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("baud"); // in effect afterwards
+    QTest::newRow("all applied") << int(SerialPort) << false << LineChange{57600, 7, 2, 2, 1} << int(R::Applied) << 57600;
+    QTest::newRow("baud only") << int(SerialPort) << false << LineChange{1200, {}, {}, {}, {}} << int(R::Applied) << 1200;
+    QTest::newRow("baud 0") << int(SerialPort) << false << LineChange{0, {}, {}, {}, {}} << int(R::Invalid) << 9600;
+    QTest::newRow("baud 2^31-1") << int(SerialPort) << false << LineChange{INT_MAX, {}, {}, {}, {}} << int(R::Invalid) << 9600;
+    QTest::newRow("9 data bits, nothing applied") << int(SerialPort) << false << LineChange{57600, 9, {}, {}, {}}
+                                                  << int(R::Invalid) << 9600;
+    QTest::newRow("parity 1 is no parity value") << int(SerialPort) << false << LineChange{{}, {}, 1, {}, {}}
+                                                 << int(R::Invalid) << 9600;
+    QTest::newRow("network port") << int(TcpServer) << false << LineChange{57600, {}, {}, {}, {}} << int(R::NotSerial) << 9600;
+    QTest::newRow("during a transfer") << int(SerialPort) << true << LineChange{57600, {}, {}, {}, {}} << int(R::Busy) << 9600;
+}
+
+void tst_PortSession::lineChangesAreCheckedFirst()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, transfer);
+    QFETCH(LineChange, change);
+    QFETCH(int, result);
+    QFETCH(int, baud);
+    make(FormatSetting(), false);
+    FormatSetting s = m_session->settings();
+    s.ConnMode = mode;
+    m_session->setSettings(s);
+    if (transfer)
+        QVERIFY(m_session->lease()->acquire(PortRequester::Transfer));
+    QCOMPARE(int(m_session->applyLineChange(change, PortRequester::Console)), result);
+    const LineChange now = m_session->lineSettingsInEffect();
+    QCOMPARE(*now.baudRate, baud);
+    if (result == int(PortSession::LineChangeResult::Applied) && change.dataBits)
+        QCOMPARE(now.dataBits, change.dataBits);
+    else
+        QCOMPARE(*now.dataBits, 8);
+}
+
+void tst_PortSession::reconnectMachine_data()
+{
+    QTest::addColumn<bool>("autoReconnect");
+    QTest::addColumn<bool>("comesBack");
+    QTest::addColumn<int>("state");
+    QTest::newRow("comes back") << true << true << int(Running);
+    QTest::newRow("waits") << true << false << int(Running);
+    QTest::newRow("no reconnection") << false << true << int(Closed);
+}
+
+void tst_PortSession::reconnectMachine()
+{
+    QFETCH(bool, autoReconnect);
+    QFETCH(bool, comesBack);
+    QFETCH(int, state);
+    make();
+    m_session->setAutoReconnect(autoReconnect);
+    m_session->findChild<QTimer *>(QStringLiteral("reconnectTimer"))->setInterval(5);
+    QSignalSpy messages(m_session.get(), &PortSession::statusMessage);
+    QSignalSpy lost(m_session.get(), &PortSession::connectionLost);
+    m_wire->comesBack = comesBack;
+    m_wire->drop();
+    QCOMPARE(lost.size(), 1);
+    QCOMPARE(m_session->isReconnectArmed(), autoReconnect);
+    QCOMPARE(messages.size() == 1 && messages.first().at(0) == QStringLiteral("lost"), autoReconnect);
+    QTest::qWait(50);
+    QCOMPARE(m_session->isReconnectArmed(), autoReconnect && !comesBack);
+    QCOMPARE(m_session->isOpen(), autoReconnect && comesBack);
+    QCOMPARE(int(m_session->state()), state);
+    QCOMPARE(m_wire->reconnectAttempts > 0, autoReconnect);
+    // Closing by hand ends the waiting.
+    m_session->close();
+    QVERIFY(!m_session->isReconnectArmed());
+}
+
+void tst_PortSession::echoModesOfFeatureWrites()
+{
+    FormatSetting s;
+    s.LogSaveFlag = true;
+    s.LogFilePath = m_dir.filePath(QStringLiteral("echo.log"));
+    s.NeedHourTimeStamp = false;
+    make(s);
+    m_session->write("none;", {}, PortSession::Echo::None, PortRequester::Bridge);
+    m_session->write("log;", {}, PortSession::Echo::LogOnly, PortRequester::Bridge);
+    m_session->write("both;", {}, PortSession::Echo::ViewAndLog, PortRequester::Bridge);
+    QCOMPARE(viewText(), QStringLiteral("both;"));
+    m_session->close();
+    QFile log(m_session->settings().resolvedLogPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    QVERIFY2(text.endsWith("log;\nboth;"), text.constData());
+    QCOMPARE(m_wire->written(), QByteArray("none;log;both;"));
+}
+
+void tst_PortSession::hostileStreamKeepsTheLogWhole_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QByteArray>("stream");
+    QByteArray mixed(200000, '\0');
+    mixed += QByteArray("\x1b[").repeated(50000);
+    QRandomGenerator rng(42);
+    for (int i = 0; i < 300000; ++i)
+        mixed += char(rng.bounded(256));
+    mixed += QByteArray("\xff\xfe\xc0\x80").repeated(25000);
+    QTest::newRow("hex: NULs, escapes, random, invalid UTF-8") << int(HexFormat) << mixed;
+    QTest::newRow("text: unterminated CSI flood") << int(TextFormat) << QByteArray("\x1b[1;").repeated(60000) + "end";
+    QTest::newRow("text: 1 MB without a line feed") << int(TextFormat) << QByteArray(1 << 20, 'A');
+}
+
+void tst_PortSession::hostileStreamKeepsTheLogWhole()
+{
+    QFETCH(int, format);
+    QFETCH(QByteArray, stream);
+    FormatSetting s;
+    s.ReceiveMsgForamt = format;
+    s.LogSaveFlag = true;
+    s.LogFilePath = m_dir.filePath(QStringLiteral("hostile-%1.log").arg(qHash(QByteArray(QTest::currentDataTag()))));
+    s.NeedHourTimeStamp = false;
+    make(s);
+    for (qsizetype at = 0; at < stream.size(); at += 4096) {
+        m_wire->feed(stream.mid(at, 4096));
+        if (at % (64 * 4096) == 0)
+            m_session->flushDisplay();
+    }
+    QCOMPARE(m_session->rxByteCount(), quint64(stream.size()));
+    m_session->close();
+
+    QFile log(m_session->settings().resolvedLogPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString logged = QString::fromUtf8(log.readAll());
+    if (format == HexFormat) {
+        QVERIFY(logged.endsWith(toHexText(stream))); // every byte, in order
+    } else {
+        // The filter gives up on a sequence after 256 bytes and shows it: nothing vanishes.
+        const QString body = logged.mid(logged.indexOf(QStringLiteral("Launch at: ")));
+        QVERIFY2(body.size() >= stream.size() - 300, qPrintable(QString::number(body.size())));
+        // "ESC [ 1 ; e" completes a sequence, so only "nd" of the last word is text.
+        QVERIFY(logged.endsWith(stream.endsWith("end") ? QStringLiteral("\u25a1[1;nd") : QStringLiteral("AAAA")));
+    }
+}
+
+void tst_PortSession::logFileOfASession()
+{
+    FormatSetting s;
+    s.LogSaveFlag = true;
+    s.LogFilePath = m_dir.filePath(QStringLiteral("logs/pane-%S.log"));
+    s.LogTimestampEnabled = true;
+    s.LogFileTime = QStringLiteral("<%h:%m> ");
+    s.DisplaySendMsg = true;
+    s.NeedHourTimeStamp = false;
+    make(s);
+    m_wire->feed("hello\nwor");
+    m_session->flushDisplay();
+    m_wire->feed("ld\n");
+    m_session->send(m_session->buildPayload(QStringLiteral("cmd")));
+    const QString path = m_session->settings().resolvedLogPath;
+    QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("pane-tcpc-0.log"));
+    m_session->close();
+
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QString log = QString::fromUtf8(f.readAll());
+    const QString stamp = QStringLiteral("<\\d\\d:\\d\\d> ");
+    const QRegularExpression expected(QStringLiteral("^  Product: Quillon\n  Version: [^\n]+\nFile Name: ")
+                                      + QRegularExpression::escape(path)
+                                      + QStringLiteral("\nLaunch at: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n")
+                                      + stamp + QStringLiteral("hello\n") + stamp + QStringLiteral("world\n")
+                                      + stamp + QStringLiteral("cmd$"));
+    QVERIFY2(expected.match(log).hasMatch(), qPrintable(log));
+}
+
+void tst_PortSession::logFailureTurnsLoggingOff()
+{
+    FormatSetting s;
+    s.LogSaveFlag = true;
+    s.LogFilePath = m_dir.path(); // a folder, not a file
+    make(s);
+    QSignalSpy failed(m_session.get(), &PortSession::logFailed);
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("LogWriter::flush")));
+    m_wire->feed("data\n");
+    m_session->close();
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed.first().at(0).toString(), QStringLiteral("Log path is a directory, not a file: %1").arg(m_dir.path()));
+    QVERIFY(!m_session->settings().LogSaveFlag);
+}
+
+QTEST_MAIN(tst_PortSession)
+#include "tst_portsession.moc"

@@ -1,0 +1,357 @@
+#include "tests/session/faketransport.h"
+
+#include "connection/connectionmode.h"
+#include "terminal/hled.h"
+#include "terminal/lamprow.h"
+#include "terminal/serialportwidget.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTest>
+#include <QTreeWidget>
+#include <memory>
+
+// The pane as the view of a session on a fake transport: what the controls write into
+// the session, how batches land in the view, and the lamp row.
+class tst_SerialPortWidget : public QObject
+{
+    Q_OBJECT
+private slots:
+    void cleanup();
+
+    void trimKeepsTheViewAtTheBottom();
+    void trimLeavesAScrolledUpViewAlone();
+    void longLinesBreakInTheViewOnly_data();
+    void longLinesBreakInTheViewOnly();
+    void burstLargerThanTheBuffer();
+    void controlsReachTheSession();
+    void sendButtonOpensAndSends();
+    void enterModes_data();
+    void enterModes();
+    void peerListFollowsTheSession();
+    void lampRowPerMode_data();
+    void lampRowPerMode();
+    void lampRefusals_data();
+    void lampRefusals();
+    void flashBlinksUnderTraffic();
+    void breakClickAndHold_data();
+    void breakClickAndHold();
+
+private:
+    SerialPortWidget &make(FormatSetting s, bool open = true);
+    void feed(const QByteArray &bytes);
+    template<typename T> T *child(const char *name) { return m_pane->findChild<T *>(QString::fromLatin1(name)); }
+
+    std::unique_ptr<SerialPortWidget> m_pane;
+    FakeTransport *m_wire = nullptr;
+};
+
+void tst_SerialPortWidget::cleanup()
+{
+    m_pane.reset();
+    m_wire = nullptr;
+}
+
+SerialPortWidget &tst_SerialPortWidget::make(FormatSetting s, bool open)
+{
+    m_pane = std::make_unique<SerialPortWidget>(s, 0);
+    m_wire = useFakeTransport(*m_pane->session());
+    m_pane->resize(900, 600);
+    m_pane->show();
+    if (open)
+        m_pane->openPort();
+    return *m_pane;
+}
+
+void tst_SerialPortWidget::feed(const QByteArray &bytes)
+{
+    m_wire->feed(bytes);
+    m_pane->session()->flushDisplay();
+}
+
+void tst_SerialPortWidget::trimKeepsTheViewAtTheBottom()
+{
+    FormatSetting s;
+    s.DisplayBufferSize = 1000;
+    make(s);
+    QByteArray lines;
+    for (int i = 0; i < 30; ++i)
+        lines += QByteArray::number(1000 + i) + QByteArray(45, '.') + '\n';
+    feed(lines); // 1500 characters
+    const QString text = m_pane->receiveText();
+    // Half the allowed size goes at once: the ten oldest lines.
+    QCOMPARE(text.size(), 1000);
+    QVERIFY(text.startsWith(QStringLiteral("1010.")));
+    QCOMPARE(m_pane->takeTrimmedChars(), qint64(500));
+    QScrollBar *bar = child<QPlainTextEdit>("textBrowser")->verticalScrollBar();
+    QCOMPARE(bar->value(), bar->maximum());
+}
+
+void tst_SerialPortWidget::trimLeavesAScrolledUpViewAlone()
+{
+    FormatSetting s;
+    s.DisplayBufferSize = 4000;
+    make(s);
+    QByteArray lines;
+    for (int i = 0; i < 60; ++i)
+        lines += "line " + QByteArray::number(i) + '\n';
+    feed(lines);
+    QScrollBar *bar = child<QPlainTextEdit>("textBrowser")->verticalScrollBar();
+    QVERIFY(bar->maximum() > 0);
+    bar->setValue(0); // the user scrolls up to read
+    feed("more\n");
+    QCOMPARE(bar->value(), 0);
+    QVERIFY(m_pane->receiveText().endsWith(QStringLiteral("more\n")));
+}
+
+void tst_SerialPortWidget::longLinesBreakInTheViewOnly_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::newRow("text") << int(TextFormat);
+    QTest::newRow("hex") << int(HexFormat);
+}
+
+void tst_SerialPortWidget::longLinesBreakInTheViewOnly()
+{
+    QFETCH(int, format);
+    FormatSetting s;
+    s.ReceiveMsgForamt = format;
+    make(s);
+    for (int i = 0; i < 5; ++i)
+        feed(QByteArray(3000, 'x'));
+    const QStringList lines = m_pane->receiveText().split(u'\n');
+    QVERIFY(lines.size() > 1);
+    qsizetype units = 0;
+    for (const QString &line : lines) {
+        QVERIFY2(line.size() <= ReceiveViewWriter::MaxViewLine, qPrintable(QString::number(line.size())));
+        if (format == HexFormat && !line.isEmpty()) // broken at a byte boundary
+            QVERIFY2(line.endsWith(u' ') && line.size() % 3 == 0, qPrintable(line.right(6)));
+        units += line.size();
+    }
+    QCOMPARE(units, qsizetype(format == HexFormat ? 15000 * 3 : 15000));
+}
+
+void tst_SerialPortWidget::burstLargerThanTheBuffer()
+{
+    FormatSetting s;
+    s.DisplayBufferSize = 1000;
+    make(s);
+    QByteArray burst;
+    for (int i = 0; i < 100; ++i)
+        burst += QByteArray::number(10000 + i) + QByteArray(44, '-') + '\n'; // 50 per line
+    feed(burst);
+    const QString text = m_pane->receiveText();
+    QVERIFY2(text.size() <= 1000, qPrintable(QString::number(text.size())));
+    QVERIFY(text.endsWith(QStringLiteral("10099") + QString(44, u'-') + u'\n'));
+    QCOMPARE(m_pane->takeTrimmedChars() + text.size(), qint64(5000));
+}
+
+void tst_SerialPortWidget::controlsReachTheSession()
+{
+    make(FormatSetting());
+    QSignalSpy changed(m_pane.get(), &SerialPortWidget::settingsChanged);
+    child<QRadioButton>("hexRadio")->click();
+    QCOMPARE(m_pane->settings().ReceiveMsgForamt, int(HexFormat));
+    feed("A");
+    QCOMPARE(m_pane->receiveText(), QStringLiteral("41 "));
+    child<QRadioButton>("asciiRadio")->click();
+    auto *encoding = child<QComboBox>("receiveEncodingBox");
+    encoding->setCurrentIndex(encoding->findText(QStringLiteral("GBK")));
+    QCOMPARE(m_pane->settings().ReceiveEncoding, QStringLiteral("GBK"));
+    feed("\xd6\xd0");
+    QVERIFY2(m_pane->receiveText().endsWith(QStringLiteral("\u4e2d")), qPrintable(m_pane->receiveText()));
+    QVERIFY(changed.size() >= 3); // every edit marks the document modified
+}
+
+void tst_SerialPortWidget::sendButtonOpensAndSends()
+{
+    make(FormatSetting(), false);
+    auto *button = child<QPushButton>("sendButton");
+    QCOMPARE(button->text(), QStringLiteral("Open"));
+    child<QPlainTextEdit>("textEdit")->setPlainText(QStringLiteral("hello"));
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(m_pane->session()->isOpen());
+    QCOMPARE(m_wire->written(), QByteArray("hello"));
+    QCOMPARE(button->text(), QStringLiteral("Send"));
+    QCOMPARE(child<QComboBox>("sendBox")->itemText(0), QStringLiteral("hello"));
+
+    QVERIFY(m_pane->session()->lease()->acquire(PortRequester::Transfer));
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(child<QStatusBar>("statusbar")->currentMessage(),
+             QStringLiteral("A file transfer is using this port. Sending data now would corrupt it."));
+    QCOMPARE(m_wire->written(), QByteArray("hello"));
+}
+
+void tst_SerialPortWidget::enterModes_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::newRow("CR") << 1 << QByteArray("a\r");
+    QTest::newRow("LF") << 2 << QByteArray("a\n");
+    QTest::newRow("CR LF") << 3 << QByteArray("a\r\n");
+    QTest::newRow("LF CR") << 4 << QByteArray("a\n\r");
+}
+
+void tst_SerialPortWidget::enterModes()
+{
+    QFETCH(int, mode);
+    QFETCH(QByteArray, wire);
+    FormatSetting s;
+    s.TerminalEnterMode = mode;
+    make(s);
+    auto *view = child<QPlainTextEdit>("textBrowser");
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_A);
+    QTest::keyClick(view, Qt::Key_Return);
+    QCOMPARE(m_wire->written(), wire);
+}
+
+void tst_SerialPortWidget::peerListFollowsTheSession()
+{
+    make(FormatSetting());
+    auto *list = child<QTreeWidget>("clientTw");
+    QVERIFY(list->isHidden());
+    m_wire->setPeers({QStringLiteral("10.0.0.1:1"), QStringLiteral("10.0.0.2:2")});
+    QCOMPARE(list->topLevelItemCount(), 2);
+    QVERIFY(!list->isHidden());
+    QCOMPARE(list->currentItem()->text(0), QStringLiteral("10.0.0.1:1"));
+    list->setCurrentItem(list->topLevelItem(1));
+    QCOMPARE(m_pane->session()->selectedPeer(), QStringLiteral("10.0.0.2:2"));
+    m_wire->setPeers({});
+    QVERIFY(list->isHidden());
+}
+
+void tst_SerialPortWidget::lampRowPerMode_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("lineCells");
+    QTest::addColumn<QPoint>("rxCell"); // (row, column)
+    QTest::newRow("serial") << int(SerialPort) << true << QPoint(1, 0);
+    QTest::newRow("remote serial") << int(RemoteSerial) << true << QPoint(1, 0);
+    QTest::newRow("tcp client") << int(TcpClient) << false << QPoint(0, 1);
+    QTest::newRow("udp group") << int(UdpGroup) << false << QPoint(0, 1);
+}
+
+void tst_SerialPortWidget::lampRowPerMode()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, lineCells);
+    QFETCH(QPoint, rxCell);
+    // Built in the other kind of mode first, so the row must really move.
+    FormatSetting s;
+    s.ConnMode = lineCells ? TcpClient : SerialPort;
+    make(s, false);
+    s.ConnMode = mode;
+    m_pane->applySettings(s);
+    for (const char *cell : {"rtsLedCell", "ctsLedCell", "dtrLedCell", "dsrLedCell", "dcdLedCell", "riLedCell"})
+        QCOMPARE(child<QWidget>(cell)->isVisible(), lineCells);
+    auto *grid = qobject_cast<QGridLayout *>(m_pane->lampRow()->layout());
+    int r = -1, c = -1, rs = 0, cs = 0;
+    grid->getItemPosition(grid->indexOf(child<QWidget>("rxLedCell")), &r, &c, &rs, &cs);
+    QCOMPARE(QPoint(r, c), rxCell);
+    s.ShowControlLineLeds = false;
+    m_pane->applySettings(s);
+    QVERIFY(!m_pane->lampRow()->isVisible());
+}
+
+void tst_SerialPortWidget::lampRefusals_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("flow");
+    QTest::addColumn<QString>("cell");
+    QTest::addColumn<QString>("text");
+    const QString network = QStringLiteral("Control lines belong to a serial port. This connection does not have one.");
+    const QString kept = QStringLiteral("The remote port is left under its own configuration. Clear \"Keep the remote "
+                                        "port's own configuration\" to drive RTS, DTR and Break from here.");
+    QTest::newRow("tcp client TX") << int(TcpClient) << 0 << "txLedCell" << network;
+    QTest::newRow("udp DTR") << int(UdpClient) << 0 << "dtrLedCell" << network;
+    QTest::newRow("serial RTS/CTS") << int(SerialPort) << 1 << "rtsLedCell"
+                                    << QStringLiteral("RTS is driven by RTS/CTS flow control and cannot be set by hand.");
+    QTest::newRow("remote kept TX") << int(RemoteSerial) << 0 << "txLedCell" << kept;
+}
+
+void tst_SerialPortWidget::lampRefusals()
+{
+    QFETCH(int, mode);
+    QFETCH(int, flow);
+    QFETCH(QString, cell);
+    QFETCH(QString, text);
+    FormatSetting s;
+    s.ConnMode = mode;
+    s.FlowControl = flow;
+    make(s);
+    QSignalSpy status(m_pane.get(), &SerialPortWidget::statusMessage);
+    auto *w = m_pane->findChild<QWidget *>(cell);
+    QTest::mousePress(w, Qt::LeftButton);
+    QTest::mouseRelease(w, Qt::LeftButton);
+    QCOMPARE(status.last().at(0).toString(), text);
+    QVERIFY(m_pane->settings().RtsOn && m_pane->settings().DtrOn);
+    QVERIFY(m_wire->breaks.isEmpty());
+}
+
+// The timers are stepped by hand: the event loop never runs a real timeout.
+void tst_SerialPortWidget::flashBlinksUnderTraffic()
+{
+    make(FormatSetting());
+    auto *led = child<HLed>("rxActivityLed");
+    auto *timer = m_pane->lampRow()->findChild<QTimer *>(QStringLiteral("rxLedTimer"));
+    auto fire = [timer] { // as a real expiry: a single-shot timer is inactive when it signals
+        timer->stop();
+        QVERIFY(QMetaObject::invokeMethod(timer, "timeout"));
+    };
+    m_wire->feed("a");
+    QVERIFY(led->isOn());
+    QCOMPARE(timer->interval(), 80);
+    m_wire->feed("b"); // more traffic while lit
+    fire();
+    QVERIFY(!led->isOn());
+    QCOMPARE(timer->interval(), 70);
+    fire();
+    QVERIFY(led->isOn());
+    fire(); // nothing during the last flash: dark, and it stays dark
+    QVERIFY(!led->isOn());
+    QVERIFY(!timer->isActive());
+}
+
+void tst_SerialPortWidget::breakClickAndHold_data()
+{
+    QTest::addColumn<int>("holdMs");
+    QTest::newRow("click 50 ms") << 50;
+    QTest::newRow("hold 450 ms") << 450;
+}
+
+void tst_SerialPortWidget::breakClickAndHold()
+{
+    QFETCH(int, holdMs);
+    FormatSetting s;
+    s.ConnMode = SerialPort;
+    make(s);
+    m_wire->clock.start();
+    auto *cell = child<QWidget>("txLedCell");
+    auto *label = child<QLabel>("txActivityLedLabel");
+    QTest::mousePress(cell, Qt::LeftButton);
+    QVERIFY(m_pane->session()->breakHeld());
+    QCOMPARE(label->text(), QStringLiteral("BRK"));
+    QCOMPARE(child<HLed>("txActivityLed")->color(), HLed::amber());
+    QTest::qWait(holdMs);
+    QTest::mouseRelease(cell, Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([&] { return !m_pane->session()->breakHeld(); }, 2000));
+    QVERIFY(QTest::qWaitFor([&] { return label->text() == QLatin1String("TX"); }, 2000));
+    const qint64 restoredAt = m_wire->clock.elapsed();
+    // Break lasts at least 300 ms however short the click; "BRK" stays 800 ms.
+    QCOMPARE(m_wire->breaks.size(), 2);
+    QVERIFY(m_wire->breaks.at(0).first && !m_wire->breaks.at(1).first);
+    QVERIFY2(m_wire->breaks.at(1).second >= qMax(300, holdMs), qPrintable(QString::number(m_wire->breaks.at(1).second)));
+    QVERIFY(restoredAt >= 800);
+    QCOMPARE(child<HLed>("txActivityLed")->color(), HLed::green());
+}
+
+QTEST_MAIN(tst_SerialPortWidget)
+#include "tst_serialportwidget.moc"
