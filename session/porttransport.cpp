@@ -168,13 +168,13 @@ public:
             return Reconnect::GiveUp;
         if (!isPresent(s.PortName) || !m_controller->openSerialPort(s, s.PortName, s.PortName, true))
             return Reconnect::Waiting;
-        emit statusMessage(tr("Serial Port %1 RECONNECTED").arg(s.PortName), 3000);
+        emit statusMessage(PortTransport::tr("Serial Port %1 RECONNECTED").arg(s.PortName), 3000);
         return Reconnect::Restored;
     }
 
     QString lostText(const FormatSetting &s) const override
     {
-        return tr("Serial Port %1 lost, waiting for it to come back...").arg(s.PortName);
+        return PortTransport::tr("Serial Port %1 lost, waiting for it to come back...").arg(s.PortName);
     }
 
     bool closeIfVanished(const FormatSetting &s) override
@@ -290,19 +290,19 @@ public:
                 TransportStatus::Keep};
     }
 
-    QString lostText(const FormatSetting &) const override { return tr("Connection lost, reconnecting..."); }
+    QString lostText(const FormatSetting &) const override { return PortTransport::tr("Connection lost, reconnecting..."); }
 
     Reconnect reconnect(const FormatSetting &s) override
     {
         const QTcpSocket *socket = m_controller->tcpClientSocket();
         if (!socket) {
-            emit statusMessage(tr("Reconnecting to %1:%2 ...").arg(s.LastTargetHost.value(0)).arg(s.LastTargetPort), 2000);
+            emit statusMessage(PortTransport::tr("Reconnecting to %1:%2 ...").arg(s.LastTargetHost.value(0)).arg(s.LastTargetPort), 2000);
             connectTo(s);
             return Reconnect::Waiting;
         }
         if (socket->state() != QAbstractSocket::ConnectedState)
             return Reconnect::Waiting;
-        emit statusMessage(tr("TCP connection RESTORED"), 3000);
+        emit statusMessage(PortTransport::tr("TCP connection RESTORED"), 3000);
         return Reconnect::Restored;
     }
 
@@ -367,16 +367,16 @@ public:
         const QByteArray command = m_rfc.setBreak(level);
         if (command.isEmpty()) {
             if (level)
-                emit statusMessage(tr("The remote peer did not accept RFC 2217 com-port control, so Break cannot be sent."), 5000);
+                emit statusMessage(PortTransport::tr("The remote peer did not accept RFC 2217 com-port control, so Break cannot be sent."), 5000);
             return false;
         }
         if (!m_controller->writeTcpClient(command)) {
             if (level)
-                emit statusMessage(tr("Could not send Break: the connection is not open."), 5000);
+                emit statusMessage(PortTransport::tr("Could not send Break: the connection is not open."), 5000);
             return false;
         }
         if (level)
-            emit statusMessage(tr("Sent Break to the remote port; it is released when you let go."), 5000);
+            emit statusMessage(PortTransport::tr("Sent Break to the remote port; it is released when you let go."), 5000);
         return true;
     }
 
@@ -384,13 +384,13 @@ public:
     {
         const QString name = line == ConnectionController::Rts ? QStringLiteral("RTS") : QStringLiteral("DTR");
         if (m_rfc.state() != Rfc2217ClientSession::Active) {
-            emit statusMessage(tr("The remote peer did not accept RFC 2217 com-port control, so %1 cannot be set from here.").arg(name),
+            emit statusMessage(PortTransport::tr("The remote peer did not accept RFC 2217 com-port control, so %1 cannot be set from here.").arg(name),
                                6000);
             return false;
         }
         applyLineSettings(s);
-        emit statusMessage(tr("Asked the remote port for %1 %2; the lamp turns green when the server confirms it.")
-                               .arg(name, level ? tr("high") : tr("low")),
+        emit statusMessage(PortTransport::tr("Asked the remote port for %1 %2; the lamp turns green when the server confirms it.")
+                               .arg(name, level ? PortTransport::tr("high") : PortTransport::tr("low")),
                            5000);
         return true;
     }
@@ -504,9 +504,9 @@ public:
         const int colon = address.lastIndexOf(QLatin1Char(':'));
         const QString host = address.left(colon), port = address.mid(colon + 1);
         if (m_controller->serverClients().isEmpty())
-            return {coloured(QStringLiteral("green"), tr("Waiting for Connections on %1:%2...").arg(host, port)),
+            return {coloured(QStringLiteral("green"), PortTransport::tr("Waiting for Connections on %1:%2...").arg(host, port)),
                     TransportStatus::Keep};
-        return {coloured(QStringLiteral("green"), tr("Connected") + QLatin1Char(' ') + tr("Listening on %1:%2").arg(host, port)),
+        return {coloured(QStringLiteral("green"), PortTransport::tr("Connected") + QLatin1Char(' ') + PortTransport::tr("Listening on %1:%2").arg(host, port)),
                 TransportStatus::Running};
     }
 
@@ -554,7 +554,7 @@ public:
         if (!isOpen())
             return {coloured(QStringLiteral("red"), socketStateText(QAbstractSocket::UnconnectedState)), TransportStatus::Keep};
         const int port = m_mode == UdpServer ? s.LastTargetPort : int(s.UdpLocalPort);
-        return {coloured(QStringLiteral("green"), tr("UDP socket is bound to %1:%2.").arg(QStringLiteral("0.0.0.0")).arg(port)),
+        return {coloured(QStringLiteral("green"), PortTransport::tr("UDP socket is bound to %1:%2.").arg(QStringLiteral("0.0.0.0")).arg(port)),
                 TransportStatus::Keep};
     }
 

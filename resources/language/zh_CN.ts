@@ -914,6 +914,70 @@ Your account, saved settings files and log files are not changed. Active connect
         <source>The socket is not connected</source>
         <translation>套接字未连接</translation>
     </message>
+    <message>
+        <source>Serial Port %1 RECONNECTED</source>
+        <translation>串口 %1 已重新连接</translation>
+    </message>
+    <message>
+        <source>Serial Port %1 lost, waiting for it to come back...</source>
+        <translation>串口 %1 已丢失，正在等待其恢复...</translation>
+    </message>
+    <message>
+        <source>Connection lost, reconnecting...</source>
+        <translation>连接已断开，正在重连...</translation>
+    </message>
+    <message>
+        <source>Reconnecting to %1:%2 ...</source>
+        <translation>正在重连 %1:%2 ...</translation>
+    </message>
+    <message>
+        <source>TCP connection RESTORED</source>
+        <translation>TCP 连接已恢复</translation>
+    </message>
+    <message>
+        <source>The remote peer did not accept RFC 2217 com-port control, so Break cannot be sent.</source>
+        <translation>远程对端未接受 RFC 2217 串口控制，无法发送 Break。</translation>
+    </message>
+    <message>
+        <source>Could not send Break: the connection is not open.</source>
+        <translation>无法发送 Break：连接未打开。</translation>
+    </message>
+    <message>
+        <source>Sent Break to the remote port; it is released when you let go.</source>
+        <translation>已向远程端口发送 Break；松开后解除。</translation>
+    </message>
+    <message>
+        <source>The remote peer did not accept RFC 2217 com-port control, so %1 cannot be set from here.</source>
+        <translation>远程对端未接受 RFC 2217 串口控制，无法在此设置 %1。</translation>
+    </message>
+    <message>
+        <source>Asked the remote port for %1 %2; the lamp turns green when the server confirms it.</source>
+        <translation>已请求远程端口将 %1 设为%2；服务器确认后指示灯变绿。</translation>
+    </message>
+    <message>
+        <source>high</source>
+        <translation>高电平</translation>
+    </message>
+    <message>
+        <source>low</source>
+        <translation>低电平</translation>
+    </message>
+    <message>
+        <source>Waiting for Connections on %1:%2...</source>
+        <translation>正在 %1:%2 上等待连接...</translation>
+    </message>
+    <message>
+        <source>Connected</source>
+        <translation>已连接</translation>
+    </message>
+    <message>
+        <source>Listening on %1:%2</source>
+        <translation>正在监听 %1:%2</translation>
+    </message>
+    <message>
+        <source>UDP socket is bound to %1:%2.</source>
+        <translation>UDP 套接字已绑定到 %1:%2。</translation>
+    </message>
 </context>
 <context>
     <name>QuickSettingsEditor</name>
@@ -1129,37 +1193,6 @@ Your account, saved settings files and log files are not changed. Active connect
     </message>
 </context>
 <context>
-    <name>RemoteSerialTransport</name>
-    <message>
-        <source>The remote peer did not accept RFC 2217 com-port control, so Break cannot be sent.</source>
-        <translation>远程对端未接受 RFC 2217 串口控制，无法发送 Break。</translation>
-    </message>
-    <message>
-        <source>Could not send Break: the connection is not open.</source>
-        <translation>无法发送 Break：连接未打开。</translation>
-    </message>
-    <message>
-        <source>Sent Break to the remote port; it is released when you let go.</source>
-        <translation>已向远程端口发送 Break；松开后解除。</translation>
-    </message>
-    <message>
-        <source>The remote peer did not accept RFC 2217 com-port control, so %1 cannot be set from here.</source>
-        <translation>远程对端未接受 RFC 2217 串口控制，无法在此设置 %1。</translation>
-    </message>
-    <message>
-        <source>Asked the remote port for %1 %2; the lamp turns green when the server confirms it.</source>
-        <translation>已请求远程端口将 %1 设为%2；服务器确认后指示灯变绿。</translation>
-    </message>
-    <message>
-        <source>high</source>
-        <translation>高电平</translation>
-    </message>
-    <message>
-        <source>low</source>
-        <translation>低电平</translation>
-    </message>
-</context>
-<context>
     <name>Rfc2217ClientSession</name>
     <message>
         <source>The remote port accepted serial parameter control.</source>
@@ -1291,17 +1324,6 @@ Your account, saved settings files and log files are not changed. Active connect
     <message>
         <source>None</source>
         <translation>无</translation>
-    </message>
-</context>
-<context>
-    <name>SerialTransport</name>
-    <message>
-        <source>Serial Port %1 RECONNECTED</source>
-        <translation>串口 %1 已重新连接</translation>
-    </message>
-    <message>
-        <source>Serial Port %1 lost, waiting for it to come back...</source>
-        <translation>串口 %1 已丢失，正在等待其恢复...</translation>
     </message>
 </context>
 <context>
@@ -1651,36 +1673,6 @@ Your account, saved settings files and log files are not changed. Active connect
     </message>
 </context>
 <context>
-    <name>TcpClientTransport</name>
-    <message>
-        <source>Connection lost, reconnecting...</source>
-        <translation>连接已断开，正在重连...</translation>
-    </message>
-    <message>
-        <source>Reconnecting to %1:%2 ...</source>
-        <translation>正在重连 %1:%2 ...</translation>
-    </message>
-    <message>
-        <source>TCP connection RESTORED</source>
-        <translation>TCP 连接已恢复</translation>
-    </message>
-</context>
-<context>
-    <name>TcpServerTransport</name>
-    <message>
-        <source>Waiting for Connections on %1:%2...</source>
-        <translation>正在 %1:%2 上等待连接...</translation>
-    </message>
-    <message>
-        <source>Connected</source>
-        <translation>已连接</translation>
-    </message>
-    <message>
-        <source>Listening on %1:%2</source>
-        <translation>正在监听 %1:%2</translation>
-    </message>
-</context>
-<context>
     <name>ToolBox</name>
     <message>
         <source>Width must be between 1 and 64.</source>
@@ -1705,13 +1697,6 @@ Your account, saved settings files and log files are not changed. Active connect
     <message>
         <source>Polynomial must not be zero.</source>
         <translation>多项式不能为零。</translation>
-    </message>
-</context>
-<context>
-    <name>UdpTransport</name>
-    <message>
-        <source>UDP socket is bound to %1:%2.</source>
-        <translation>UDP 套接字已绑定到 %1:%2。</translation>
     </message>
 </context>
 <context>
