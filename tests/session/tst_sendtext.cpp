@@ -93,8 +93,6 @@ class tst_SendText : public QObject
 private slots:
     void parseHex_data();
     void parseHex();
-    void lineEnding_data();
-    void lineEnding();
     void encodeText_data();
     void encodeText();
     void encodeHex_data();
@@ -102,12 +100,8 @@ private slots:
     void checksumOverEncodedBytes_data();
     void checksumOverEncodedBytes();
     void encodingRefusal();
-    void enterKey_data();
-    void enterKey();
     void history_data();
     void history();
-    void label_data();
-    void label();
 };
 
 void tst_SendText::parseHex_data()
@@ -139,31 +133,6 @@ void tst_SendText::parseHex()
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
     QCOMPARE(parseHexText(text), bytes);
-}
-
-void tst_SendText::lineEnding_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QString>("expected");
-
-    const auto s = [](const char *t) { return QString::fromLatin1(t); };
-    QTest::newRow("0 unchanged") << s("A\nB") << 0 << s("A\nB");
-    QTest::newRow("1 every LF becomes CR") << s("A\nB") << 1 << s("A\rB\r");
-    QTest::newRow("2 LF kept and appended") << s("A\nB") << 2 << s("A\nB\n");
-    QTest::newRow("3 CR before every LF") << s("AT") << 3 << s("AT\r\n");
-    QTest::newRow("3 no second ending") << s("AT\n") << 3 << s("AT\r\n");
-    QTest::newRow("4 CR after every LF") << s("a\nb") << 4 << s("a\n\rb\n\r");
-    QTest::newRow("3 empty lines") << s("\n\n") << 3 << s("\r\n\r\n");
-    QTest::newRow("unknown mode unchanged") << s("AT") << 9 << s("AT");
-}
-
-void tst_SendText::lineEnding()
-{
-    QFETCH(QString, text);
-    QFETCH(int, mode);
-    QFETCH(QString, expected);
-    QCOMPARE(applyLineEnding(text, mode), expected);
 }
 
 void tst_SendText::encodeText_data()
@@ -312,27 +281,6 @@ void tst_SendText::encodingRefusal()
                               .error);
 }
 
-void tst_SendText::enterKey_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QByteArray>("bytes");
-
-    QTest::newRow("0 None sends CR") << 0 << QByteArray("\r");
-    QTest::newRow("1 CR") << 1 << QByteArray("\r");
-    QTest::newRow("2 LF") << 2 << QByteArray("\n");
-    QTest::newRow("3 CR LF") << 3 << QByteArray("\r\n");
-    QTest::newRow("4 LF CR") << 4 << QByteArray("\n\r");
-    QTest::newRow("5 unknown sends CR") << 5 << QByteArray("\r");
-    QTest::newRow("-1 unknown sends CR") << -1 << QByteArray("\r");
-}
-
-void tst_SendText::enterKey()
-{
-    QFETCH(int, mode);
-    QFETCH(QByteArray, bytes);
-    QCOMPARE(enterBytes(mode), bytes);
-}
-
 void tst_SendText::history_data()
 {
     QTest::addColumn<QStringList>("before");
@@ -370,29 +318,6 @@ void tst_SendText::history()
     QStringList rest = before;
     rest.removeAll(entry);
     QCOMPARE(after.mid(1), rest.mid(0, after.size() - 1));
-}
-
-void tst_SendText::label_data()
-{
-    QTest::addColumn<QString>("entry");
-    QTest::addColumn<QString>("label");
-
-    const QString eighty(80, QLatin1Char('x'));
-    QTest::newRow("short") << QStringLiteral("AT") << QStringLiteral("AT");
-    QTest::newRow("79") << eighty.left(79) << eighty.left(79);
-    QTest::newRow("80") << eighty << eighty;
-    QTest::newRow("81 cut to 80") << eighty + QLatin1Char('y') << eighty;
-    QTest::newRow("long cut to 80") << eighty + QString(500, QLatin1Char('z')) << eighty;
-    const QString pair = QString::fromUtf16(u"\U0001F600");
-    QTest::newRow("no half surrogate pair") << eighty.left(79) + pair + QStringLiteral("tail")
-                                            << eighty.left(79);
-}
-
-void tst_SendText::label()
-{
-    QFETCH(QString, entry);
-    QFETCH(QString, label);
-    QCOMPARE(historyLabel(entry), label);
 }
 
 QTEST_APPLESS_MAIN(tst_SendText)

@@ -60,16 +60,10 @@ private:
     void runSequence(TrafficFormatter::Target target);
 
 private slots:
-    void hexText_data();
-    void hexText();
     void hexTextEveryByte();
-    void controlChars_data();
-    void controlChars();
     void controlCharsMatchCategory();
     void stamping_data();
     void stamping();
-    void decoding_data();
-    void decoding();
 
     void display_data();
     void display();
@@ -80,24 +74,6 @@ private slots:
     void console();
 };
 
-void tst_TrafficText::hexText_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("00 FF") << QByteArray("\x00\xff", 2) << QStringLiteral("00 FF ");
-    QTest::newRow("0A 41") << QByteArray("\x0a\x41") << QStringLiteral("0A 41 ");
-    QTest::newRow("empty") << QByteArray() << QString();
-    QTest::newRow("mixed digits") << QByteArray("\x9b\xc3\x5a") << QStringLiteral("9B C3 5A ");
-}
-
-void tst_TrafficText::hexText()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, text);
-    QCOMPARE(toHexText(bytes), text);
-}
-
 void tst_TrafficText::hexTextEveryByte()
 {
     QByteArray all;
@@ -107,26 +83,6 @@ void tst_TrafficText::hexTextEveryByte()
         expected += QString::asprintf("%02X ", b);
     }
     QCOMPARE(toHexText(all), expected);
-}
-
-void tst_TrafficText::controlChars_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("marked");
-
-    QTest::newRow("tab LF CR kept") << u8("a\tb\r\nc") << u8("a\tb\r\nc");
-    QTest::newRow("NUL marked") << QString(QChar(0)) + u8("x") << u8("\u25A1x");
-    QTest::newRow("BEL ESC DEL marked") << u8("\a\x1b\x7f") << u8("\u25A1\u25A1\u25A1");
-    QTest::newRow("C1 marked") << QString(QChar(0x85)) + QChar(0x9F) << u8("\u25A1\u25A1");
-    QTest::newRow("NBSP and letters kept") << u8("\u00A0\u00E9\u4E1D") << u8("\u00A0\u00E9\u4E1D");
-    QTest::newRow("empty") << QString() << QString();
-}
-
-void tst_TrafficText::controlChars()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, marked);
-    QCOMPARE(markControlChars(text), marked);
 }
 
 void tst_TrafficText::controlCharsMatchCategory()
@@ -170,39 +126,6 @@ void tst_TrafficText::stamping()
     QFETCH(QString, text);
     QFETCH(QString, stamped);
     QCOMPARE(stampLines(text, QStringLiteral("<S>")), stamped);
-}
-
-void tst_TrafficText::decoding_data()
-{
-    QTest::addColumn<QString>("encoding");
-    QTest::addColumn<QByteArray>("first");
-    QTest::addColumn<QByteArray>("second");
-    QTest::addColumn<bool>("withDecoder");
-    QTest::addColumn<QString>("text");
-
-    QTest::newRow("UTF-8 character split, own decoder")
-            << u8("UTF-8") << QByteArray("a\xe4\xb8") << QByteArray("\x9d") << true << u8("a\u4E1D");
-    QTest::newRow("GBK character split, own decoder")
-            << u8("GBK") << QByteArray("\xcb") << QByteArray("\xbf\x01") << true << u8("\u4E1D\u25A1");
-    QTest::newRow("temporary decoder uses the encoding")
-            << u8("GBK") << QByteArray("\xcb\xbf") << QByteArray("z") << false << u8("\u4E1Dz");
-    QTest::newRow("controls marked after decoding")
-            << u8("ISO-8859-1") << QByteArray("\x85") << QByteArray("\xe9") << false << u8("\u25A1\u00E9");
-}
-
-void tst_TrafficText::decoding()
-{
-    QFETCH(QString, encoding);
-    QFETCH(QByteArray, first);
-    QFETCH(QByteArray, second);
-    QFETCH(bool, withDecoder);
-    QFETCH(QString, text);
-
-    const auto decoder = WireTextCodecRegistry::createDecoder(encoding);
-    WireTextDecoder *d = withDecoder ? decoder.get() : nullptr;
-    QString out = decodeText(first, d, encoding);
-    out += decodeText(second, d, encoding);
-    QCOMPARE(out, text);
 }
 
 void tst_TrafficText::addSequenceColumns()
