@@ -88,9 +88,14 @@ HexInput parseHexInput(QStringView text)
     return result;
 }
 
-QString toHexPairs(const QByteArray &bytes)
+QString toHexPairs(const QByteArray &bytes, int bytesPerLine)
 {
-    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+    QString text = QString::fromLatin1(bytes.toHex(' ').toUpper());
+    if (bytesPerLine > 0) {
+        for (qsizetype i = 3 * qsizetype(bytesPerLine) - 1; i < text.size(); i += 3 * qsizetype(bytesPerLine))
+            text[i] = QLatin1Char('\n');
+    }
+    return text;
 }
 
 Utf8Text decodeUtf8Lossy(const QByteArray &bytes)

@@ -17,8 +17,9 @@ struct HexInput
 // has its own message. Empty input gives no bytes and no error.
 HexInput parseHexInput(QStringView text);
 
-// "41 0A FF": upper-case pairs separated by single blanks.
-QString toHexPairs(const QByteArray &bytes);
+// "41 0A FF": upper-case pairs separated by single blanks; with bytesPerLine > 0 a line
+// break takes the blank's place after every bytesPerLine pairs.
+QString toHexPairs(const QByteArray &bytes, int bytesPerLine = 0);
 
 // UTF-8 decoded so that nothing is hidden: every byte that is not part of a well-formed
 // sequence becomes one U+FFFD, so invalid input never vanishes silently.

@@ -107,6 +107,9 @@ void ModbusBuilderDialog::updatePreview()
     ui->hexEdit->setText(toHexPairs(m_frame));
     // The ASCII frame ends in CR LF; the line shows them by name.
     ui->asciiEdit->setText(ascii ? QString::fromLatin1(m_frame.chopped(2)) + QStringLiteral("<CR><LF>") : QString());
+    // Long frames show their start: slave and function code.
+    ui->hexEdit->setCursorPosition(0);
+    ui->asciiEdit->setCursorPosition(0);
     ui->copyHexButton->setEnabled(true);
     ui->insertButton->setEnabled(true);
 }

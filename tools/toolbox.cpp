@@ -47,10 +47,6 @@ ToolBox::ToolBox(QWidget *parent)
     ui->cbByteOrder->setItemData(0, BigEndian);
     ui->cbByteOrder->setItemData(1, LittleEndian);
 
-    m_calculateTimer.setSingleShot(true);
-    m_calculateTimer.setInterval(0);
-    connect(&m_calculateTimer, &QTimer::timeout, this, &ToolBox::calculate);
-
     // Filling the box selects its first row and shows that row's parameters.
     for (const CrcModel &model : crcCatalog()) {
         const bool custom = model.id == int(CrcCatalogId::CrcCustom);
@@ -84,7 +80,9 @@ void ToolBox::on_hexToText_clicked()
 void ToolBox::on_textToHex_clicked()
 {
     ui->converterErrorLabel->clear();
-    ui->outputText->setPlainText(toHexPairs(ui->inputText->toPlainText().toUtf8()));
+    // Sixteen pairs a line: easy to count, and a text view lays out a megabyte of short
+    // lines in milliseconds where one endless line takes it a second.
+    ui->outputText->setPlainText(toHexPairs(ui->inputText->toPlainText().toUtf8(), 16));
 }
 
 void ToolBox::on_btnCopyConverted_clicked()
@@ -140,7 +138,7 @@ void ToolBox::rememberCustomFields()
 
 void ToolBox::on_inputCrc_textChanged()
 {
-    scheduleCalculation();
+    calculate();
 }
 
 void ToolBox::on_rbAscii_toggled(bool)
@@ -153,14 +151,8 @@ void ToolBox::on_calculateCRC_clicked()
     calculate();
 }
 
-void ToolBox::scheduleCalculation()
-{
-    m_calculateTimer.start();
-}
-
 void ToolBox::calculate()
 {
-    m_calculateTimer.stop();
     QByteArray bytes;
     const QString input = ui->inputCrc->toPlainText();
     if (ui->rbAscii->isChecked()) {

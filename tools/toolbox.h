@@ -4,7 +4,6 @@
 
 #include <QByteArray>
 #include <QDialog>
-#include <QTimer>
 
 #include <memory>
 
@@ -42,14 +41,11 @@ private:
     bool isCustom() const;
     void showParameters(const CrcParams &params, bool editable);
     void rememberCustomFields();
-    void scheduleCalculation();
     void calculate();
     void refuse(const QString &message);
     void showResult();
 
     std::unique_ptr<Ui::ToolBox> ui;
-    // Typing into a large input only marks it; one calculation runs per event-loop turn.
-    QTimer m_calculateTimer;
     QByteArray m_inputBytes;
     bool m_haveResult = false;
     quint64 m_crc = 0;
