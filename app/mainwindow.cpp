@@ -12,6 +12,9 @@
 #include "settings/serialportlist.h"
 #include "settings/settingsdocument.h"
 #include "terminal/serialportwidget.h"
+#include "tools/asciicode.h"
+#include "tools/modbusbuilderdialog.h"
+#include "tools/toolbox.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -38,6 +41,20 @@ const char *const kToolBarStyle =
     "QToolButton:hover { background: rgba(0, 120, 215, 0.10); }"
     "QToolButton:pressed { background: rgba(0, 120, 215, 0.22); }"
     "QToolButton:checked { background: rgba(0, 120, 215, 0.14); border-color: rgba(0, 120, 215, 0.45); }";
+
+// Makes the tool window on first use; every use shows it normal, raised and active.
+template <typename Window, typename Make>
+Window *raiseToolWindow(QPointer<Window> &window, Make make)
+{
+    if (!window) {
+        window = make();
+        window->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    window->showNormal();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
 
 QSplitter *makeSplitter(Qt::Orientation orientation, QWidget *parent)
 {
@@ -147,8 +164,7 @@ void MainWindow::markNotYetAvailable()
     const QList<QAction *> later{ui->acXferSend,       ui->acXferReceive,          ui->acAccountSignIn,
                                  ui->acAccountMe,      ui->acAccountSignOut,       ui->acAccountSyncNow,
                                  ui->acAccountSyncSettings, ui->acCloudConsole,    ui->acCloudConsoleAllowSend,
-                                 ui->acCloudConsoleAllowPortControl, ui->acToolCalc, ui->acToolsAscii,
-                                 ui->acToolsModbus,    ui->acToolsBridge,          ui->actionNew_Connection};
+                                 ui->acCloudConsoleAllowPortControl, ui->acToolsBridge, ui->actionNew_Connection};
     for (QAction *action : later) {
         connect(action, &QAction::triggered, this, [this, action] {
             if (action->isCheckable())
@@ -384,10 +400,37 @@ void MainWindow::on_acEditRemove_triggered()
     setPanesPerRow(m_paneCount);
 }
 
+void MainWindow::on_acToolCalc_triggered()
+{
+    raiseToolWindow(m_toolBox, [this] {
+        auto *window = new ToolBox(this);
+        connect(window, &ToolBox::insertRequested, this,
+                [this](const QString &frame) { insertFrame(frame, FrameSource::Toolbox); });
+        return window;
+    });
+}
+
+void MainWindow::on_acToolsAscii_triggered()
+{
+    raiseToolWindow(m_asciiCode, [this] { return new AsciiCode(this); });
+}
+
+void MainWindow::on_acToolsModbus_triggered()
+{
+    raiseToolWindow(m_modbusBuilder, [this] {
+        auto *window = new ModbusBuilderDialog(this);
+        connect(window, &ModbusBuilderDialog::insertRequested, this,
+                [this](const QString &frame) { insertFrame(frame, FrameSource::ModbusBuilder); });
+        return window;
+    });
+}
+
 SerialPortWidget *MainWindow::insertFrame(const QString &text, FrameSource source)
 {
     SerialPortWidget *target = pane(0);
-    for (QWidget *w = QApplication::focusWidget(); w; w = w->parentWidget()) {
+    // The window's own focus widget: while a tool window is active the application's
+    // focus is in the tool, but this still names the pane the user worked in last.
+    for (QWidget *w = focusWidget(); w; w = w->parentWidget()) {
         if (auto *p = qobject_cast<SerialPortWidget *>(w)) {
             target = p;
             break;
@@ -395,7 +438,7 @@ SerialPortWidget *MainWindow::insertFrame(const QString &text, FrameSource sourc
     }
     if (!target)
         return nullptr;
-    target->setSendText(text);
+    target->setSendHexFrame(text);
     if (target->settings().SendChecksum != 0) {
         target->showNote(source == FrameSource::ModbusBuilder
                              ? tr("Note: this port appends a checksum on send; the Modbus frame already includes one.")

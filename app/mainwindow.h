@@ -6,16 +6,20 @@
 #include <QList>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <array>
 #include <memory>
 
+class AsciiCode;
+class ModbusBuilderDialog;
 class QComboBox;
 class QDialog;
 class QLabel;
 class QSplitter;
 class RecentFilesModel;
 class SerialPortWidget;
+class ToolBox;
 struct FormatSetting;
 
 namespace Ui {
@@ -88,6 +92,9 @@ private slots:
     void on_acControlOpen_triggered(bool checked);
     void on_acAutoReconnect_triggered(bool checked);
     void on_acToolsSetting_triggered();
+    void on_acToolCalc_triggered();
+    void on_acToolsAscii_triggered();
+    void on_acToolsModbus_triggered();
     void on_acViewHorizontal_triggered();
     void on_acViewVertical_triggered();
     void on_acViewGrid_triggered();
@@ -149,4 +156,8 @@ private:
     QTimer m_refreshTimer;
     QTimer m_errorTimer;
     QString m_lastError;
+    // Tool windows: made on first use, deleted when closed.
+    QPointer<ToolBox> m_toolBox;
+    QPointer<AsciiCode> m_asciiCode;
+    QPointer<ModbusBuilderDialog> m_modbusBuilder;
 };

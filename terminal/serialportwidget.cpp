@@ -377,6 +377,13 @@ void SerialPortWidget::setSendText(const QString &text)
     ui->textEdit->setPlainText(text);
 }
 
+void SerialPortWidget::setSendHexFrame(const QString &hexText)
+{
+    ui->hexSendRadio->setChecked(true);
+    ui->textEdit->setPlainText(hexText);
+    ui->textEdit->setFocus();
+}
+
 QString SerialPortWidget::sendText() const
 {
     return ui->textEdit->toPlainText();

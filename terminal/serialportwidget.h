@@ -60,6 +60,8 @@ public:
     void setSplitterSizes(int left, int right);
     void clearSendHistory();
     void setSendText(const QString &text);
+    // A ready-made frame from a tool: hex sending, the frame as the send text, focus there.
+    void setSendHexFrame(const QString &hexText);
     QString sendText() const;
 
 signals:

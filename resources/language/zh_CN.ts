@@ -2,6 +2,169 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>AsciiCode</name>
+    <message>
+        <source>ASCII Code Chart</source>
+        <translation>ASCII 码表</translation>
+    </message>
+    <message>
+        <source>\0 Null character</source>
+        <translation>\0 空字符</translation>
+    </message>
+    <message>
+        <source>Start of Header</source>
+        <translation>标题开始</translation>
+    </message>
+    <message>
+        <source>Start of Text</source>
+        <translation>正文开始</translation>
+    </message>
+    <message>
+        <source>End of Text</source>
+        <translation>正文结束</translation>
+    </message>
+    <message>
+        <source>End of Transmission</source>
+        <translation>传输结束</translation>
+    </message>
+    <message>
+        <source>Enquiry</source>
+        <translation>询问</translation>
+    </message>
+    <message>
+        <source>Acknowledgment</source>
+        <translation>确认</translation>
+    </message>
+    <message>
+        <source>\a Bell</source>
+        <translation>\a 响铃</translation>
+    </message>
+    <message>
+        <source>\b Backspace</source>
+        <translation>\b 退格</translation>
+    </message>
+    <message>
+        <source>\t Horizontal Tab</source>
+        <translation>\t 水平制表符</translation>
+    </message>
+    <message>
+        <source>\n Line feed</source>
+        <translation>\n 换行</translation>
+    </message>
+    <message>
+        <source>\v Vertical Tab</source>
+        <translation>\v 垂直制表符</translation>
+    </message>
+    <message>
+        <source>\f Form feed</source>
+        <translation>\f 换页</translation>
+    </message>
+    <message>
+        <source>\r Carriage return</source>
+        <translation>\r 回车</translation>
+    </message>
+    <message>
+        <source>Shift Out</source>
+        <translation>移出</translation>
+    </message>
+    <message>
+        <source>Shift In</source>
+        <translation>移入</translation>
+    </message>
+    <message>
+        <source>Data Link Escape</source>
+        <translation>数据链路转义</translation>
+    </message>
+    <message>
+        <source>Device Control 1 (oft. XON)</source>
+        <translation>设备控制 1（常作 XON）</translation>
+    </message>
+    <message>
+        <source>Device Control 2</source>
+        <translation>设备控制 2</translation>
+    </message>
+    <message>
+        <source>Device Control 3 (oft. XOFF)</source>
+        <translation>设备控制 3（常作 XOFF）</translation>
+    </message>
+    <message>
+        <source>Device Control 4</source>
+        <translation>设备控制 4</translation>
+    </message>
+    <message>
+        <source>Negative Acknowledgement</source>
+        <translation>否定确认</translation>
+    </message>
+    <message>
+        <source>Synchronous idle</source>
+        <translation>同步空闲</translation>
+    </message>
+    <message>
+        <source>End of Transmission Block</source>
+        <translation>传输块结束</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>End of Medium</source>
+        <translation>介质结束</translation>
+    </message>
+    <message>
+        <source>Substitute</source>
+        <translation>替换</translation>
+    </message>
+    <message>
+        <source>\e Escape</source>
+        <translation>\e 转义</translation>
+    </message>
+    <message>
+        <source>File Separator</source>
+        <translation>文件分隔符</translation>
+    </message>
+    <message>
+        <source>Group Separator</source>
+        <translation>组分隔符</translation>
+    </message>
+    <message>
+        <source>Record Separator</source>
+        <translation>记录分隔符</translation>
+    </message>
+    <message>
+        <source>Unit Separator</source>
+        <translation>单元分隔符</translation>
+    </message>
+    <message>
+        <source>Space</source>
+        <translation>空格</translation>
+    </message>
+    <message>
+        <source>Binary</source>
+        <translation>二进制</translation>
+    </message>
+    <message>
+        <source>Decimal</source>
+        <translation>十进制</translation>
+    </message>
+    <message>
+        <source>Hex</source>
+        <translation>十六进制</translation>
+    </message>
+    <message>
+        <source>Abbr/Glyph</source>
+        <translation>缩写/字符</translation>
+    </message>
+    <message>
+        <source>Description</source>
+        <translation>说明</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>删除</translation>
+    </message>
+</context>
+<context>
     <name>ConnectionController</name>
     <message>
         <source>TCP Server :%1</source>
@@ -712,6 +875,121 @@ Do you want to save your changes?</source>
     <message>
         <source>Note: this port appends a checksum on send; the inserted frame already includes its CRC.</source>
         <translation>注意：此端口发送时会追加校验，而插入的帧本身已包含 CRC。</translation>
+    </message>
+</context>
+<context>
+    <name>ModbusBuilderDialog</name>
+    <message>
+        <source>Modbus Request Builder</source>
+        <translation>Modbus 请求生成器</translation>
+    </message>
+    <message>
+        <source>Protocol</source>
+        <translation>协议</translation>
+    </message>
+    <message>
+        <source>Modbus RTU</source>
+        <translation>Modbus RTU</translation>
+    </message>
+    <message>
+        <source>Modbus ASCII</source>
+        <translation>Modbus ASCII</translation>
+    </message>
+    <message>
+        <source>Slave ID</source>
+        <translation>从站地址</translation>
+    </message>
+    <message>
+        <source>0 is the broadcast address</source>
+        <translation>0 为广播地址</translation>
+    </message>
+    <message>
+        <source>Function</source>
+        <translation>功能码</translation>
+    </message>
+    <message>
+        <source>Start address</source>
+        <translation>起始地址</translation>
+    </message>
+    <message>
+        <source>Quantity</source>
+        <translation>数量</translation>
+    </message>
+    <message>
+        <source>Coil state</source>
+        <translation>线圈状态</translation>
+    </message>
+    <message>
+        <source>Values</source>
+        <translation>数值</translation>
+    </message>
+    <message>
+        <source>Request frame</source>
+        <translation>请求帧</translation>
+    </message>
+    <message>
+        <source>Copy HEX</source>
+        <translation>复制 HEX</translation>
+    </message>
+    <message>
+        <source>Insert to Send Area</source>
+        <translation>插入到发送区</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>01  Read Coils</source>
+        <translation>01  读线圈</translation>
+    </message>
+    <message>
+        <source>02  Read Discrete Inputs</source>
+        <translation>02  读离散输入</translation>
+    </message>
+    <message>
+        <source>03  Read Holding Registers</source>
+        <translation>03  读保持寄存器</translation>
+    </message>
+    <message>
+        <source>04  Read Input Registers</source>
+        <translation>04  读输入寄存器</translation>
+    </message>
+    <message>
+        <source>05  Write Single Coil</source>
+        <translation>05  写单个线圈</translation>
+    </message>
+    <message>
+        <source>06  Write Single Register</source>
+        <translation>06  写单个寄存器</translation>
+    </message>
+    <message>
+        <source>0F  Write Multiple Coils</source>
+        <translation>0F  写多个线圈</translation>
+    </message>
+    <message>
+        <source>10  Write Multiple Registers</source>
+        <translation>10  写多个寄存器</translation>
+    </message>
+    <message>
+        <source>ON  (FF 00)</source>
+        <translation>接通 (FF 00)</translation>
+    </message>
+    <message>
+        <source>OFF (00 00)</source>
+        <translation>断开 (00 00)</translation>
+    </message>
+    <message>
+        <source>Register value in HEX, e.g. 00 0A</source>
+        <translation>寄存器值（HEX），例如 00 0A</translation>
+    </message>
+    <message>
+        <source>Register values in HEX, e.g. 000A 0102</source>
+        <translation>寄存器值（HEX），例如 000A 0102</translation>
+    </message>
+    <message>
+        <source>Coil states 0/1, e.g. 1 0 1 1</source>
+        <translation>线圈状态 0/1，例如 1 0 1 1</translation>
     </message>
 </context>
 <context>
@@ -1697,6 +1975,158 @@ Your account, saved settings files and log files are not changed. Active connect
     <message>
         <source>Polynomial must not be zero.</source>
         <translation>多项式不能为零。</translation>
+    </message>
+    <message>
+        <source>Toolbox</source>
+        <translation>工具箱</translation>
+    </message>
+    <message>
+        <source>Converter</source>
+        <translation>转换器</translation>
+    </message>
+    <message>
+        <source>Input</source>
+        <translation>输入</translation>
+    </message>
+    <message>
+        <source>Hex to Text</source>
+        <translation>HEX 转文本</translation>
+    </message>
+    <message>
+        <source>Always UTF-8. This tool is independent of the encoding a port is configured with.</source>
+        <translation>始终使用 UTF-8。本工具与端口配置的编码无关。</translation>
+    </message>
+    <message>
+        <source>Text to Hex</source>
+        <translation>文本转 HEX</translation>
+    </message>
+    <message>
+        <source>Output</source>
+        <translation>输出</translation>
+    </message>
+    <message>
+        <source>Copy Output</source>
+        <translation>复制输出</translation>
+    </message>
+    <message>
+        <source>CRC Calculator</source>
+        <translation>CRC 计算器</translation>
+    </message>
+    <message>
+        <source>Input format</source>
+        <translation>输入格式</translation>
+    </message>
+    <message>
+        <source>Text (UTF-8)</source>
+        <translation>文本 (UTF-8)</translation>
+    </message>
+    <message>
+        <source>Hex</source>
+        <translation>十六进制</translation>
+    </message>
+    <message>
+        <source>Parameters</source>
+        <translation>参数</translation>
+    </message>
+    <message>
+        <source>Algorithm</source>
+        <translation>算法</translation>
+    </message>
+    <message>
+        <source>Width</source>
+        <translation>宽度</translation>
+    </message>
+    <message>
+        <source>Polynomial (hex)</source>
+        <translation>多项式 (hex)</translation>
+    </message>
+    <message>
+        <source>Initial value (hex)</source>
+        <translation>初始值 (hex)</translation>
+    </message>
+    <message>
+        <source>Final XOR (hex)</source>
+        <translation>结果异或值 (hex)</translation>
+    </message>
+    <message>
+        <source>Reflect input</source>
+        <translation>输入反转</translation>
+    </message>
+    <message>
+        <source>Reflect output</source>
+        <translation>输出反转</translation>
+    </message>
+    <message>
+        <source>Result</source>
+        <translation>结果</translation>
+    </message>
+    <message>
+        <source>Value</source>
+        <translation>值</translation>
+    </message>
+    <message>
+        <source>Base</source>
+        <translation>进制</translation>
+    </message>
+    <message>
+        <source>Dec</source>
+        <translation>十进制</translation>
+    </message>
+    <message>
+        <source>Oct</source>
+        <translation>八进制</translation>
+    </message>
+    <message>
+        <source>Bin</source>
+        <translation>二进制</translation>
+    </message>
+    <message>
+        <source>Copy Value</source>
+        <translation>复制数值</translation>
+    </message>
+    <message>
+        <source>Wire bytes</source>
+        <translation>发送字节</translation>
+    </message>
+    <message>
+        <source>Byte order</source>
+        <translation>字节序</translation>
+    </message>
+    <message>
+        <source>Big-endian</source>
+        <translation>大端</translation>
+    </message>
+    <message>
+        <source>Little-endian</source>
+        <translation>小端</translation>
+    </message>
+    <message>
+        <source>Copy Bytes</source>
+        <translation>复制字节</translation>
+    </message>
+    <message>
+        <source>Insert Frame into Send</source>
+        <translation>插入帧到发送区</translation>
+    </message>
+    <message>
+        <source>Calculate</source>
+        <translation>计算</translation>
+    </message>
+    <message>
+        <source>Invalid hex character at position %1.</source>
+        <translation>第 %1 个字符不是有效的十六进制字符。</translation>
+    </message>
+    <message>
+        <source>Hex input must contain complete bytes.</source>
+        <translation>十六进制输入必须由完整的字节组成。</translation>
+    </message>
+    <message>
+        <source>Custom</source>
+        <translation>自定义</translation>
+    </message>
+    <message>
+        <source>%1 byte(s) are not valid UTF-8 and are shown as U+FFFD; the first is byte %2.</source>
+        <translation>有 %1 个字节不是有效的 UTF-8，显示为 U+FFFD；第一个是第 %2 个字节。</translation>
     </message>
 </context>
 <context>
