@@ -92,9 +92,11 @@ bool CloudHttpServer::handleRequest(const QHttpServerRequest &request, QTcpSocke
     const QString path = request.url().path();
     const QString method = methodName(request.method());
     const quint64 ticket = guard ? guard->openResponse(close) : 0;
+    QElapsedTimer took;
+    took.start();
     const auto send = [target = QPointer<ConnectionGuard>(guard), socket = QPointer<QTcpSocket>(socket), ticket,
-                       close, method, path](const HttpReply &reply) {
-        qCInfo(lcCloud).noquote() << method << path << reply.status;
+                       close, method, path, took](const HttpReply &reply) {
+        qCInfo(lcCloud).noquote() << method << path << reply.status << took.nsecsElapsed() / 1000 << "us";
         if (target)
             target->sendResponse(ticket, reply);
         else if (socket)

@@ -93,6 +93,7 @@ bool CloudService::listen(QString *error)
 {
     GuardLimits limits;
     limits.maxBodyBytes = m_options.maxBodyBytes;
+    limits.maxBodyBytesInFlight = 64 * m_options.maxBodyBytes;
     const bool tls = !m_options.tlsCertificate.isEmpty();
     m_http = new CloudHttpServer(&m_router, tls, this);
     QTcpServer *server = nullptr;

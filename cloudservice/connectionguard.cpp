@@ -8,6 +8,7 @@
 
 namespace {
 int s_live = 0;
+qint64 s_bodiesInFlight = 0;
 }
 
 QByteArray HttpReply::reason(int status)
@@ -68,6 +69,7 @@ ConnectionGuard::ConnectionGuard(QTcpSocket *socket, const GuardLimits &limits)
 ConnectionGuard::~ConnectionGuard()
 {
     --s_live;
+    s_bodiesInFlight -= m_reserved;
 }
 
 ConnectionGuard *ConnectionGuard::of(QTcpSocket *socket)
@@ -78,6 +80,22 @@ ConnectionGuard *ConnectionGuard::of(QTcpSocket *socket)
 int ConnectionGuard::liveConnections()
 {
     return s_live;
+}
+
+qint64 ConnectionGuard::bodyBytesInFlight()
+{
+    return s_bodiesInFlight;
+}
+
+bool ConnectionGuard::reserveBody()
+{
+    const qint64 wanted = m_limiter.inBody() ? m_limiter.declaredBodyBytes() : 0;
+    if (wanted > 0 && wanted != m_reserved
+        && s_bodiesInFlight - m_reserved + wanted > m_limits.maxBodyBytesInFlight)
+        return false;
+    s_bodiesInFlight += wanted - m_reserved;
+    m_reserved = wanted;
+    return true;
 }
 
 void ConnectionGuard::onReadyRead()
@@ -95,6 +113,11 @@ void ConnectionGuard::onReadyRead()
     const RequestLimiter::Verdict verdict = m_limiter.feed(fresh);
     switch (verdict) {
     case RequestLimiter::Verdict::Pass:
+        if (!reserveBody()) {
+            refuse(503, "busy", "The service is receiving too much at once. Try again shortly.",
+                   m_limiter.bodyBytesOutstanding());
+            return;
+        }
         armTimer();
         return;
     case RequestLimiter::Verdict::HeadTooLarge:
@@ -122,6 +145,8 @@ void ConnectionGuard::refuse(int status, const QByteArray &code, const QByteArra
                              qint64 drain)
 {
     m_refused = true;
+    s_bodiesInFlight -= m_reserved;
+    m_reserved = 0;
     // Take the socket away from the HTTP parser: the rest of this request never
     // reaches it, so it never buffers it.
     QObject::disconnect(m_socket, &QIODevice::readyRead, nullptr, nullptr);
@@ -143,6 +168,8 @@ void ConnectionGuard::refuse(int status, const QByteArray &code, const QByteArra
                          .toJson(QJsonDocument::Compact);
     reply.headers.append({QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store")});
     reply.headers.append({QByteArrayLiteral("X-Content-Type-Options"), QByteArrayLiteral("nosniff")});
+    if (status == 503)
+        reply.headers.append({QByteArrayLiteral("Retry-After"), QByteArrayLiteral("5")});
     qCInfo(lcCloud) << "refused request with" << status << code;
     sendResponse(openResponse(true), reply);
     m_timer.start(m_limits.requestTimeoutMs);

@@ -20,6 +20,9 @@ struct GuardLimits
     int idleTimeoutMs = 120000;   // keep-alive connection without a request
     qint64 maxDrainBytes = 8 * 1024 * 1024; // body still read away after a 413
     int maxConnections = 1000;
+    // Qt's parser holds an unfinished body about twice over; this bounds the sum of
+    // the bodies being received on all connections.
+    qint64 maxBodyBytesInFlight = 64 * 1024 * 1024;
 };
 
 // One HTTP answer, serialised by the guard so that deferred answers keep their order.
@@ -49,6 +52,7 @@ public:
 
     static ConnectionGuard *of(QTcpSocket *socket);
     static int liveConnections();
+    static qint64 bodyBytesInFlight();
 
     // A place in the answer order for the request just parsed.
     quint64 openResponse(bool closeAfter);
@@ -56,6 +60,8 @@ public:
 
 private:
     void onReadyRead();
+    // Accounts for the body now being received; false when it does not fit.
+    bool reserveBody();
     void discard();
     void refuse(int status, const QByteArray &code, const QByteArray &description, qint64 drain);
     void onTimeout();
@@ -77,6 +83,7 @@ private:
     bool m_refused = false;
     bool m_closing = false;
     qint64 m_drainLeft = 0;
+    qint64 m_reserved = 0;
     quint64 m_nextTicket = 0;
     std::map<quint64, Pending> m_pending;
 };

@@ -91,6 +91,7 @@ RequestLimiter::Verdict RequestLimiter::endOfHead(qsizetype headLength)
         length = ok ? parsed : std::numeric_limits<qint64>::max();
     }
     m_bodyLeft = qMax<qint64>(length, 0);
+    m_declared = m_bodyLeft;
     if (m_bodyLeft > m_maxBody)
         return Verdict::BodyTooLarge;
     if (m_bodyLeft == 0)

@@ -30,6 +30,9 @@ public:
 
     // True between requests: no byte of a next request seen yet.
     bool idle() const { return m_inHead && m_head.isEmpty(); }
+    // True while a passed head's body is still arriving; its Content-Length.
+    bool inBody() const { return !m_inHead; }
+    qint64 declaredBodyBytes() const { return m_declared; }
     // After BodyTooLarge: declared body bytes not yet fed, which the client may still send.
     qint64 bodyBytesOutstanding() const { return m_bodyLeft; }
     // Requests whose head and body have been passed completely.
@@ -43,5 +46,6 @@ private:
     bool m_inHead = true;
     QByteArray m_head;
     qint64 m_bodyLeft = 0;
+    qint64 m_declared = 0;
     qint64 m_passed = 0;
 };

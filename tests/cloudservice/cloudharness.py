@@ -82,19 +82,10 @@ class Service:
         finally:
             conn.close()
 
-    def register(self, email, password='correct horse', cid=None, username='user'):
-        """Registers through a registration code read from the service's log."""
-        start = len(self.lines)
-        status, answer, _ = self.call('POST', '/api/v3/account/register/code', {'email': email})
-        assert status == 200, answer
-        code = self.wait_for(r'registration code for %s: (\d{6})' % re.escape(email), start=start).group(1)
-        body = {'email': email, 'username': username, 'password': password, 'code': code,
-                'device_name': 'bench', 'client_version': '6.6.2'}
-        if cid:
-            body['cid'] = cid
-        status, answer, _ = self.call('POST', '/api/v3/account/register', body)
-        assert status == 200, answer
-        return answer
+    def add_user(self, email, password='correct horse'):
+        """Runs `quillon-cloud add-user` on this service's database; returns its exit code."""
+        return subprocess.run([BINARY, 'add-user', email, '--database', self.database], input=password + '\n',
+                              capture_output=True, text=True, timeout=30).returncode
 
     def login(self, email, password='correct horse', cid=None):
         body = {'email': email, 'password': password, 'device_name': 'desk', 'client_version': '6.6.2'}

@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QString>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
@@ -18,59 +17,46 @@
 class PostgresSandbox
 {
 public:
-    ~PostgresSandbox() { stop(); }
+    ~PostgresSandbox()
+    {
+        if (m_running)
+            run({QStringLiteral("pg_ctl"), QStringLiteral("-D"), data(), QStringLiteral("-m"),
+                 QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")});
+    }
 
     bool start(QString *why)
     {
         m_bin = qEnvironmentVariable("QUILLON_PG_BIN", QStringLiteral("/usr/lib/postgresql/15/bin"));
-        if (!QFile::exists(m_bin + QStringLiteral("/initdb"))) {
+        if (!QFile::exists(m_bin + QStringLiteral("/initdb")))
             *why = QStringLiteral("PostgreSQL server binaries not found in %1").arg(m_bin);
-            return false;
-        }
-        m_asRoot = ::geteuid() == 0;
-        if (m_asRoot && QStandardPaths::findExecutable(QStringLiteral("runuser")).isEmpty()) {
+        else if (::geteuid() == 0 && QStandardPaths::findExecutable(QStringLiteral("runuser")).isEmpty())
             *why = QStringLiteral("running as root without runuser to switch to the postgres user");
+        if (!why->isEmpty())
             return false;
-        }
         m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/qcloud-pg-XXXXXX"));
-        // The postgres user must be able to write here.
-        QFile::setPermissions(m_dir->path(), QFileDevice::Permissions(0x7777));
+        QFile::setPermissions(m_dir->path(), QFileDevice::Permissions(0x7777)); // for the postgres user
         QTcpServer probe;
         probe.listen(QHostAddress::LocalHost, 0);
         m_port = probe.serverPort();
         probe.close();
-        const QString data = m_dir->path() + QStringLiteral("/data");
-        QString output;
-        if (!run({m_bin + QStringLiteral("/initdb"), QStringLiteral("-D"), data, QStringLiteral("-A"),
-                  QStringLiteral("trust"), QStringLiteral("-U"), QStringLiteral("postgres"),
-                  QStringLiteral("-E"), QStringLiteral("UTF8"), QStringLiteral("--no-sync")},
-                 &output)) {
-            *why = QStringLiteral("initdb failed: %1").arg(output.right(400));
-            return false;
-        }
         const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses='' -c fsync=off")
                                         .arg(m_port)
                                         .arg(m_dir->path());
-        if (!run({m_bin + QStringLiteral("/pg_ctl"), QStringLiteral("-D"), data, QStringLiteral("-o"), options,
-                  QStringLiteral("-l"), m_dir->path() + QStringLiteral("/server.log"), QStringLiteral("-w"),
-                  QStringLiteral("start")},
-                 &output)) {
-            *why = QStringLiteral("the server did not start: %1").arg(output.right(400));
-            return false;
-        }
-        m_running = true;
-        return true;
+        m_running = run({QStringLiteral("initdb"), QStringLiteral("-D"), data(), QStringLiteral("-A"),
+                         QStringLiteral("trust"), QStringLiteral("-U"), QStringLiteral("postgres"),
+                         QStringLiteral("--no-sync")},
+                        why)
+                && run({QStringLiteral("pg_ctl"), QStringLiteral("-D"), data(), QStringLiteral("-o"), options,
+                        QStringLiteral("-l"), m_dir->path() + QStringLiteral("/server.log"), QStringLiteral("-w"),
+                        QStringLiteral("start")},
+                       why);
+        return m_running;
     }
 
-    void stop()
+    bool createDatabase(const QString &name) const
     {
-        if (!m_running)
-            return;
-        m_running = false;
-        QString ignored;
-        run({m_bin + QStringLiteral("/pg_ctl"), QStringLiteral("-D"), m_dir->path() + QStringLiteral("/data"),
-             QStringLiteral("-m"), QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")},
-            &ignored);
+        return run({QStringLiteral("createdb"), QStringLiteral("-h"), m_dir->path(), QStringLiteral("-p"),
+                    QString::number(m_port), QStringLiteral("-U"), QStringLiteral("postgres"), name});
     }
 
     QString url(const QString &database) const
@@ -79,22 +65,29 @@ public:
     }
 
 private:
-    bool run(QStringList command, QString *output) const
+    QString data() const { return m_dir->path() + QStringLiteral("/data"); }
+
+    // Runs one of the server's programs; `output` gets its output when it fails.
+    bool run(QStringList command, QString *output = nullptr) const
     {
-        if (m_asRoot)
-            command = QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--")} + command;
+        command[0] = m_bin + QLatin1Char('/') + command[0];
+        if (::geteuid() == 0)
+            command = QStringList{QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("postgres"),
+                                  QStringLiteral("--")}
+                    + command;
         QProcess process;
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.setWorkingDirectory(m_dir->path());
-        const QString program = m_asRoot ? QStringLiteral("runuser") : command.takeFirst();
+        const QString program = command.takeFirst();
         process.start(program, command);
-        const bool done = process.waitForFinished(60000);
-        *output = QString::fromLocal8Bit(process.readAll());
-        return done && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+        const bool done = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
+                && process.exitCode() == 0;
+        if (!done && output)
+            *output = QString::fromLocal8Bit(process.readAll()).right(400);
+        return done;
     }
 
     QString m_bin;
-    bool m_asRoot = false;
     std::unique_ptr<QTemporaryDir> m_dir;
     quint16 m_port = 0;
     bool m_running = false;

@@ -5,12 +5,10 @@ QUILLON_SCREENSHOT_DIR keeps the screenshots taken on the way.
 """
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import unittest
 
-import cloudharness
 from cloudharness import Service, new_cid
 
 try:
@@ -25,12 +23,9 @@ CHROMIUM = shutil.which('chromium') or '/usr/bin/chromium'
 CHROMEDRIVER = shutil.which('chromedriver') or '/usr/bin/chromedriver'
 PASSWORD = 'correct horse'
 PORTS = [
-    {'port_key': 'ser-0', 'title': 'COM3', 'display_name': 'COM3 (USB serial)', 'connection_mode': 0,
-     'is_open': True, 'baud_rate': 115200, 'rx_bytes': 2048, 'tx_bytes': 12, 'bridged_to': '',
-     'capabilities': ['send_text', 'send_hex', 'open_port', 'close_port', 'set_port_config']},
-    {'port_key': 'tcpc-1', 'title': '192.168.1.20:502', 'display_name': 'PLC', 'connection_mode': 2,
-     'is_open': False, 'baud_rate': 0, 'rx_bytes': 0, 'tx_bytes': 0, 'bridged_to': '',
-     'capabilities': ['send_text', 'send_hex', 'open_port', 'close_port']},
+    {'port_key': 'ser-0', 'title': 'COM3', 'display_name': 'COM3 (USB serial)', 'connection_mode': 0, 'is_open': True,
+     'baud_rate': 115200, 'rx_bytes': 2048, 'tx_bytes': 12, 'capabilities': ['send_text', 'send_hex', 'open_port']},
+    {'port_key': 'tcpc-1', 'title': '192.168.1.20:502', 'display_name': 'PLC', 'connection_mode': 2, 'is_open': False},
 ]
 
 
@@ -67,13 +62,10 @@ class BrowserConsole(unittest.TestCase):
     def setUp(self):
         self.service = Service()
         self.addCleanup(self.service.stop)
-        subprocess.run([cloudharness.BINARY, 'add-user', 'ann@example.com', '--database', self.service.database],
-                       input=PASSWORD + '\n', text=True, check=True, capture_output=True)
+        self.assertEqual(self.service.add_user('ann@example.com', PASSWORD), 0)
         self.device = Device(self.service, 'ann@example.com')
-        self.device.call('POST', '/api/v3/console/heartbeat',
-                         {'cid': self.device.cid, 'session_id': '', 'version': '6.6.2', 'hostname': 'bench-pc'})
-        self.device.call('POST', '/api/v3/console/ports/snapshot',
-                         {'cid': self.device.cid, 'session_id': '', 'ports': PORTS})
+        self.device.call('POST', '/api/v3/console/heartbeat', {'cid': self.device.cid, 'hostname': 'bench-pc'})
+        self.device.call('POST', '/api/v3/console/ports/snapshot', {'cid': self.device.cid, 'ports': PORTS})
         profile = tempfile.TemporaryDirectory(prefix='qcloud-chromium-')
         self.addCleanup(profile.cleanup)
         options = webdriver.ChromeOptions()
@@ -106,8 +98,8 @@ class BrowserConsole(unittest.TestCase):
             command_id)
 
     def until_command_state(self, command_id, state):
-        self.until(lambda: (self.command_view(command_id) or [None])[0] == state,
-                   'command %s to show %s' % (command_id, state))
+        """Waits for a command's row to show `state`; returns its result text."""
+        self.until(lambda: (self.command_view(command_id) or [None])[0] == state, 'command to show ' + state)
         return self.command_view(command_id)[1]
 
     def test_sign_in_watch_send_and_sign_out(self):

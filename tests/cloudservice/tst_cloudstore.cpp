@@ -2,21 +2,14 @@
 
 #include "postgressandbox.h"
 
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTest>
-#include <QUrlQuery>
 
 // Every case runs against SQLite and against a throwaway PostgreSQL server.
 class tst_CloudStore : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void accounts_data() { addBackends(); }
-    void accounts();
+    void initTestCase() { m_postgresUp = m_postgres.start(&m_postgresMissing); }
     void tokenRotation_data() { addBackends(); }
     void tokenRotation();
     void syncRevisions_data() { addBackends(); }
@@ -31,10 +24,27 @@ private slots:
     void reopenKeepsData();
 
 private:
-    void addBackends();
-    // A fresh, empty database of the row's backend.
+    void addBackends()
+    {
+        QTest::addColumn<bool>("postgres");
+        QTest::newRow("sqlite") << false;
+        QTest::newRow("postgresql") << true;
+    }
+    // A fresh, empty database of the row's backend; empty when PostgreSQL is missing.
     QString freshUrl();
-    std::unique_ptr<CloudStore> open(const QString &url);
+    static std::unique_ptr<CloudStore> open(const QString &url)
+    {
+        auto store = std::make_unique<CloudStore>();
+        QString error;
+        if (!store->open(url, &error))
+            qWarning("open %s: %s", qPrintable(url), qPrintable(error));
+        return error.isEmpty() ? std::move(store) : nullptr;
+    }
+    static qint64 account(CloudStore &store, const char *name)
+    {
+        return store.createAccount(QLatin1String(name) + QStringLiteral("@x.org"), QLatin1String(name),
+                                   QStringLiteral("hash"), 0);
+    }
 
     QTemporaryDir m_dir;
     PostgresSandbox m_postgres;
@@ -43,132 +53,52 @@ private:
     int m_databases = 0;
 };
 
-void tst_CloudStore::initTestCase()
-{
-    QVERIFY(m_dir.isValid());
-    m_postgresUp = m_postgres.start(&m_postgresMissing);
-    if (!m_postgresUp)
-        qWarning("PostgreSQL rows will skip: %s", qPrintable(m_postgresMissing));
-}
-
-void tst_CloudStore::cleanupTestCase()
-{
-    QSqlDatabase::removeDatabase(QStringLiteral("admin"));
-    m_postgres.stop();
-}
-
-void tst_CloudStore::addBackends()
-{
-    QTest::addColumn<bool>("postgres");
-    QTest::newRow("sqlite") << false;
-    QTest::newRow("postgresql") << true;
-}
-
 QString tst_CloudStore::freshUrl()
 {
     QFETCH(bool, postgres);
     const QString name = QStringLiteral("t%1").arg(++m_databases);
     if (!postgres)
         return QStringLiteral("sqlite:%1/%2.sqlite").arg(m_dir.path(), name);
-    if (!m_postgresUp)
-        return {};
-    {
-        QSqlDatabase admin = QSqlDatabase::contains(QStringLiteral("admin"))
-                ? QSqlDatabase::database(QStringLiteral("admin"))
-                : QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("admin"));
-        if (!admin.isOpen()) {
-            const QUrl url(m_postgres.url(QStringLiteral("postgres")));
-            admin.setHostName(QUrlQuery(url).queryItemValue(QStringLiteral("host")));
-            admin.setPort(url.port());
-            admin.setUserName(QStringLiteral("postgres"));
-            admin.setDatabaseName(QStringLiteral("postgres"));
-            if (!admin.open())
-                qWarning("admin connection: %s", qPrintable(admin.lastError().text()));
-        }
-        QSqlQuery create(admin);
-        if (!create.exec(QStringLiteral("CREATE DATABASE %1").arg(name)))
-            qWarning("CREATE DATABASE: %s", qPrintable(create.lastError().text()));
-    }
-    return m_postgres.url(name);
-}
-
-std::unique_ptr<CloudStore> tst_CloudStore::open(const QString &url)
-{
-    auto store = std::make_unique<CloudStore>();
-    QString error;
-    if (!store->open(url, &error)) {
-        qWarning("open %s: %s", qPrintable(url), qPrintable(error));
-        return nullptr;
-    }
-    return store;
+    return m_postgresUp && m_postgres.createDatabase(name) ? m_postgres.url(name) : QString();
 }
 
 #define OPEN_STORE(store)                                                                        \
     const QString url = freshUrl();                                                              \
     if (url.isEmpty())                                                                           \
-        QSKIP(qPrintable(m_postgresMissing));                                                    \
+        QSKIP(qPrintable(QStringLiteral("no PostgreSQL: ") + m_postgresMissing));                \
     auto store = open(url);                                                                      \
     QVERIFY(store)
-
-void tst_CloudStore::accounts()
-{
-    OPEN_STORE(store);
-    const qint64 id = store->createAccount(QStringLiteral("ann@example.com"), QStringLiteral("ann"),
-                                           QStringLiteral("hash-1"), 1000);
-    QVERIFY(id > 0);
-    QCOMPARE(store->createAccount(QStringLiteral("ann@example.com"), QStringLiteral("other"),
-                                  QStringLiteral("hash-2"), 2000),
-             0);
-    const auto found = store->accountByEmail(QStringLiteral("ann@example.com"));
-    QVERIFY(found);
-    QCOMPARE(found->id, id);
-    QCOMPARE(found->username, QStringLiteral("ann"));
-    QCOMPARE(found->passwordHash, QStringLiteral("hash-1"));
-    QCOMPARE(store->account(id)->email, QStringLiteral("ann@example.com"));
-    QVERIFY(!store->accountByEmail(QStringLiteral("bob@example.com")));
-    store->addUsage(id, QStringLiteral("2026-05"), 100, 7);
-    store->addUsage(id, QStringLiteral("2026-05"), 50, 0);
-    store->addUsage(id, QStringLiteral("2026-06"), 1, 1);
-    QCOMPARE(store->usage(id, QStringLiteral("2026-05")).up, 150);
-    QCOMPARE(store->usage(id, QStringLiteral("2026-05")).down, 7);
-    QCOMPARE(store->usage(id, QStringLiteral("2026-07")).up, 0);
-    QVERIFY(!store->failed());
-}
 
 void tst_CloudStore::tokenRotation()
 {
     OPEN_STORE(store);
     using R = CloudStore::RefreshOutcome;
-    const qint64 account = store->createAccount(QStringLiteral("a@x.org"), QStringLiteral("a"), QStringLiteral("h"), 0);
-    const qint64 family = store->createTokenFamily(account, QStringLiteral("cid-1"), 0);
+    const qint64 owner = account(*store, "a");
+    const qint64 family = store->createTokenFamily(owner, QStringLiteral("cid-1"), 0);
     QVERIFY(store->storeTokens(family, QStringLiteral("a1"), 1000, QStringLiteral("r1"), 100000));
 
     bool expired = true;
-    const auto owner = store->bearer(QStringLiteral("a1"), 999, &expired);
-    QVERIFY(owner);
-    QCOMPARE(owner->accountId, account);
-    QCOMPARE(owner->cid, QStringLiteral("cid-1"));
-    QVERIFY(!expired);
-    QVERIFY(!store->bearer(QStringLiteral("a1"), 1000, &expired));
-    QVERIFY(expired);
-    QVERIFY(!store->bearer(QStringLiteral("unknown"), 0, &expired));
-    QVERIFY(!expired);
+    const auto bearer = store->bearer(QStringLiteral("a1"), 999, &expired);
+    QVERIFY(bearer && !expired);
+    QCOMPARE(bearer->accountId, owner);
+    QCOMPARE(bearer->cid, QStringLiteral("cid-1"));
+    QVERIFY(!store->bearer(QStringLiteral("a1"), 1000, &expired) && expired);
+    QVERIFY(!store->bearer(QStringLiteral("unknown"), 0, &expired) && !expired);
 
     qint64 usedFamily = 0;
     qint64 usedAccount = 0;
     QCOMPARE(store->useRefreshToken(QStringLiteral("r1"), 500, &usedFamily, &usedAccount), R::Rotated);
     QCOMPARE(usedFamily, family);
-    QCOMPARE(usedAccount, account);
+    QCOMPARE(usedAccount, owner);
     QVERIFY(store->storeTokens(family, QStringLiteral("a2"), 2000, QStringLiteral("r2"), 100000));
     // The old refresh token again: the whole family ends, the new tokens with it.
     QCOMPARE(store->useRefreshToken(QStringLiteral("r1"), 600, &usedFamily, &usedAccount), R::Reused);
     QVERIFY(!store->bearer(QStringLiteral("a2"), 700));
     QCOMPARE(store->useRefreshToken(QStringLiteral("r2"), 700, &usedFamily, &usedAccount), R::Unknown);
 
-    const qint64 other = store->createTokenFamily(account, QString(), 0);
+    const qint64 other = store->createTokenFamily(owner, QString(), 0);
     QVERIFY(store->storeTokens(other, QStringLiteral("a3"), 2000, QStringLiteral("r3"), 800));
     QCOMPARE(store->useRefreshToken(QStringLiteral("r3"), 800, &usedFamily, &usedAccount), R::Expired);
-    QCOMPARE(store->useRefreshToken(QStringLiteral("nothing"), 0, &usedFamily, &usedAccount), R::Unknown);
     QCOMPARE(store->familyOfRefreshToken(QStringLiteral("r3")), other);
     QVERIFY(store->bearer(QStringLiteral("a3"), 700));
     QVERIFY(!store->failed());
@@ -178,8 +108,8 @@ void tst_CloudStore::syncRevisions()
 {
     OPEN_STORE(store);
     using P = CloudStore::PutOutcome;
-    const qint64 a = store->createAccount(QStringLiteral("a@x.org"), QStringLiteral("a"), QStringLiteral("h"), 0);
-    const qint64 b = store->createAccount(QStringLiteral("b@x.org"), QStringLiteral("b"), QStringLiteral("h"), 0);
+    const qint64 a = account(*store, "a");
+    const qint64 b = account(*store, "b");
     const QString ns = QStringLiteral("settings.session");
     const QString key = QStringLiteral("default");
     struct Step
@@ -207,9 +137,7 @@ void tst_CloudStore::syncRevisions()
     const auto item = store->syncItem(a, ns, key);
     QVERIFY(item);
     QCOMPARE(item->payload, lastStored);
-    QCOMPARE(store->syncItems(a, ns).size(), 1);
     QCOMPARE(store->syncItems(b, QString()).size(), 1);
-    QCOMPARE(store->syncItems(b, QString()).first().revision, 1);
     QVERIFY(store->syncItems(a, QStringLiteral("other")).isEmpty());
     QVERIFY(!store->failed());
 }
@@ -218,8 +146,8 @@ void tst_CloudStore::commandLifecycle()
 {
     OPEN_STORE(store);
     using R = CloudStore::ResultOutcome;
-    const qint64 a = store->createAccount(QStringLiteral("a@x.org"), QStringLiteral("a"), QStringLiteral("h"), 0);
-    const qint64 b = store->createAccount(QStringLiteral("b@x.org"), QStringLiteral("b"), QStringLiteral("h"), 0);
+    const qint64 a = account(*store, "a");
+    const qint64 b = account(*store, "b");
     const auto device = store->bindDevice(a, QStringLiteral("cid-a"), QString(), QString(), 0, 10);
     QVERIFY(device);
     for (int i = 1; i <= 2; ++i) {
@@ -227,9 +155,6 @@ void tst_CloudStore::commandLifecycle()
         c.id = QStringLiteral("c%1").arg(i);
         c.deviceId = device->id;
         c.sessionId = QStringLiteral("s");
-        c.command = QStringLiteral("send_text");
-        c.portKey = QStringLiteral("ser-0");
-        c.payload = "{\"text\":\"hi\"}";
         c.createdAt = 1000 + i;
         QVERIFY(store->addCommand(c));
     }
@@ -272,8 +197,8 @@ void tst_CloudStore::commandLifecycle()
 void tst_CloudStore::devicesStayWithTheirAccount()
 {
     OPEN_STORE(store);
-    const qint64 a = store->createAccount(QStringLiteral("a@x.org"), QStringLiteral("a"), QStringLiteral("h"), 0);
-    const qint64 b = store->createAccount(QStringLiteral("b@x.org"), QStringLiteral("b"), QStringLiteral("h"), 0);
+    const qint64 a = account(*store, "a");
+    const qint64 b = account(*store, "b");
     const QString shared = QStringLiteral("0f0f0f0f-0000-4000-8000-000000000001");
     const auto mine = store->bindDevice(a, shared, QStringLiteral("lab"), QStringLiteral("6.6.2"), 10, 2);
     const auto theirs = store->bindDevice(b, shared, QStringLiteral("home"), QStringLiteral("6.6.2"), 10, 2);
@@ -282,14 +207,12 @@ void tst_CloudStore::devicesStayWithTheirAccount()
     store->storeSnapshot(mine->id, "[{\"port_key\":\"ser-0\"}]", 20);
     QCOMPARE(store->device(b, shared)->snapshot, QByteArray("[]"));
     QCOMPARE(store->device(a, shared)->snapshot, QByteArray("[{\"port_key\":\"ser-0\"}]"));
-    QCOMPARE(store->device(a, shared)->deviceName, QStringLiteral("lab"));
 
     QVERIFY(store->bindDevice(a, QStringLiteral("second"), QString(), QString(), 30, 2));
     QVERIFY(!store->bindDevice(a, QStringLiteral("third"), QString(), QString(), 30, 2));
     // Binding a device the account has already is not a new one.
     QVERIFY(store->bindDevice(a, shared, QStringLiteral("lab 2"), QString(), 40, 2));
     QCOMPARE(store->devices(a).size(), 2);
-    QCOMPARE(store->devices(b).size(), 1);
     QVERIFY(!store->device(b, QStringLiteral("second")));
     QVERIFY(!store->failed());
 }
@@ -316,11 +239,22 @@ void tst_CloudStore::registrationCodes()
 void tst_CloudStore::reopenKeepsData()
 {
     OPEN_STORE(store);
-    const qint64 id = store->createAccount(QStringLiteral("keep@x.org"), QStringLiteral("k"), QStringLiteral("h"), 1);
+    const qint64 id = account(*store, "keep");
+    QVERIFY(id > 0);
+    store->addUsage(id, QStringLiteral("2026-05"), 100, 7);
+    store->addUsage(id, QStringLiteral("2026-05"), 50, 0);
     store.reset();
     auto again = open(url);
     QVERIFY(again);
-    QCOMPARE(again->accountByEmail(QStringLiteral("keep@x.org"))->id, id);
+    const auto found = again->accountByEmail(QStringLiteral("keep@x.org"));
+    QVERIFY(found);
+    QCOMPARE(found->id, id);
+    QCOMPARE(found->passwordHash, QStringLiteral("hash"));
+    QCOMPARE(account(*again, "keep"), 0); // the address is still taken
+    QCOMPARE(again->usage(id, QStringLiteral("2026-05")).up, 150);
+    QCOMPARE(again->usage(id, QStringLiteral("2026-05")).down, 7);
+    QCOMPARE(again->usage(id, QStringLiteral("2026-06")).up, 0);
+    QVERIFY(!again->failed());
 }
 
 QTEST_GUILESS_MAIN(tst_CloudStore)

@@ -9,7 +9,6 @@ private slots:
     void lockAfterFailures_data();
     void lockAfterFailures();
     void successAndKeysAreSeparate();
-    void pruneKeepsLocksAndBoundsKeys();
 };
 
 void tst_LoginThrottle::lockAfterFailures_data()
@@ -58,24 +57,6 @@ void tst_LoginThrottle::successAndKeysAreSeparate()
         throttle.failed(QStringLiteral("b"), 20);
     QVERIFY(throttle.retryAfter(QStringLiteral("b"), 20) > 0);
     QCOMPARE(throttle.retryAfter(QStringLiteral("a"), 20), 0);
-}
-
-void tst_LoginThrottle::pruneKeepsLocksAndBoundsKeys()
-{
-    LoginThrottle::Policy policy;
-    policy.maxKeys = 10;
-    LoginThrottle throttle(policy);
-    for (int i = 0; i < 5; ++i)
-        throttle.failed(QStringLiteral("locked"), 0);
-    for (int i = 0; i < 100; ++i)
-        throttle.failed(QStringLiteral("spray-%1").arg(i), 1);
-    QVERIFY(throttle.size() <= policy.maxKeys + 1);
-    // Crowding out unlocked keys never frees a locked one.
-    QCOMPARE(throttle.retryAfter(QStringLiteral("locked"), 1), 29999);
-    throttle.prune(20000);
-    QCOMPARE(throttle.retryAfter(QStringLiteral("locked"), 20000), 10000);
-    throttle.prune(16 * 60 * 1000);
-    QCOMPARE(throttle.size(), 0);
 }
 
 QTEST_APPLESS_MAIN(tst_LoginThrottle)
