@@ -328,8 +328,13 @@ class Endpoints(ServiceTest):
                     data += chunk
             return re.findall(rb'HTTP/1\.1 (\d{3}) ', data)
 
-        # The 404 is ready first but goes out after the sign-in's answer.
-        self.assertEqual(statuses(first, second), [b'200', b'404'])
+        # The 404 is ready first but goes out after the sign-in's answer. A stalled service may
+        # still read both parts at once (the pipelining case below): then try again.
+        for _ in range(3):
+            answered = statuses(first, second)
+            if answered != [b'400']:
+                break
+        self.assertEqual(answered, [b'200', b'404'])
         # Two requests in one read would be merged by the HTTP parser: refused.
         self.assertEqual(statuses(first + second), [b'400'])
 
@@ -397,13 +402,18 @@ class BodiesInFlight(ServiceTest):
                 conn = socket.create_connection(('127.0.0.1', self.service.port), timeout=10)
                 conn.sendall(b'POST /api/v3/clients HTTP/1.1\r\nContent-Length: 1024\r\n\r\n{')
                 held.append(conn)
-            answer = answer_to_head_then_body()
+            for _ in range(3):  # a stalled service may read head and body at once: not this case
+                answer = answer_to_head_then_body()
+                if b'missing_field' not in answer:
+                    break
             self.assertTrue(answer.startswith(b'HTTP/1.1 503 '), answer)
             self.assertIn(b'Retry-After: 5\r\n', answer)
             self.assertIn(b'"code":"busy"', answer)
             held.pop().close()
-            time.sleep(0.2)  # the service notices the closed connection
-            self.assertIn(b'"code":"missing_field"', answer_to_head_then_body())
+            deadline = time.monotonic() + 10  # until the service has seen the connection close
+            while b'"code":"busy"' in answer and time.monotonic() < deadline:
+                answer = answer_to_head_then_body()
+            self.assertIn(b'"code":"missing_field"', answer)
         finally:
             for conn in held:
                 conn.close()

@@ -120,13 +120,17 @@ class BrowserConsole(unittest.TestCase):
         card = '.device[data-cid="%s"]' % device.cid
         self.until(lambda: browser.find_elements(By.CSS_SELECTOR, card), 'the device card')
         self.assertEqual(self.find('#user-label').text, 'ann@example.com')
-        rows = browser.find_elements(By.CSS_SELECTOR, card + ' tr.port-row')
-        self.assertEqual([r.get_attribute('data-port-key') for r in rows], ['ser-0', 'tcpc-1'])
-        self.assertIn('online', self.find(card + ' .device-head').text)
+        # The list is redrawn every 5 s, so it is read and clicked in one script each.
+        self.assertEqual(browser.execute_script(
+            'return Array.from(document.querySelectorAll(arguments[0]), row => row.dataset.portKey)',
+            card + ' tr.port-row'), ['ser-0', 'tcpc-1'])
+        self.assertIn('online', browser.execute_script('return document.querySelector(arguments[0]).textContent',
+                                                       card + ' .device-head'))
         self.screenshot('2-devices')
 
         # Watching: the device learns it from its next poll and then streams.
-        self.find(card + ' tr.port-row[data-port-key="ser-0"] .watch-button').click()
+        browser.execute_script('document.querySelector(arguments[0]).click()',
+                               card + ' tr.port-row[data-port-key="ser-0"] .watch-button')
         self.until(lambda: self.find('#console-panel').is_displayed(), 'the console panel')
         self.until(lambda: 'Waiting' in self.find('#watch-status').text, 'the waiting note')
         answer = device.poll()
