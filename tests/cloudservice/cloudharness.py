@@ -57,12 +57,9 @@ class Service:
         self.proc.stderr.close()
         self.folder.cleanup()
 
-    def connection(self):
-        return http.client.HTTPConnection('127.0.0.1', self.port, timeout=20)
-
     def call(self, method, path, body=None, token=None, raw=None, headers=None):
         """Returns (status, decoded JSON or None, response headers)."""
-        conn = self.connection()
+        conn = http.client.HTTPConnection('127.0.0.1', self.port, timeout=20)
         try:
             sent = dict(headers or {})
             if token:

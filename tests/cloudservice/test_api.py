@@ -85,7 +85,7 @@ class Endpoints(ServiceTest):
                     self.assertIn(member, answer)
                 self.assertEqual(headers['Cache-Control'], 'no-store')
         self.assertEqual(ann.call('GET', '/api/v3/cloud/quota')[1]['up']['remaining'], -1)
-        conn = self.service.connection()
+        conn = http.client.HTTPConnection('127.0.0.1', self.service.port, timeout=20)
         conn.request('GET', '/')
         response = conn.getresponse()
         self.assertEqual((response.status, response.getheader('Content-Type')), (200, 'text/html; charset=utf-8'))
@@ -267,8 +267,8 @@ class Endpoints(ServiceTest):
             'email': email, 'username': 'carol', 'password': PASSWORD, 'code': code, 'cid': cid})
         self.assertEqual((status, answer['user']['username'], answer['device']['cid']), (200, 'carol', cid))
         self.assertIn('access_token', answer)
-        status, again, _ = self.service.call('POST', '/api/v3/account/register/code', {'email': 'dan@example.com'})
-        status, again, _ = self.service.call('POST', '/api/v3/account/register/code', {'email': 'dan@example.com'})
+        for _ in range(2):
+            status, again, _ = self.service.call('POST', '/api/v3/account/register/code', {'email': 'dan@x.org'})
         self.assertEqual((status, again['code']), (429, 'too_many_requests'))
         # A code asked for an address that then gets an account elsewhere cannot take it over.
         self.service.call('POST', '/api/v3/account/register/code', {'email': 'eve@example.com'})
@@ -379,8 +379,6 @@ class UploadQuota(ServiceTest):
                          (429, False, 'quota_exceeded', 40))
         quota = account.call('GET', '/api/v3/cloud/quota')[1]
         self.assertEqual((quota['enforced'], quota['up']['used'], quota['up']['remaining']), (True, 60, 40))
-        heartbeat = account.call('POST', '/api/v3/console/heartbeat', {'cid': account.cid})[1]
-        self.assertEqual(heartbeat['up_remaining'], 40)
 
 
 class BodiesInFlight(ServiceTest):

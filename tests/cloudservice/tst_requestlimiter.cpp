@@ -12,13 +12,12 @@ class tst_RequestLimiter : public QObject
 private slots:
     void verdicts_data();
     void verdicts();
-    void pipelining();
 };
 
 void tst_RequestLimiter::verdicts_data()
 {
-    // Each request of a row arrives in reads of its own; one read holding two requests
-    // is the pipelining case below.
+    // Each request of a row arrives in reads of its own (two in one read are refused, see
+    // the service test).
     QTest::addColumn<QByteArrayList>("requests");
     QTest::addColumn<Verdict>("verdict");
     QTest::addColumn<qint64>("passed");
@@ -88,17 +87,6 @@ void tst_RequestLimiter::verdicts()
         if (verdict == Verdict::Pass)
             QCOMPARE(limiter.idle(), idle);
     }
-}
-
-void tst_RequestLimiter::pipelining()
-{
-    const QByteArray get = "GET / HTTP/1.1\r\n\r\n";
-    RequestLimiter together(1024, 100);
-    QCOMPARE(together.feed(get + get), Verdict::Pipelined);
-    RequestLimiter apart(1024, 100);
-    QCOMPARE(apart.feed(get), Verdict::Pass);
-    QCOMPARE(apart.feed(get + "\r\n"), Verdict::Pass);
-    QCOMPARE(apart.requestsPassed(), 2);
 }
 
 QTEST_APPLESS_MAIN(tst_RequestLimiter)
