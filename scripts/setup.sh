@@ -12,10 +12,10 @@ build_packages=(cmake ninja-build ccache g++ pkg-config
     fonts-wqy-microhei qt6-httpserver-dev qt6-websockets-dev libqt6sql6-sqlite
     libqt6sql6-psql qtkeychain-qt6-dev)
 # Real peers the tests talk to, clang for the fuzz targets, a browser for the
-# console pages, a database server and the packaging checks.
+# console pages, a database server, openssl for a test certificate and the packaging checks.
 test_packages=(socat lrzsz ser2net python3 python3-serial python3-pymodbus mbpoll
     clang libclang-rt-14-dev gcovr postgresql chromium chromium-driver python3-selenium
-    lintian desktop-file-utils appstream dbus gnome-keyring)
+    lintian desktop-file-utils appstream dbus gnome-keyring openssl)
 
 quillon_install() {
     local missing=() p

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include <unistd.h>
+
+// A throwaway PostgreSQL server in a temporary folder, reached over a Unix socket with
+// trust authentication. The server refuses to run as root, so as root it runs as the
+// postgres user through runuser. start() says why when it cannot.
+class PostgresSandbox
+{
+public:
+    ~PostgresSandbox()
+    {
+        if (m_running)
+            run({QStringLiteral("pg_ctl"), QStringLiteral("-D"), data(), QStringLiteral("-m"),
+                 QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")});
+    }
+
+    bool start(QString *why)
+    {
+        m_bin = qEnvironmentVariable("QUILLON_PG_BIN", QStringLiteral("/usr/lib/postgresql/15/bin"));
+        if (!QFile::exists(m_bin + QStringLiteral("/initdb")))
+            *why = QStringLiteral("PostgreSQL server binaries not found in %1").arg(m_bin);
+        else if (::geteuid() == 0 && QStandardPaths::findExecutable(QStringLiteral("runuser")).isEmpty())
+            *why = QStringLiteral("running as root without runuser to switch to the postgres user");
+        if (!why->isEmpty())
+            return false;
+        m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/qcloud-pg-XXXXXX"));
+        QFile::setPermissions(m_dir->path(), QFileDevice::Permissions(0x7777)); // for the postgres user
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        m_port = probe.serverPort();
+        probe.close();
+        const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses='' -c fsync=off")
+                                        .arg(m_port)
+                                        .arg(m_dir->path());
+        m_running = run({QStringLiteral("initdb"), QStringLiteral("-D"), data(), QStringLiteral("-A"),
+                         QStringLiteral("trust"), QStringLiteral("-U"), QStringLiteral("postgres"),
+                         QStringLiteral("--no-sync")},
+                        why)
+                && run({QStringLiteral("pg_ctl"), QStringLiteral("-D"), data(), QStringLiteral("-o"), options,
+                        QStringLiteral("-l"), m_dir->path() + QStringLiteral("/server.log"), QStringLiteral("-w"),
+                        QStringLiteral("start")},
+                       why);
+        return m_running;
+    }
+
+    bool createDatabase(const QString &name) const
+    {
+        return run({QStringLiteral("createdb"), QStringLiteral("-h"), m_dir->path(), QStringLiteral("-p"),
+                    QString::number(m_port), QStringLiteral("-U"), QStringLiteral("postgres"), name});
+    }
+
+    QString url(const QString &database) const
+    {
+        return QStringLiteral("postgresql://postgres@localhost:%1/%2?host=%3").arg(m_port).arg(database, m_dir->path());
+    }
+
+private:
+    QString data() const { return m_dir->path() + QStringLiteral("/data"); }
+
+    // Runs one of the server's programs; `output` gets its output when it fails.
+    bool run(QStringList command, QString *output = nullptr) const
+    {
+        command[0] = m_bin + QLatin1Char('/') + command[0];
+        if (::geteuid() == 0)
+            command = QStringList{QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("postgres"),
+                                  QStringLiteral("--")}
+                    + command;
+        QProcess process;
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.setWorkingDirectory(m_dir->path());
+        const QString program = command.takeFirst();
+        process.start(program, command);
+        const bool done = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
+                && process.exitCode() == 0;
+        if (!done && output)
+            *output = QString::fromLocal8Bit(process.readAll()).right(400);
+        return done;
+    }
+
+    QString m_bin;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    quint16 m_port = 0;
+    bool m_running = false;
+};
