@@ -63,6 +63,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool event(QEvent *event) override;
 
     // Questions and file choices go through these so that tests can answer them.
     virtual QMessageBox::StandardButton askSaveChanges();
@@ -156,6 +157,7 @@ private:
     QTimer m_refreshTimer;
     QTimer m_errorTimer;
     QString m_lastError;
+    bool m_painted = false;
     // Tool windows: made on first use, deleted when closed.
     QPointer<ToolBox> m_toolBox;
     QPointer<AsciiCode> m_asciiCode;

@@ -34,7 +34,7 @@ const QString kKeyWindowPosition = QStringLiteral("LAST_WINDOW_POSITION");
 
 MainWindowHooks defaultMainWindowHooks()
 {
-    return {[] { return createMainWindow(nullptr); }, &startWithPortName};
+    return {[] { return createMainWindow(nullptr); }, &startWithPortName, &openDocumentAtStart};
 }
 
 CommandLine parseCommandLine(const QStringList &arguments)
@@ -47,7 +47,11 @@ CommandLine parseCommandLine(const QStringList &arguments)
         line.screenshotPath = arguments.at(flag + 1);
         return line;
     }
-    if (arguments.size() > 1)
+    // A settings document, as a file manager hands it over, is opened; anything else
+    // names a port.
+    if (arguments.size() > 1 && arguments.at(1).endsWith(QLatin1String(".qln"), Qt::CaseInsensitive))
+        line.documentPath = arguments.at(1);
+    else if (arguments.size() > 1)
         line.portName = arguments.at(1);
     return line;
 }
@@ -178,6 +182,8 @@ int runQuillon(QApplication &app, int argc, char **argv, const MainWindowHooks &
     const CommandLine line = parseCommandLine(arguments);
     if (line.screenshot)
         startScreenshot(window.get(), line.screenshotPath);
+    else if (!line.documentPath.isEmpty() && hooks.openDocument)
+        hooks.openDocument(window.get(), line.documentPath);
     else if (!line.portName.isEmpty())
         hooks.startWithPortName(window.get(), line.portName);
 

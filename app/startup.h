@@ -19,7 +19,8 @@ struct CommandLine
 {
     bool screenshot = false;
     QString screenshotPath;
-    QString portName; // empty: no port to open at start
+    QString portName;     // empty: no port to open at start
+    QString documentPath; // a settings document (".qln") to open at start
 };
 
 // How start-up reaches the main window, so tests can stand in for it.
@@ -27,6 +28,7 @@ struct MainWindowHooks
 {
     std::function<QMainWindow *()> create;
     std::function<void(QMainWindow *, const QString &)> startWithPortName;
+    std::function<void(QMainWindow *, const QString &)> openDocument;
 };
 
 MainWindowHooks defaultMainWindowHooks();

@@ -249,7 +249,7 @@ void ConnectionController::configureTcpClient()
         m_tcpClient->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_tcpClient->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     }
-    m_tcpClient->setReadBufferSize(m_paused ? 4096 : 0);
+    m_tcpClient->setReadBufferSize(m_paused ? 4096 : kSocketReadChunk);
 }
 
 bool ConnectionController::writeTcpClient(const QByteArray &data)
@@ -561,6 +561,7 @@ void ConnectionController::setPaused(int mode, bool paused)
         return;
     m_paused = paused;
     const qint64 limit = paused ? 4096 : 0;
+    const qint64 socketLimit = paused ? 4096 : kSocketReadChunk;
     switch (mode) {
     case SerialPort:
         m_serial->setReadBufferSize(limit);
@@ -570,7 +571,7 @@ void ConnectionController::setPaused(int mode, bool paused)
     case TcpClient:
     case RemoteSerial:
         if (m_tcpClient) {
-            m_tcpClient->setReadBufferSize(limit);
+            m_tcpClient->setReadBufferSize(socketLimit);
             if (!paused && m_tcpClient->bytesAvailable() > 0)
                 emit readyRead();
         }

@@ -36,6 +36,11 @@ class ConnectionController : public QObject
 {
     Q_OBJECT
 public:
+    // A socket hands over at most this much per read: a flood then arrives in pieces
+    // that leave room for the rest of the event loop, and beyond it the peer is held
+    // back by TCP instead of filling memory.
+    static constexpr qint64 kSocketReadChunk = 256 * 1024;
+
     enum ControlLine { Dtr = 0, Rts = 1, Break = 2 };
 
     explicit ConnectionController(QObject *parent = nullptr);

@@ -1,4 +1,5 @@
 #include "connection/multiclientserver.h"
+#include "connection/connectioncontroller.h"
 #include "connection/connectionlog.h"
 
 #include <QHostAddress>
@@ -96,7 +97,7 @@ void MultiClientServer::configureClient(QTcpSocket *socket) const
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     }
-    socket->setReadBufferSize(m_paused ? 4096 : 0);
+    socket->setReadBufferSize(m_paused ? 4096 : ConnectionController::kSocketReadChunk);
 }
 
 void MultiClientServer::readReady(QTcpSocket *socket)

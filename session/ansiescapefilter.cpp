@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <cstring>
+
 namespace {
 
 constexpr qsizetype kCsiLimit = 256;
@@ -23,6 +25,9 @@ bool AnsiEscapeFilter::encodingHasC1Controls(const QString &encoding)
 
 QByteArray AnsiEscapeFilter::filter(const QByteArray &bytes)
 {
+    // Most traffic holds no escape at all: it is handed on without a copy.
+    if (m_state == Ground && !m_c1 && !std::memchr(bytes.constData(), kEsc, size_t(bytes.size())))
+        return bytes;
     QByteArray out;
     out.reserve(bytes.size() + m_pending.size());
     const char *p = bytes.constData();
@@ -32,9 +37,13 @@ QByteArray AnsiEscapeFilter::filter(const QByteArray &bytes)
         if (m_state == Ground) {
             // Plain text is copied in runs; only an introducer leaves ground.
             qsizetype j = i;
-            while (j < n) {
+            if (!m_c1) {
+                const void *hit = std::memchr(p + i, kEsc, size_t(n - i));
+                j = hit ? static_cast<const char *>(hit) - p : n;
+            }
+            while (m_c1 && j < n) {
                 const uchar b = uchar(p[j]);
-                if (b == kEsc || (m_c1 && (b == kC1Csi || b == kC1Osc)))
+                if (b == kEsc || b == kC1Csi || b == kC1Osc)
                     break;
                 ++j;
             }

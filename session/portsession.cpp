@@ -8,12 +8,39 @@
 #include "session/sessionlog.h"
 #include "settings/serialportlist.h"
 
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <vector>
 #include <QFileInfo>
 #include <QSerialPort>
 
 Q_LOGGING_CATEGORY(lcSession, "quillon.session", QtWarningMsg)
 
 namespace {
+
+constexpr qsizetype kLogFlushChars = 1 << 20;
+// One refresh formats what it can in this long; more waits for the next one.
+constexpr double kRefreshBudgetNs = 6e6;
+// Beyond this backlog the session stops reading, so a peer that can be slowed down
+// waits instead of the backlog growing without bound; below the low mark it reads on.
+constexpr qsizetype kBacklogHigh = 8 << 20;
+constexpr qsizetype kBacklogLow = 2 << 20;
+
+// Sessions of this thread, so that busy ones share one refresh budget.
+std::vector<const PortSession *> &sessions()
+{
+    static std::vector<const PortSession *> all;
+    return all;
+}
+
+qint64 monotonicMs()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
 
 // Window layout sizes live in the record but are not settings a user changes.
 bool sameSettings(const FormatSetting &a, FormatSetting b)
@@ -65,10 +92,13 @@ PortSession::PortSession(const FormatSetting &settings, int portIndex, QObject *
     refreshStatus();
     m_refreshTimer.start();
     m_secondTimer.start();
+    sessions().push_back(this);
 }
 
 PortSession::~PortSession()
 {
+    auto &all = sessions();
+    all.erase(std::remove(all.begin(), all.end(), this), all.end());
     close();
     // The transport's signals must not reach a half-destroyed session.
     if (m_transport)
@@ -150,12 +180,8 @@ bool PortSession::open(const QString &portNameOverride)
     disarmReconnect();
     m_pipeline.markOpened();
     m_lineIndex = 0;
-    if (m_state == Paused) {
-        if (!m_pausedBytes.isEmpty())
-            record(std::exchange(m_pausedBytes, QByteArray()), true, Received);
-    } else {
+    if (m_state != Paused)
         m_pipeline.rebuild(m_settings);
-    }
     m_refreshTimer.start();
     m_state = Running;
     if (!m_transport->open(m_settings, portNameOverride)) {
@@ -190,7 +216,6 @@ void PortSession::close()
     m_loopTimer.stop();
     m_saveTimer.stop();
     disarmReconnect();
-    m_pausedBytes.clear();
     releaseBreak();
     m_transport->close(m_settings);
     emit linesChanged();
@@ -210,6 +235,7 @@ bool PortSession::pause()
         emit statusMessage(refusal, 5000);
         return false;
     }
+    flushDisplay(); // what came before the pause is shown
     m_loopTimer.stop();
     m_state = Paused;
     saveLog();
@@ -389,7 +415,7 @@ void PortSession::refreshStatus()
 
 // ---- Receive path -------------------------------------------------------------
 
-void PortSession::onReceived(const QByteArray &bytes, const QString &peer, bool holdable)
+void PortSession::onReceived(const QByteArray &bytes, const QString &peer)
 {
     if (bytes.isEmpty())
         return;
@@ -398,11 +424,7 @@ void PortSession::onReceived(const QByteArray &bytes, const QString &peer, bool 
         return;
     }
     emit received(bytes, peer);
-    if (holdable && m_state == Paused) {
-        emit activity(Received);
-        m_pausedBytes.append(bytes);
-        return;
-    }
+    // A paused view holds what arrives; counting and logging go on.
     record(bytes, true, Received);
 }
 
@@ -423,30 +445,67 @@ void PortSession::record(const QByteArray &bytes, bool countBytes, int direction
             emit consoleTraffic(portKey(), false, m_pipeline.consoleText(data, Received, m_settings, now));
     }
     m_pipeline.queue(rxData{now, direction, data, toView});
+    if (direction == Received)
+        updateReadHold();
 }
 
 void PortSession::onRefresh()
 {
-    if (m_state != Paused)
-        flushDisplay();
+    flushDisplay();
     if (std::exchange(m_countersDirty, false))
         emit countersChanged();
 }
 
 void PortSession::flushDisplay()
 {
-    if (m_pipeline.isEmpty())
+    const bool paused = m_state == Paused;
+    if (m_pipeline.isEmpty() && (paused || m_pipeline.heldBytes() == 0))
         return;
-    const ReceiveBatch batch = m_pipeline.drain(m_settings, m_viewAttached);
+    const qint64 now = monotonicMs();
+    const auto busy = std::count_if(sessions().begin(), sessions().end(), [now](const PortSession *p) {
+        return p->m_lastBusyMs >= 0 && now - p->m_lastBusyMs < 500;
+    });
+    const double share = kRefreshBudgetNs / double(qMax<qsizetype>(1, busy));
+    const qsizetype maxBytes = m_nsPerQueuedByte > 0 ? qMax<qsizetype>(64 * 1024, qsizetype(share / m_nsPerQueuedByte))
+                                                     : ReceivePipeline::NoBudget;
+    m_lastBusyMs = now;
+    const qsizetype before = m_pipeline.queuedBytes();
+    QElapsedTimer timer;
+    timer.start();
+    const ReceiveBatch batch = m_pipeline.drain(m_settings, m_viewAttached, m_viewBudget, paused,
+                                                qMax(m_settings.DisplayBufferSize, 1), maxBytes);
+    const qint64 drainNs = timer.nsecsElapsed();
+    const qsizetype done = before - m_pipeline.queuedBytes();
+    // What formatting costs per byte decides how much the next refresh takes on.
+    if (done >= 64 * 1024) {
+        const double cost = double(drainNs) / double(done);
+        m_nsPerQueuedByte = m_nsPerQueuedByte > 0 ? 0.7 * m_nsPerQueuedByte + 0.3 * cost : cost;
+    }
+    m_viewShownBytes += batch.shownBytes;
+    m_viewSkippedBytes += batch.skippedBytes;
     if (!batch.view.isEmpty())
-        emit displayBatch(batch.view);
+        emit displayBatch(batch.view, batch.shownBytes);
     m_logWriter->write(batch.log, m_settings);
+    // A fast port would otherwise pile up seconds of text for the next periodic save.
+    if (m_logWriter->pending().size() > kLogFlushChars)
+        saveLog();
+    updateReadHold();
+}
+
+void PortSession::updateReadHold()
+{
+    const qsizetype backlog = m_pipeline.queuedBytes();
+    const bool hold = backlog > kBacklogHigh || (m_backlogHold && backlog > kBacklogLow);
+    if (hold == m_backlogHold)
+        return;
+    m_backlogHold = hold;
+    m_transport->setReadPaused(m_featureHold || m_backlogHold);
 }
 
 void PortSession::insertNotice(const QString &text)
 {
     flushDisplay();
-    emit displayBatch({m_pipeline.notice(text)});
+    emit displayBatch({m_pipeline.notice(text)}, 0);
 }
 
 void PortSession::clear()
@@ -639,7 +698,8 @@ qint64 PortSession::pendingBytes() const
 
 void PortSession::setReadPaused(bool paused)
 {
-    m_transport->setReadPaused(paused);
+    m_featureHold = paused;
+    m_transport->setReadPaused(m_featureHold || m_backlogHold);
 }
 
 bool PortSession::canThrottle() const

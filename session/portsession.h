@@ -125,6 +125,11 @@ public:
     void saveLog();
     // Without a view nothing is formatted for display.
     void setViewAttached(bool attached) { m_viewAttached = attached; }
+    // Raw bytes the view takes per refresh (ReceivePipeline::NoBudget: all); what does
+    // not fit is logged and counted but shown only as a gap notice.
+    void setViewBudget(qsizetype bytes) { m_viewBudget = bytes; }
+    qint64 viewShownBytes() const { return m_viewShownBytes; }
+    qint64 viewSkippedBytes() const { return m_viewSkippedBytes; }
     void setConsoleWatched(bool watched) { m_consoleWatched = watched; }
     bool isConsoleWatched() const { return m_consoleWatched; }
     void setReceiveTap(ReceiveTap tap) { m_receiveTap = std::move(tap); }
@@ -134,7 +139,8 @@ public:
     bool canThrottle() const;
 
 signals:
-    void displayBatch(const QList<ViewSegment> &segments);
+    // View text and the raw bytes it shows.
+    void displayBatch(const QList<ViewSegment> &segments, qint64 shownBytes);
     void activity(int direction);
     void countersChanged();
     void statusChanged();
@@ -166,7 +172,7 @@ signals:
 private:
     void makeTransport();
     void storeSettings(const FormatSetting &settings);
-    void onReceived(const QByteArray &bytes, const QString &peer, bool holdable);
+    void onReceived(const QByteArray &bytes, const QString &peer);
     void record(const QByteArray &bytes, bool countBytes, int direction, bool toView = true);
     void onRefresh();
     void onSecondTick();
@@ -177,6 +183,7 @@ private:
     void disarmReconnect();
     void refreshStatus();
     void restartLoopTimer();
+    void updateReadHold();
     bool sendRouted(const QByteArray &bytes, const QString &peer);
 
     FormatSetting m_settings;
@@ -200,9 +207,15 @@ private:
     QString m_portListSignature;
     QString m_selectedPeer;
     QString m_loopText;
-    QByteArray m_pausedBytes;
     quint64 m_rxByteCount = 0;
     quint64 m_txByteCount = 0;
+    qint64 m_viewShownBytes = 0;
+    qint64 m_viewSkippedBytes = 0;
+    qsizetype m_viewBudget = ReceivePipeline::NoBudget;
+    double m_nsPerQueuedByte = 0;
+    qint64 m_lastBusyMs = -1;
+    bool m_featureHold = false; // a bridge holds the source back
+    bool m_backlogHold = false; // the pipeline is behind: the peer waits
     int m_lineIndex = 0;
     bool m_lineByLine = false;
     bool m_autoReconnect = false;

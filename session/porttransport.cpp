@@ -11,6 +11,11 @@
 #include <QSerialPort>
 #include <QTcpSocket>
 
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
 QString socketStateText(int state)
 {
     switch (state) {
@@ -108,8 +113,7 @@ public:
     explicit SerialTransport(ConnectionController *c)
         : PortTransport(SerialPort, c)
     {
-        connect(c, &ConnectionController::readyRead, this,
-                [this] { emit received(m_controller->readAvailable(SerialPort), QString(), true); });
+        connect(c, &ConnectionController::readyRead, this, [this] { emit received(readAll(), QString()); });
         connect(c, &ConnectionController::serialPortLost, this, &PortTransport::lost);
     }
 
@@ -225,6 +229,29 @@ public:
     }
 
 private:
+    // The serial module reads a few hundred bytes per wake-up; a fast port would cost
+    // one pass of the event loop for each. What the device has already delivered is
+    // taken in one read instead, exactly as much as the kernel says is waiting, so the
+    // read never finds the port empty (which the module would take for a lost port).
+    QByteArray readAll()
+    {
+        QByteArray bytes = m_controller->readAvailable(SerialPort);
+#ifdef Q_OS_UNIX
+        const QSerialPort *port = m_controller->serialPort();
+        int waiting = 0;
+        if (bytes.isEmpty() || !port->isOpen() || m_controller->isPaused()
+            || ::ioctl(port->handle(), FIONREAD, &waiting) != 0 || waiting <= 0)
+            return bytes;
+        const qsizetype at = bytes.size();
+        bytes.resize(at + qMin(waiting, kMaxDirectRead));
+        const ssize_t got = ::read(port->handle(), bytes.data() + at, size_t(bytes.size() - at));
+        bytes.resize(at + qMax<ssize_t>(got, 0));
+#endif
+        return bytes;
+    }
+
+    static constexpr int kMaxDirectRead = 1 << 20;
+
     // The system's port list misses pseudo-terminals and /dev/serial/by-id links,
     // so a port whose device path exists counts as present too.
     static bool isPresent(const QString &name)
@@ -315,7 +342,7 @@ protected:
         m_controller->connectTcpClient(s.LastTargetHost.value(0), quint16(s.LastTargetPort));
     }
     virtual QByteArray encode(const QByteArray &bytes) const { return bytes; }
-    virtual void onBytes(const QByteArray &bytes) { emit received(bytes, QString(), true); }
+    virtual void onBytes(const QByteArray &bytes) { emit received(bytes, QString()); }
     virtual void onConnected() {}
     virtual void onDisconnected() {}
 };
@@ -413,7 +440,7 @@ protected:
             return;
         const Rfc2217Result result = m_rfc.decode(bytes);
         apply(result);
-        emit received(result.data, QString(), true);
+        emit received(result.data, QString());
     }
 
     void onConnected() override
@@ -478,7 +505,7 @@ public:
         : PortTransport(TcpServer, c)
     {
         connect(c, &ConnectionController::serverMessage, this,
-                [this](const QString &peer) { emit received(m_controller->serverTakeMessage(peer), peer, false); });
+                [this](const QString &peer) { emit received(m_controller->serverTakeMessage(peer), peer); });
         connect(c, &ConnectionController::serverConnectionsChanged, this, &PortTransport::peersChanged);
         connect(c, &ConnectionController::peerArrived, this, &PortTransport::peerArrived);
         connect(c, &ConnectionController::peerLost, this, &PortTransport::peerLost);
@@ -525,7 +552,7 @@ public:
         connect(c, &ConnectionController::udpReadyRead, this, [this] {
             const auto datagrams = m_controller->readUdpDatagrams();
             for (const auto &[datagram, peer] : datagrams)
-                emit received(datagram, peer, false);
+                emit received(datagram, peer);
         });
         connect(c, &ConnectionController::udpPeersChanged, this, &PortTransport::peersChanged);
     }

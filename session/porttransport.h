@@ -81,8 +81,7 @@ public:
     void setReadPaused(bool paused);
 
 signals:
-    // `holdable`: bytes read from a stream that a paused view holds back uncounted.
-    void received(const QByteArray &bytes, const QString &peer, bool holdable);
+    void received(const QByteArray &bytes, const QString &peer);
     void lost();
     void peersChanged();
     void peerArrived(const QString &peer);

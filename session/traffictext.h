@@ -14,6 +14,7 @@ struct rxData
     int direction = 1;  // 1 received, 2 sent
     QByteArray data;
     bool toView = true; // false: logged only (forwarded traffic while the view is muted)
+    bool toLog = true;  // false: already logged (held for a paused view)
 };
 
 enum PaneState { Running = 0, Paused = 1, Closed = 2 };

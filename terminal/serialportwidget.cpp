@@ -86,10 +86,11 @@ SerialPortWidget::SerialPortWidget(const FormatSetting &settings, int portIndex,
 
     PortSession *s = m_session.get();
     s->setViewAttached(true);
-    connect(s, &PortSession::displayBatch, this, [this](const QList<ViewSegment> &segments) {
+    connect(s, &PortSession::displayBatch, this, [this](const QList<ViewSegment> &segments, qint64 shownBytes) {
         const int limit = m_session->settings().DisplayBufferSize;
-        m_viewWriter->append(segments, limit > 0 ? limit : FormatSetting().DisplayBufferSize);
+        m_viewWriter->append(segments, limit > 0 ? limit : FormatSetting().DisplayBufferSize, shownBytes);
         m_findBar->afterDisplayBatch();
+        m_session->setViewBudget(m_viewWriter->budget());
     });
     connect(s, &PortSession::statusChanged, this, &SerialPortWidget::onStatusChanged);
     connect(s, &PortSession::countersChanged, this, &SerialPortWidget::updateCounterLabels);

@@ -1464,6 +1464,17 @@ Your account, saved settings files and log files are not changed. Active connect
     </message>
 </context>
 <context>
+    <name>ReceivePipeline</name>
+    <message>
+        <source>%L1 bytes not shown here; they are in the data log.</source>
+        <translation>此处有 %L1 字节未显示；它们已记录在数据日志中。</translation>
+    </message>
+    <message>
+        <source>%L1 bytes not shown here; the data log is off.</source>
+        <translation>此处有 %L1 字节未显示；数据日志未开启。</translation>
+    </message>
+</context>
+<context>
     <name>RecentFilesModel</name>
     <message>
         <source>&amp;%1 %2</source>

@@ -68,16 +68,19 @@ void tst_Startup::commandLine_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("screenshot"); // the path, null for none
     QTest::addColumn<QString>("portName");
+    QTest::addColumn<QString>("document");
     const QString q = QStringLiteral("quillon"), flag = QStringLiteral("--screenshot");
     const QString com = QStringLiteral("COM3"), png = QStringLiteral("/tmp/shot.png");
-    QTest::newRow("nothing") << QStringList{q} << QString() << QString();
-    QTest::newRow("first of several is the port") << QStringList{q, com, QStringLiteral("COM4")} << QString() << com;
-    QTest::newRow("screenshot after port, port ignored") << QStringList{q, com, flag, png, q} << png << QString();
-    QTest::newRow("flag last keeps port") << QStringList{q, com, flag} << QString() << com;
-    QTest::newRow("flag alone last is a port") << QStringList{q, flag} << QString() << flag;
+    QTest::newRow("nothing") << QStringList{q} << QString() << QString() << QString();
+    QTest::newRow("first of several is the port") << QStringList{q, com, QStringLiteral("COM4")} << QString() << com << QString();
+    QTest::newRow("screenshot after port, port ignored") << QStringList{q, com, flag, png, q} << png << QString() << QString();
+    QTest::newRow("flag last keeps port") << QStringList{q, com, flag} << QString() << com << QString();
+    QTest::newRow("flag alone last is a port") << QStringList{q, flag} << QString() << flag << QString();
     QTest::newRow("flag is matched exactly") << QStringList{q, QStringLiteral("--SCREENSHOT"), png} << QString()
-                                             << QStringLiteral("--SCREENSHOT");
-    QTest::newRow("program name is not a flag") << QStringList{flag, png} << QString() << png;
+                                             << QStringLiteral("--SCREENSHOT") << QString();
+    QTest::newRow("program name is not a flag") << QStringList{flag, png} << QString() << png << QString();
+    const QString doc = QStringLiteral("/home/me/bench.QLN");
+    QTest::newRow("a settings document is opened") << QStringList{q, doc} << QString() << QString() << doc;
 }
 
 void tst_Startup::commandLine()
@@ -85,10 +88,12 @@ void tst_Startup::commandLine()
     QFETCH(QStringList, arguments);
     QFETCH(QString, screenshot);
     QFETCH(QString, portName);
+    QFETCH(QString, document);
     const CommandLine line = parseCommandLine(arguments);
     QCOMPARE(line.screenshot, !screenshot.isNull());
     QCOMPARE(line.screenshotPath, screenshot);
     QCOMPARE(line.portName, portName);
+    QCOMPARE(line.documentPath, document);
 }
 
 void tst_Startup::languageRule_data()
@@ -227,7 +232,8 @@ void tst_Startup::firstRun()
                           [&](QMainWindow *w, const QString &port) {
                               QVERIFY(w->isVisible());
                               calls << port;
-                          }};
+                          },
+                          {}};
     // Runs in the first-run dialog's own event loop.
     QTimer::singleShot(0, this, [&] {
         if (auto *dialog = qobject_cast<SetConfigFilePathDialog *>(QApplication::activeModalWidget())) {

@@ -50,10 +50,7 @@ public:
     }
 
     // The test's side.
-    void feed(const QByteArray &bytes, const QString &peer = QString(), bool holdable = true)
-    {
-        emit received(bytes, peer, holdable);
-    }
+    void feed(const QByteArray &bytes, const QString &peer = QString()) { emit received(bytes, peer); }
     void drop()
     {
         m_open = false;

@@ -24,7 +24,7 @@ private slots:
 
     void receivedTextReachesTheView_data();
     void receivedTextReachesTheView();
-    void pauseHoldsStreamBytesUncounted();
+    void pauseHoldsTheViewNotTheLog();
     void tapTakesBytesBeforeEverythingElse();
     void sentBytesOnTheWire_data();
     void sentBytesOnTheWire();
@@ -38,6 +38,8 @@ private slots:
     void reconnectMachine_data();
     void reconnectMachine();
     void echoModesOfFeatureWrites();
+    void floodKeepsTheLogAndMarksGaps_data();
+    void floodKeepsTheLogAndMarksGaps();
     void hostileStreamKeepsTheLogWhole_data();
     void hostileStreamKeepsTheLogWhole();
     void logFileOfASession();
@@ -125,21 +127,38 @@ void tst_PortSession::receivedTextReachesTheView()
     QCOMPARE(m_session->rxByteCount(), quint64(total)); // escape sequences count as received
 }
 
-void tst_PortSession::pauseHoldsStreamBytesUncounted()
+void tst_PortSession::pauseHoldsTheViewNotTheLog()
 {
-    make();
+    FormatSetting s;
+    s.LogSaveFlag = true;
+    s.LogFilePath = m_dir.filePath(QStringLiteral("pause.log"));
+    s.NeedHourTimeStamp = false;
+    s.DisplayBufferSize = 1000;
+    make(s);
     QSignalSpy tapped(m_session.get(), &PortSession::received);
     m_wire->feed("before ");
     QVERIFY(m_session->pause());
     QCOMPARE(m_session->state(), Paused);
     m_wire->feed("held");
     QCOMPARE(viewText(), QStringLiteral("before "));
-    QCOMPARE(m_session->rxByteCount(), quint64(7));
-    QCOMPARE(tapped.size(), 2); // a bridge keeps forwarding while the view is paused
+    QCOMPARE(m_session->rxByteCount(), quint64(11)); // counted and logged while paused
+    QCOMPARE(tapped.size(), 2);                     // a bridge keeps forwarding too
+    // A flood while paused keeps only the newest display buffer's worth for the view.
+    const QByteArray flood = QByteArray("0123456789").repeated(300);
+    for (int i = 0; i < 3; ++i) {
+        m_wire->feed(flood.mid(i * 1000, 1000));
+        m_session->flushDisplay(); // as the refresh does
+    }
     QVERIFY(m_session->open());
     QCOMPARE(m_session->state(), Running);
-    QCOMPARE(viewText(), QStringLiteral("before held"));
-    QCOMPARE(m_session->rxByteCount(), quint64(11));
+    const QString text = viewText();
+    QVERIFY2(text.startsWith(QStringLiteral("before \n-- 2,004 bytes not shown here; they are in the data log. --\n")),
+             qPrintable(text.left(120)));
+    QVERIFY(text.endsWith(QString::fromLatin1(flood.right(1000))));
+    m_session->close();
+    QFile log(m_session->settings().resolvedLogPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().endsWith("before held" + flood));
 }
 
 void tst_PortSession::tapTakesBytesBeforeEverythingElse()
@@ -153,8 +172,8 @@ void tst_PortSession::tapTakesBytesBeforeEverythingElse()
         taken += bytes;
         return true;
     });
-    m_wire->feed("file", QStringLiteral("10.0.0.1:5"), false);
-    m_wire->feed("chat", QStringLiteral("10.0.0.2:6"), false);
+    m_wire->feed("file", QStringLiteral("10.0.0.1:5"));
+    m_wire->feed("chat", QStringLiteral("10.0.0.2:6"));
     QCOMPARE(taken, QByteArray("file"));
     QCOMPARE(viewText(), QStringLiteral("chat"));
     QCOMPARE(tapped.size(), 1);
@@ -394,6 +413,66 @@ void tst_PortSession::echoModesOfFeatureWrites()
     const QByteArray text = log.readAll();
     QVERIFY2(text.endsWith("log;\nboth;"), text.constData());
     QCOMPARE(m_wire->written(), QByteArray("none;log;both;"));
+}
+
+void tst_PortSession::floodKeepsTheLogAndMarksGaps_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<bool>("stamps");
+    QTest::newRow("text") << int(TextFormat) << false;
+    QTest::newRow("text, stamps") << int(TextFormat) << true;
+    QTest::newRow("hex") << int(HexFormat) << false;
+    QTest::newRow("hex, stamps") << int(HexFormat) << true;
+}
+
+// The view takes 1,000 bytes a refresh while far more arrives: the log and the counters
+// keep everything, and the gap notices account for every byte the view did not get.
+void tst_PortSession::floodKeepsTheLogAndMarksGaps()
+{
+    QFETCH(int, format);
+    QFETCH(bool, stamps);
+    FormatSetting s;
+    s.ReceiveMsgForamt = format;
+    s.LogSaveFlag = true;
+    s.LogTimestampEnabled = stamps;
+    s.LogFileTime = QStringLiteral("<%h:%m:%s> ");
+    s.LogFilePath = m_dir.filePath(QStringLiteral("flood-%1-%2.log").arg(format).arg(stamps));
+    s.NeedHourTimeStamp = false;
+    make(s);
+    m_session->setViewBudget(1000);
+    QByteArray sent;
+    QRandomGenerator rng(7);
+    for (int i = 0; i < 4000; ++i)
+        sent += "line " + QByteArray::number(rng.generate()) + (i % 3 ? "\n" : " ");
+    for (qsizetype at = 0; at < sent.size(); at += 4096) {
+        m_wire->feed(sent.mid(at, 4096));
+        if ((at / 4096) % 8 == 7)
+            m_session->flushDisplay();
+    }
+    m_session->flushDisplay();
+    QCOMPARE(m_session->rxByteCount(), quint64(sent.size()));
+    qint64 noted = 0;
+    const QRegularExpression gap(QStringLiteral("-- ([\\d,]+) bytes not shown here; they are in the data log. --"));
+    for (const QList<QVariant> &args : std::as_const(*m_batches)) {
+        for (const ViewSegment &segment : args.at(0).value<QList<ViewSegment>>()) {
+            const auto match = gap.match(segment.text);
+            if (segment.notice && match.hasMatch())
+                noted += match.captured(1).remove(u',').toLongLong();
+        }
+    }
+    QVERIFY(noted > 0);
+    QCOMPARE(noted + m_session->viewShownBytes(), qint64(sent.size()));
+    QCOMPARE(m_session->viewSkippedBytes(), noted);
+
+    m_session->close();
+    QFile log(m_session->settings().resolvedLogPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QString logged = QString::fromUtf8(log.readAll());
+    logged = logged.mid(logged.indexOf(u'\n', logged.indexOf(QStringLiteral("Launch at: "))) + 1);
+    logged.remove(QRegularExpression(QStringLiteral("<\\d\\d:\\d\\d:\\d\\d> ")));
+    if (format == HexFormat)
+        logged.remove(u'\n');
+    QCOMPARE(logged, format == HexFormat ? toHexText(sent) : QString::fromLatin1(sent));
 }
 
 void tst_PortSession::hostileStreamKeepsTheLogWhole_data()

@@ -3,11 +3,13 @@
 #include "connection/connectionmode.h"
 #include "terminal/hled.h"
 #include "terminal/lamprow.h"
+#include "terminal/receivefindbar.h"
 #include "terminal/serialportwidget.h"
 
 #include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -31,6 +33,7 @@ private slots:
     void longLinesBreakInTheViewOnly_data();
     void longLinesBreakInTheViewOnly();
     void burstLargerThanTheBuffer();
+    void findWorksAfterAGap();
     void controlsReachTheSession();
     void sendButtonOpensAndSends();
     void enterModes_data();
@@ -151,6 +154,24 @@ void tst_SerialPortWidget::burstLargerThanTheBuffer()
     QVERIFY2(text.size() <= 1000, qPrintable(QString::number(text.size())));
     QVERIFY(text.endsWith(QStringLiteral("10099") + QString(44, u'-') + u'\n'));
     QCOMPARE(m_pane->takeTrimmedChars() + text.size(), qint64(5000));
+}
+
+void tst_SerialPortWidget::findWorksAfterAGap()
+{
+    make(FormatSetting());
+    feed("start\n");
+    QByteArray flood;
+    for (int i = 0; flood.size() < 5 * 1024 * 1024; ++i)
+        flood += "filler " + QByteArray::number(i) + '\n';
+    feed(flood + "needle\n"); // more than a view takes in one refresh
+    const QString text = m_pane->receiveText();
+    QVERIFY2(text.contains(QStringLiteral(" bytes not shown here; the data log is off. --")), qPrintable(text.left(200)));
+    QVERIFY(text.endsWith(QStringLiteral("needle\n")));
+    QCOMPARE(m_pane->session()->rxByteCount(), quint64(6 + flood.size() + 7));
+    ReceiveFindBar *bar = m_pane->findBar();
+    bar->openBar();
+    QTest::keyClicks(child<QLineEdit>("receiveFindEdit"), QStringLiteral("needle"));
+    QCOMPARE(bar->matches().size(), 1);
 }
 
 void tst_SerialPortWidget::controlsReachTheSession()
