@@ -51,9 +51,7 @@ class tst_Crc : public QObject
 private slots:
     void catalog_data();
     void catalog();
-    void publishedModels_data();
-    void publishedModels();
-    void everyWidthAgainstReference();
+    void engineAgainstReference();
     void validateParams_data();
     void validateParams();
     void appendChecksum_data();
@@ -63,19 +61,14 @@ private slots:
 void tst_Crc::catalog_data()
 {
     QTest::addColumn<int>("id");
-    QTest::addColumn<quint64>("check");
+    QTest::addColumn<quint64>("check"); // of "123456789"
     QTest::addColumn<quint64>("empty");
-    QTest::newRow("CRC-4/ITU") << 0 << quint64(0x7) << quint64(0);
-    QTest::newRow("CRC-5/ITU") << 1 << quint64(0x07) << quint64(0);
-    QTest::newRow("CRC-5/USB") << 2 << quint64(0x19) << quint64(0);
-    QTest::newRow("CRC-6/ITU") << 3 << quint64(0x06) << quint64(0);
-    QTest::newRow("CRC-8") << 4 << quint64(0xF4) << quint64(0);
-    QTest::newRow("CRC-16/MODBUS") << 5 << quint64(0x4B37) << quint64(0xFFFF);
-    QTest::newRow("CRC-16/USB") << 6 << quint64(0xB4C8) << quint64(0);
-    QTest::newRow("CRC-32") << 7 << quint64(0xCBF43926) << quint64(0);
-    QTest::newRow("Custom") << 8 << quint64(0x29B1) << quint64(0xFFFF);
-    QTest::newRow("unknown 9") << 9 << quint64(0) << quint64(0);
-    QTest::newRow("unknown -1") << -1 << quint64(0) << quint64(0);
+    const QList<std::tuple<const char *, int, quint64, quint64>> rows{
+        {"CRC-4/ITU", 0, 0x7, 0}, {"CRC-5/ITU", 1, 0x07, 0}, {"CRC-5/USB", 2, 0x19, 0}, {"CRC-6/ITU", 3, 0x06, 0},
+        {"CRC-8", 4, 0xF4, 0}, {"CRC-16/MODBUS", 5, 0x4B37, 0xFFFF}, {"CRC-16/USB", 6, 0xB4C8, 0}, {"CRC-32", 7, 0xCBF43926, 0},
+        {"Custom", 8, 0x29B1, 0xFFFF}, {"unknown 9", 9, 0, 0}, {"unknown -1", -1, 0, 0}};
+    for (const auto &[name, id, check, empty] : rows)
+        QTest::newRow(name) << id << check << empty;
 }
 
 // The fixed routines agree with the published check values and with the generic
@@ -100,49 +93,32 @@ void tst_Crc::catalog()
     }
 }
 
-void tst_Crc::publishedModels_data()
+void tst_Crc::engineAgainstReference()
 {
-    QTest::addColumn<CrcParams>("p");
-    QTest::addColumn<quint64>("check");
-    // Check values on "123456789" from the published CRC catalogue: {width, poly, init, xorOut, refIn, refOut}.
-    QTest::newRow("CRC-3/GSM") << CrcParams{3, 0x3, 0, 0x7, false, false} << quint64(0x4);
-    QTest::newRow("CRC-3/ROHC") << CrcParams{3, 0x3, 0x7, 0, true, true} << quint64(0x6);
-    QTest::newRow("CRC-6/CDMA2000-A") << CrcParams{6, 0x27, 0x3F, 0, false, false} << quint64(0x0D);
-    QTest::newRow("CRC-10/ATM") << CrcParams{10, 0x233, 0, 0, false, false} << quint64(0x199);
-    QTest::newRow("CRC-12/UMTS") << CrcParams{12, 0x80F, 0, 0, false, true} << quint64(0xDAF);
-    QTest::newRow("CRC-16/KERMIT") << CrcParams{16, 0x1021, 0, 0, true, true} << quint64(0x2189);
-    // Reflected models whose init is not a bit palindrome: the register starts from the mirrored init.
-    QTest::newRow("CRC-16/RIELLO") << CrcParams{16, 0x1021, 0xB2AA, 0, true, true} << quint64(0x63D0);
-    QTest::newRow("CRC-24/BLE") << CrcParams{24, 0x65B, 0x555555, 0, true, true} << quint64(0xC25A56);
-    QTest::newRow("CRC-31/PHILIPS") << CrcParams{31, 0x04C11DB7, 0x7FFFFFFF, 0x7FFFFFFF, false, false} << quint64(0x0CE9E46C);
-    QTest::newRow("CRC-32C") << CrcParams{32, 0x1EDC6F41, 0xFFFFFFFF, 0xFFFFFFFF, true, true} << quint64(0xE3069283);
-    QTest::newRow("CRC-40/GSM") << CrcParams{40, 0x0004820009, 0, 0xFFFFFFFFFF, false, false} << quint64(0xD4164FC646);
-    QTest::newRow("CRC-64/WE") << CrcParams{64, 0x42F0E1EBA9EA3693, ~0ull, ~0ull, false, false} << quint64(0x62EC59E3F1A4F00A);
-    QTest::newRow("CRC-64/XZ") << CrcParams{64, 0x42F0E1EBA9EA3693, ~0ull, ~0ull, true, true} << quint64(0x995DC9BBDF1939FA);
-}
-
-void tst_Crc::publishedModels()
-{
-    QFETCH(CrcParams, p);
-    QFETCH(quint64, check);
-    QCOMPARE(computeCrc(kCheck, p), check);
-    QCOMPARE(referenceCrc(kCheck, p), check);
-}
-
-void tst_Crc::everyWidthAgainstReference()
-{
+    // Check values from the published CRC catalogue, for the engine and the reference alike.
+    // Reflected models whose init is not a bit palindrome (RIELLO, BLE) need the mirrored init.
+    const QList<std::pair<CrcParams, quint64>> published{
+        {{3, 0x3, 0x7, 0, true, true}, 0x6},                                 // CRC-3/ROHC
+        {{12, 0x80F, 0, 0, false, true}, 0xDAF},                             // CRC-12/UMTS
+        {{16, 0x1021, 0xB2AA, 0, true, true}, 0x63D0},                       // CRC-16/RIELLO
+        {{24, 0x65B, 0x555555, 0, true, true}, 0xC25A56},                    // CRC-24/BLE
+        {{31, 0x04C11DB7, 0x7FFFFFFF, 0x7FFFFFFF, false, false}, 0x0CE9E46C}, // CRC-31/PHILIPS
+        {{40, 0x0004820009, 0, 0xFFFFFFFFFF, false, false}, 0xD4164FC646},    // CRC-40/GSM
+        {{64, 0x42F0E1EBA9EA3693, ~0ull, ~0ull, true, true}, 0x995DC9BBDF1939FA}, // CRC-64/XZ
+    };
+    for (const auto &[p, check] : published) {
+        QCOMPARE(computeCrc(kCheck, p), check);
+        QCOMPARE(referenceCrc(kCheck, p), check);
+    }
+    // Random parameters and data at every width, with the width mask's edges.
     QRandomGenerator rng(1964);
     for (int width = -1; width <= 65; ++width) {
         const quint64 mask = width <= 0 ? 0 : width >= 64 ? ~quint64(0) : (quint64(1) << width) - 1;
         QCOMPARE(widthMask(width), mask);
-        if (width < 1 || width > 64)
-            continue;
-        for (int round = 0; round < 12; ++round) {
-            const CrcParams p{width, (rng.generate64() & mask) | 1, rng.generate64() & mask, rng.generate64() & mask,
-                              bool(round & 1), bool(round & 2)};
+        for (int round = 0; width >= 1 && width <= 64 && round < 12; ++round) {
+            const CrcParams p{width, (rng.generate64() & mask) | 1, rng.generate64() & mask, rng.generate64() & mask, bool(round & 1), bool(round & 2)};
             const QByteArray data = randomData(rng, int(rng.bounded(1, 200)));
-            QVERIFY2(computeCrc(data, p) == referenceCrc(data, p),
-                     qPrintable(QStringLiteral("width %1 poly %2 round %3").arg(width).arg(p.poly, 0, 16).arg(round)));
+            QVERIFY2(computeCrc(data, p) == referenceCrc(data, p), qPrintable(QStringLiteral("width %1 round %2").arg(width).arg(round)));
         }
     }
 }
@@ -152,25 +128,14 @@ void tst_Crc::validateParams_data()
     QTest::addColumn<QString>("fields"); // width|poly|init|xorOut
     QTest::addColumn<QString>("error");
     const QString width = QStringLiteral("Width must be between 1 and 64.");
-    const auto fits = [](const char *f) {
-        return QLatin1String(f) + QStringLiteral(" must be a hexadecimal value that fits the width.");
-    };
-    QTest::newRow("valid 16") << QStringLiteral("16|1021|ffff|0") << QString();
-    QTest::newRow("valid 64, full") << QStringLiteral("64|42F0E1EBA9EA3693|FFFFFFFFFFFFFFFF|FFFFFFFFFFFFFFFF") << QString();
-    QTest::newRow("width 0") << QStringLiteral("0|1|0|0") << width;
-    QTest::newRow("width 65") << QStringLiteral("65|1|0|0") << width;
-    QTest::newRow("width empty") << QStringLiteral("|1|0|0") << width;
-    QTest::newRow("width hex") << QStringLiteral("0x10|1|0|0") << width;
-    QTest::newRow("width checked first") << QStringLiteral("99|zz|0|0") << width;
-    QTest::newRow("poly FF fits 8") << QStringLiteral("8|FF|0|0") << QString();
-    QTest::newRow("poly 100 too wide for 8") << QStringLiteral("8|100|0|0") << fits("Polynomial");
-    QTest::newRow("poly not hex") << QStringLiteral("8|G1|0|0") << fits("Polynomial");
-    QTest::newRow("poly empty") << QStringLiteral("8||0|0") << fits("Polynomial");
-    QTest::newRow("poly 17 digits") << QStringLiteral("64|00000000000000001|0|0") << fits("Polynomial");
-    QTest::newRow("init too wide") << QStringLiteral("16|1021|1FFFF|0") << fits("Initial value");
-    QTest::newRow("xorOut too wide") << QStringLiteral("4|3|0|10") << fits("Final XOR");
-    QTest::newRow("xorOut negative") << QStringLiteral("4|3|0|-1") << fits("Final XOR");
-    QTest::newRow("zero poly") << QStringLiteral("16|0000|0|0") << QStringLiteral("Polynomial must not be zero.");
+    const auto fits = [](const char *f) { return QLatin1String(f) + QStringLiteral(" must be a hexadecimal value that fits the width."); };
+    const QList<std::pair<const char *, QString>> rows{
+        {"64|42F0E1EBA9EA3693|FFFFFFFFFFFFFFFF|FFFFFFFFFFFFFFFF", {}}, {"8|FF|0|0", {}}, {"0|1|0|0", width}, {"65|1|0|0", width},
+        {"|1|0|0", width}, {"0x10|1|0|0", width}, {"99|zz|0|0", width}, {"8|100|0|0", fits("Polynomial")}, {"8||0|0", fits("Polynomial")},
+        {"64|00000000000000001|0|0", fits("Polynomial")}, {"16|1021|1FFFF|0", fits("Initial value")}, {"4|3|0|-1", fits("Final XOR")},
+        {"16|0000|0|0", QStringLiteral("Polynomial must not be zero.")}};
+    for (const auto &[fields, error] : rows)
+        QTest::newRow(fields) << QString::fromLatin1(fields) << error;
 }
 
 void tst_Crc::validateParams()
@@ -181,12 +146,8 @@ void tst_Crc::validateParams()
     const CrcParamsResult r = validateCrcParams(f[0], f[1], f[2], f[3], true, false);
     QCOMPARE(r.error, error);
     QCOMPARE(r.ok, error.isEmpty());
-    if (r.ok) {
-        const CrcParams want{f[0].toInt(), f[1].toULongLong(nullptr, 16), f[2].toULongLong(nullptr, 16),
-                             f[3].toULongLong(nullptr, 16), true, false};
-        QCOMPARE(computeCrc(kCheck, r.params), computeCrc(kCheck, want));
-        QCOMPARE(r.params.width, want.width);
-    }
+    const CrcParams want{f[0].toInt(), f[1].toULongLong(nullptr, 16), f[2].toULongLong(nullptr, 16), f[3].toULongLong(nullptr, 16), true, false};
+    QVERIFY(!r.ok || (r.params.width == want.width && computeCrc(kCheck, r.params) == computeCrc(kCheck, want)));
 }
 
 void tst_Crc::appendChecksum_data()
@@ -194,17 +155,12 @@ void tst_Crc::appendChecksum_data()
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<int>("mode");
     QTest::addColumn<QByteArray>("appended");
-    const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
-    QTest::newRow("none") << kCheck << 0 << QByteArray();
-    QTest::newRow("SUM wraps") << hex("ff02") << 1 << hex("01");
-    QTest::newRow("XOR") << hex("0ff0") << 2 << hex("ff");
-    QTest::newRow("CRC-8") << kCheck << 3 << hex("f4");
-    QTest::newRow("CRC-16/MODBUS low byte first") << kCheck << 4 << hex("374b");
-    QTest::newRow("CRC-32 LSB first") << kCheck << 5 << hex("2639f4cb");
-    QTest::newRow("unknown mode 6") << kCheck << 6 << QByteArray();
-    QTest::newRow("unknown mode -1") << kCheck << -1 << QByteArray();
-    for (int mode = 0; mode <= 5; ++mode)
-        QTest::addRow("empty frame, mode %d", mode) << QByteArray() << mode << QByteArray();
+    const QList<std::tuple<const char *, QByteArray, int, const char *>> rows{
+        {"none", kCheck, 0, ""}, {"SUM wraps", "\xff\x02", 1, "01"}, {"XOR", "\x0f\xf0", 2, "ff"}, {"CRC-8", kCheck, 3, "f4"},
+        {"CRC-16/MODBUS low byte first", kCheck, 4, "374b"}, {"CRC-32 LSB first", kCheck, 5, "2639f4cb"}, {"unknown mode 6", kCheck, 6, ""},
+        {"unknown mode -1", kCheck, -1, ""}, {"empty frame, CRC-32", {}, 5, ""}, {"empty frame, SUM", {}, 1, ""}};
+    for (const auto &[name, data, mode, appended] : rows)
+        QTest::newRow(name) << data << mode << QByteArray::fromHex(appended);
 }
 
 void tst_Crc::appendChecksum()
@@ -214,11 +170,9 @@ void tst_Crc::appendChecksum()
     QFETCH(QByteArray, appended);
     QCOMPARE(::appendChecksum(data, mode).toHex(), (data + appended).toHex());
     QCOMPARE(::appendChecksum(data, ChecksumMode(mode)).toHex(), (data + appended).toHex());
-    if (mode != 1 && mode != 2)
-        return;
     // The wide-step sum and XOR against a plain byte loop, on every length up to 100.
     QRandomGenerator rng(77);
-    for (int size = 1; size <= 100; ++size) {
+    for (int size = 1; size <= 100 && (mode == 1 || mode == 2); ++size) {
         const QByteArray d = randomData(rng, size);
         quint8 want = 0;
         for (char c : d)

@@ -74,53 +74,32 @@ QByteArray bytesOf(std::initializer_list<int> list)
 
 // Candidate byte sequences of an encoding: single bytes that do not start a
 // multi-byte character in our framing, every lead/trail pair, and for GB18030
-// the four-byte forms.
-QList<QByteArray> candidates(const QString &encoding)
+// the four-byte forms (the supplementary planes sampled).
+QList<QByteArray> candidates(const WireCodecEntry &e)
 {
     QList<QByteArray> out;
-    const int row = WireTextCodecRegistry::lookup(encoding);
-    const WireCodecEntry &e = WireTextCodecRegistry::entry(row);
-    if (e.engine == WireCodecEntry::Engine::BuiltIn && e.builtIn == QStringConverter::Latin1) {
-        for (int b = 0; b < 256; ++b)
-            out.append(bytesOf({b}));
-        return out;
-    }
     if (e.engine == WireCodecEntry::Engine::BuiltIn) {
-        // UTF-8: every BMP scalar value and a sample of the supplementary planes.
-        for (char32_t cp = 0; cp < 0x110000; cp += cp < 0x10000 ? 1 : 61) {
-            if (cp >= 0xD800 && cp <= 0xDFFF)
-                continue;
-            out.append(QString::fromUcs4(&cp, 1).toUtf8());
+        // ISO-8859-1: every byte; UTF-8: every BMP scalar value and a sample of the other planes.
+        const bool latin1 = e.builtIn == QStringConverter::Latin1;
+        for (char32_t cp = 0; cp < (latin1 ? 0x100 : 0x110000); cp += cp < 0x10000 ? 1 : 61) {
+            if (cp < 0xD800 || cp > 0xDFFF)
+                out.append(latin1 ? QByteArray(1, char(cp)) : QString::fromUcs4(&cp, 1).toUtf8());
         }
         return out;
-    }
-    for (int b = 0; b < 256; ++b) {
-        if (!e.framing.isLead(quint8(b)))
-            out.append(bytesOf({b}));
     }
     for (int l = 0; l < 256; ++l) {
         if (!e.framing.isLead(quint8(l)))
-            continue;
-        for (int t = 0x40; t <= 0xFE; ++t)
+            out.append(bytesOf({l}));
+        for (int t = 0x40; t <= 0xFE && e.framing.isLead(quint8(l)); ++t)
             out.append(bytesOf({l, t}));
     }
-    if (e.framing.fourByte) {
-        for (int a = 0x81; a <= 0x84; ++a)
-            for (int b = 0x30; b <= 0x39; ++b)
-                for (int c = 0x81; c <= 0xFE; ++c)
-                    for (int d = 0x30; d <= 0x39; ++d)
-                        out.append(bytesOf({a, b, c, d}));
-        for (char32_t cp = 0x10000; cp < 0x110000; cp += 97) {
-            quint32 v = cp - 0x10000;
-            const int d = 0x30 + v % 10;
-            v /= 10;
-            const int c = 0x81 + v % 126;
-            v /= 126;
-            const int b = 0x30 + v % 10;
-            v /= 10;
-            out.append(bytesOf({int(0x90 + v), b, c, d}));
-        }
-    }
+    for (int a = 0x81; a <= 0x84 && e.framing.fourByte; ++a)
+        for (int b = 0x30; b <= 0x39; ++b)
+            for (int c = 0x81; c <= 0xFE; ++c)
+                for (int d = 0x30; d <= 0x39; ++d)
+                    out.append(bytesOf({a, b, c, d}));
+    for (quint32 v = 0; v < 0x100000 && e.framing.fourByte; v += 97)
+        out.append(bytesOf({int(0x90 + v / 12600), int(0x30 + v / 1260 % 10), int(0x81 + v / 10 % 126), int(0x30 + v % 10)}));
     return out;
 }
 
@@ -226,7 +205,7 @@ void tst_IconvCrossCheck::decodeMatchesIconv()
 
     // The shared corpus: every candidate that iconv decodes to one character.
     QList<Code> codes;
-    for (const QByteArray &c : candidates(encoding)) {
+    for (const QByteArray &c : candidates(e)) {
         const auto out = ic.decode(c);
         if (out && out->size() == 1 && !(c.size() == 2 && leadSingles.contains(quint8(c.at(0)))))
             codes.append({c, out->front()});

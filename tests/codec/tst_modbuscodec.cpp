@@ -78,38 +78,36 @@ void tst_ModbusCodec::limits_data()
 {
     QTest::addColumn<ModbusRequest>("req");
     QTest::addColumn<QString>("error");
-
-    const auto range = [](const char *what, int max) {
-        return QStringLiteral("%1 must be between 1 and %2.").arg(QLatin1String(what)).arg(max);
-    };
-    const auto space = [](int a, int n) {
-        return QStringLiteral("Address %1 plus count %2 exceeds the 65536 address space.").arg(a).arg(n);
-    };
+    const auto range = [](const char *what, int max) { return QStringLiteral("%1 must be between 1 and %2.").arg(QLatin1String(what)).arg(max); };
+    const auto space = [](int a, int n) { return QStringLiteral("Address %1 plus count %2 exceeds the 65536 address space.").arg(a).arg(n); };
     const QString slave = QStringLiteral("Slave ID must be between 0 and 247.");
-    const QString ok;
-    QTest::newRow("slave 247") << request(247, 0x03, 0, 1) << ok;
-    QTest::newRow("slave 248") << request(248, 0x03, 0, 1) << slave;
-    QTest::newRow("slave checked before function") << request(255, 0x07, 0, 1) << slave;
-    QTest::newRow("function 0x2B") << request(1, 0x2B, 0, 1) << QStringLiteral("Unsupported function code 0x2B.");
-    QTest::newRow("function 0x00") << request(1, 0x00, 0, 1) << QStringLiteral("Unsupported function code 0x00.");
-    QTest::newRow("01 quantity 0") << request(1, 0x01, 0, 0) << range("Coil count", 2000);
-    QTest::newRow("01 quantity 2000") << request(1, 0x01, 0, 2000) << ok;
-    QTest::newRow("02 quantity 2001") << request(1, 0x02, 0, 2001) << range("Coil count", 2000);
-    QTest::newRow("03 quantity 125") << request(1, 0x03, 0, 125) << ok;
-    QTest::newRow("04 quantity 126") << request(1, 0x04, 0, 126) << range("Register count", 125);
-    QTest::newRow("0F 1968 coils") << request(1, 0x0F, 0, 0, QList<quint16>(1968, 1)) << ok;
-    QTest::newRow("0F 1969 coils") << request(1, 0x0F, 0, 0, QList<quint16>(1969, 1)) << range("Coil count", 1968);
-    QTest::newRow("0F no coils") << request(1, 0x0F, 0, 0) << range("Coil count", 1968);
-    QTest::newRow("10 123 registers") << request(1, 0x10, 0, 0, QList<quint16>(123, 7)) << ok;
-    QTest::newRow("10 124 registers") << request(1, 0x10, 0, 0, QList<quint16>(124, 7)) << range("Register count", 123);
-    QTest::newRow("address 65526 + 10") << request(1, 0x03, 65526, 10) << ok;
-    QTest::newRow("address 65530 + 10") << request(1, 0x03, 65530, 10) << space(65530, 10);
-    QTest::newRow("address 65535 + 2 coils") << request(1, 0x02, 65535, 2) << space(65535, 2);
-    QTest::newRow("range checked before address") << request(1, 0x03, 65535, 200) << range("Register count", 125);
-    QTest::newRow("0F runs past the end") << request(1, 0x0F, 65534, 0, {1, 0, 1}) << space(65534, 3);
-    QTest::newRow("06 at 65535") << request(1, 0x06, 65535, 0, {1}) << ok;
-    QTest::newRow("05 no value") << request(1, 0x05, 0, 0) << QStringLiteral("Write Single Coil needs exactly one value.");
-    QTest::newRow("06 two values") << request(1, 0x06, 0, 0, {1, 2}) << QStringLiteral("Write Single Register needs exactly one value.");
+    const QList<std::tuple<const char *, ModbusRequest, QString>> rows{
+        {"slave 247", request(247, 0x03, 0, 1), {}},
+        {"slave 248", request(248, 0x03, 0, 1), slave},
+        {"slave checked before function", request(255, 0x07, 0, 1), slave},
+        {"function 0x2B", request(1, 0x2B, 0, 1), QStringLiteral("Unsupported function code 0x2B.")},
+        {"function 0x00", request(1, 0x00, 0, 1), QStringLiteral("Unsupported function code 0x00.")},
+        {"01 quantity 0", request(1, 0x01, 0, 0), range("Coil count", 2000)},
+        {"01 quantity 2000", request(1, 0x01, 0, 2000), {}},
+        {"02 quantity 2001", request(1, 0x02, 0, 2001), range("Coil count", 2000)},
+        {"03 quantity 125", request(1, 0x03, 0, 125), {}},
+        {"04 quantity 126", request(1, 0x04, 0, 126), range("Register count", 125)},
+        {"0F 1968 coils", request(1, 0x0F, 0, 0, QList<quint16>(1968, 1)), {}},
+        {"0F 1969 coils", request(1, 0x0F, 0, 0, QList<quint16>(1969, 1)), range("Coil count", 1968)},
+        {"0F no coils", request(1, 0x0F, 0, 0), range("Coil count", 1968)},
+        {"10 123 registers", request(1, 0x10, 0, 0, QList<quint16>(123, 7)), {}},
+        {"10 124 registers", request(1, 0x10, 0, 0, QList<quint16>(124, 7)), range("Register count", 123)},
+        {"address 65526 + 10", request(1, 0x03, 65526, 10), {}},
+        {"address 65530 + 10", request(1, 0x03, 65530, 10), space(65530, 10)},
+        {"address 65535 + 2 coils", request(1, 0x02, 65535, 2), space(65535, 2)},
+        {"range checked before address", request(1, 0x03, 65535, 200), range("Register count", 125)},
+        {"0F runs past the end", request(1, 0x0F, 65534, 0, {1, 0, 1}), space(65534, 3)},
+        {"06 at 65535", request(1, 0x06, 65535, 0, {1}), {}},
+        {"05 no value", request(1, 0x05, 0, 0), QStringLiteral("Write Single Coil needs exactly one value.")},
+        {"06 two values", request(1, 0x06, 0, 0, {1, 2}), QStringLiteral("Write Single Register needs exactly one value.")},
+    };
+    for (const auto &[name, req, error] : rows)
+        QTest::newRow(name) << req << error;
 }
 
 void tst_ModbusCodec::limits()
@@ -137,20 +135,20 @@ void tst_ModbusCodec::parseValues_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QList<quint16>>("values");
     QTest::addColumn<QString>("error");
-
-    using V = QList<quint16>;
     const auto notHex = [](const char *v) { return QStringLiteral("\"%1\" is not a 16-bit HEX value.").arg(QLatin1String(v)); };
-    QTest::newRow("0F blanks and commas") << 0x0F << QStringLiteral(" 1, 0 ,1\t1 ") << V{1, 0, 1, 1} << QString();
-    QTest::newRow("0F empty line") << 0x0F << QString() << V{} << QString();
-    QTest::newRow("0F 01 is not a state") << 0x0F << QStringLiteral("1 01") << V{}
-                                          << QStringLiteral("Coil states must be 0 or 1, got \"01\".");
-    QTest::newRow("10 values") << 0x10 << QStringLiteral("000A 0102,ffff") << V{0x000A, 0x0102, 0xFFFF} << QString();
-    QTest::newRow("10 too wide") << 0x10 << QStringLiteral("1 10000") << V{} << notHex("10000");
-    QTest::newRow("10 not hex") << 0x10 << QStringLiteral("12G4") << V{} << notHex("12G4");
-    QTest::newRow("06 two values") << 0x06 << QStringLiteral("00 0A") << V{}
-                                   << QStringLiteral("Write Single Register takes exactly one value.");
-    QTest::newRow("06 bad before count") << 0x06 << QStringLiteral("zz 1") << V{} << notHex("zz");
-    QTest::newRow("03 ignores the line") << 0x03 << QStringLiteral("anything") << V{} << QString();
+    const QList<std::tuple<const char *, int, const char *, QList<quint16>, QString>> rows{
+        {"0F blanks and commas", 0x0F, " 1, 0 ,1\t1 ", {1, 0, 1, 1}, {}},
+        {"0F empty line", 0x0F, "", {}, {}},
+        {"0F 01 is not a state", 0x0F, "1 01", {}, QStringLiteral("Coil states must be 0 or 1, got \"01\".")},
+        {"10 values", 0x10, "000A 0102,ffff", {0x000A, 0x0102, 0xFFFF}, {}},
+        {"10 too wide", 0x10, "1 10000", {}, notHex("10000")},
+        {"10 not hex", 0x10, "12G4", {}, notHex("12G4")},
+        {"06 two values", 0x06, "00 0A", {}, QStringLiteral("Write Single Register takes exactly one value.")},
+        {"06 bad before count", 0x06, "zz 1", {}, notHex("zz")},
+        {"03 ignores the line", 0x03, "anything", {}, {}},
+    };
+    for (const auto &[name, function, text, values, error] : rows)
+        QTest::newRow(name) << function << QString::fromLatin1(text) << values << error;
 }
 
 void tst_ModbusCodec::parseValues()

@@ -5,7 +5,6 @@
 #include "testcorpus.h"
 
 #include <QRandomGenerator>
-#include <QTextCodec>
 #include <QTest>
 
 #include <functional>
@@ -61,11 +60,8 @@ class tst_WireTextDecoder : public QObject
 private slots:
     void chunkingNeverChangesTheText_data();
     void chunkingNeverChangesTheText();
-    void tableAgreesWithCodec_data();
-    void tableAgreesWithCodec();
     void vectors_data();
     void vectors();
-    void gb18030SupplementaryEveryPlane();
 };
 
 void tst_WireTextDecoder::chunkingNeverChangesTheText_data()
@@ -116,45 +112,6 @@ void tst_WireTextDecoder::chunkingNeverChangesTheText()
     QByteArray big = TestCorpus::make(encoding, 64 * 1024, 5, 0).repeated(49);
     big.prepend('x');
     QVERIFY(decodeInChunks(encoding, big, [](qsizetype rest) { return qMin<qsizetype>(rest, 4096); }) == whole(encoding, big));
-}
-
-void tst_WireTextDecoder::tableAgreesWithCodec_data()
-{
-    QTest::addColumn<QString>("encoding");
-    for (int row = 0; row < WireTextCodecRegistry::catalogSize; ++row) {
-        const WireCodecEntry &e = WireTextCodecRegistry::entry(row);
-        if (e.engine == WireCodecEntry::Engine::Named)
-            QTest::newRow(e.displayName) << QString::fromLatin1(e.displayName);
-    }
-}
-
-// Every single byte and every lead/trail pair the decoder frames as one character
-// decodes exactly as the codec itself decodes it alone.
-void tst_WireTextDecoder::tableAgreesWithCodec()
-{
-    QFETCH(QString, encoding);
-    const WireCodecEntry &e = WireTextCodecRegistry::entry(WireTextCodecRegistry::lookup(encoding));
-    QTextCodec *codec = QTextCodec::codecForName(e.converterName);
-    QVERIFY(codec);
-    auto d = WireTextCodecRegistry::createDecoder(encoding);
-    qint64 expectedInvalid = 0;
-    const auto check = [&](const QByteArray &bytes) {
-        QTextCodec::ConverterState state;
-        const QString want = codec->toUnicode(bytes.constData(), int(bytes.size()), &state) + QLatin1Char('.');
-        expectedInvalid += want.count(QChar(0xFFFD));
-        QVERIFY2(d->decode(bytes + '.') == want, bytes.toHex().constData());
-    };
-    for (int lead = 0x80; lead < 0x100; ++lead) {
-        if (!e.framing.isLead(quint8(lead))) {
-            check(QByteArray(1, char(lead)));
-            continue;
-        }
-        for (int trail = 0x40; trail < 0x100; ++trail) {
-            if (trail != 0x7F)
-                check(QByteArray{char(lead), char(trail)});
-        }
-    }
-    QCOMPARE(d->invalidCount(), expectedInvalid);
 }
 
 void tst_WireTextDecoder::vectors_data()
@@ -219,20 +176,6 @@ void tst_WireTextDecoder::vectors()
         text += d->decode(c);
     QCOMPARE(text, expected);
     QCOMPARE(d->invalidCount(), invalid);
-}
-
-void tst_WireTextDecoder::gb18030SupplementaryEveryPlane()
-{
-    // The four-byte arithmetic against the codec's own encoder, across all planes.
-    auto d = WireTextCodecRegistry::createDecoder(QStringLiteral("GB18030"));
-    for (char32_t cp = 0x10000; cp < 0x110000; cp += 0x1FF1) {
-        const QString ch = QString::fromUcs4(&cp, 1);
-        const WireEncodeResult enc = WireTextCodecRegistry::encode(ch, QStringLiteral("GB18030"));
-        QVERIFY(enc.ok);
-        QCOMPARE(enc.bytes.size(), 4);
-        QCOMPARE(d->decode(enc.bytes), ch);
-    }
-    QCOMPARE(d->invalidCount(), 0);
 }
 
 QTEST_APPLESS_MAIN(tst_WireTextDecoder)
