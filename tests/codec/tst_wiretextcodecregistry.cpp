@@ -23,14 +23,10 @@ void tst_WireTextCodecRegistry::lookup_data()
     QTest::addColumn<int>("row");
     QTest::addColumn<QString>("canonical");
     QTest::newRow("CP-936") << QStringLiteral("CP-936") << 2 << QStringLiteral("GBK");
-    QTest::newRow("windows_936") << QStringLiteral("windows_936") << 2 << QStringLiteral("GBK");
     QTest::newRow("SHIFTJIS") << QStringLiteral("SHIFTJIS") << 5 << QStringLiteral("Shift-JIS");
-    QTest::newRow("utf8") << QStringLiteral("utf8") << 0 << QStringLiteral("UTF-8");
     QTest::newRow("Latin 1 with blank") << QStringLiteral("Latin 1") << 7 << QStringLiteral("ISO-8859-1");
     QTest::newRow("KS_C_5601-1987") << QStringLiteral("KS_C_5601-1987") << 6 << QStringLiteral("EUC-KR");
-    QTest::newRow("LOCALE") << QStringLiteral("LOCALE") << 9 << QStringLiteral("System");
     QTest::newRow("unknown") << QStringLiteral("klingon-8") << -1 << QStringLiteral("UTF-8");
-    QTest::newRow("empty") << QString() << -1 << QStringLiteral("UTF-8");
     QTest::newRow("separators only") << QStringLiteral(" -_") << -1 << QStringLiteral("UTF-8");
     QTest::newRow("prefix of a name") << QStringLiteral("GB") << -1 << QStringLiteral("UTF-8");
 }

@@ -147,9 +147,7 @@ void tst_Translations::checkerFlags_data()
     row("unfinished with text", "Start", " type=\"unfinished\">开始", "unfinished");
     row("empty", "Start", ">", "empty translation");
     row("placeholder dropped", "Port Number = %1", ">端口数", "placeholders");
-    row("log pattern dropped", "(must use %D in log file name)", ">（日志文件名中必须使用日期）", "placeholders");
     row("placeholders swapped is fine", "Block %1 arrived, %2 expected", ">期望 %2，收到 %1", "");
-    row("html tag lost", "&lt;b&gt;Quillon&lt;/b&gt; %1", ">Quillon %1", "HTML");
     row("accelerator lost", "&amp;File", ">文件", "accelerator");
     row("line break lost", "Modified.\nSave?", ">已修改。是否保存？", "line breaks");
     row("numerus form empty", "%n file(s)", "><numerusform></numerusform>", "empty translation", " numerus=\"yes\"");
