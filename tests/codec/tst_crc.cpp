@@ -130,7 +130,7 @@ void tst_Crc::validateParams_data()
     const QString width = QStringLiteral("Width must be between 1 and 64.");
     const auto fits = [](const char *f) { return QLatin1String(f) + QStringLiteral(" must be a hexadecimal value that fits the width."); };
     const QList<std::pair<const char *, QString>> rows{
-        {"64|42F0E1EBA9EA3693|FFFFFFFFFFFFFFFF|FFFFFFFFFFFFFFFF", {}}, {"8|FF|0|0", {}}, {"0|1|0|0", width}, {"65|1|0|0", width},
+        {"64|42F0E1EBA9EA3693|FFFFFFFFFFFFFFFF|FFFFFFFFFFFFFFFF", {}}, {"8|ff|0|0", {}}, {"0|1|0|0", width}, {"65|1|0|0", width},
         {"|1|0|0", width}, {"0x10|1|0|0", width}, {"99|zz|0|0", width}, {"8|100|0|0", fits("Polynomial")}, {"8||0|0", fits("Polynomial")},
         {"64|00000000000000001|0|0", fits("Polynomial")}, {"16|1021|1FFFF|0", fits("Initial value")}, {"4|3|0|-1", fits("Final XOR")},
         {"16|0000|0|0", QStringLiteral("Polynomial must not be zero.")}};

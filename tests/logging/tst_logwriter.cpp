@@ -98,7 +98,7 @@ private slots:
     void hourLine();
     void failures_data();
     void failures();
-    void loggingOffAndUtf8();
+    void loggingOff();
 
 private:
     QString newDir() { return m_tmp.filePath(QString::number(++m_dirNo)); }
@@ -142,6 +142,7 @@ void tst_LogWriter::rotation_data()
         "run.COM3-20260506-100540-000.log: @6T10:05:00 A*1200 | run.COM3.log: @6T10:05:40 B\n");
     row("size: a pattern with seconds moves on to a new name", "qln_%S_%h%m%s.log", 1000, none, bigThenB,
         "qln_COM3_100500.log: @6T10:05:00 A*1200 | qln_COM3_100540.log: @6T10:05:40 B\n");
+    row("UTF-8 names and text", "日志_%S.log", -1, none, "6T10:05:00 温度23.5°C✓\n", "日志_COM3.log: @6T10:05:00 温度23.5°C✓\n");
     row("missing folders are created", "a/b/c/qln_%S.log", -1, none, "6T10:05:00 x", "a/b/c/qln_COM3.log: @6T10:05:00 x");
     const char *acrossMidnight = "6T23:59:00 a, 7T00:00:00 b, 7T00:00:00.150 b2, 7T00:00:05 c, 7T00:00:10 d";
     row("time: with %D the next day's file is started", "qln_%S-%Y%M%D.log", -1, midnight, acrossMidnight,
@@ -312,11 +313,11 @@ void tst_LogWriter::failures()
     QCOMPARE(readAll(s.resolvedLogPath), header(s.resolvedLogPath, now.addSecs(5)).chopped(kPaneHeader.size()) + QStringLiteral("kept\n"));
 }
 
-void tst_LogWriter::loggingOffAndUtf8()
+void tst_LogWriter::loggingOff()
 {
     const QString dir = newDir();
     const QDateTime now = at(QStringLiteral("6T10:05:00"));
-    FormatSetting s = logSettings(dir + QStringLiteral("/日志_%S.log"), now);
+    FormatSetting s = logSettings(dir + QStringLiteral("/qln_%S.log"), now);
     LogWriter writer(nullptr, now);
     writer.write(QStringLiteral("queued "), s);
     s.LogSaveFlag = false;
@@ -324,16 +325,9 @@ void tst_LogWriter::loggingOffAndUtf8()
     QCOMPARE(writer.pending(), QStringLiteral("queued "));
     // A flush while logging is off drops what was queued and writes nothing.
     QString message;
-    QVERIFY(writer.flush(s, kPort, kPaneHeader, &message, now));
-    QVERIFY(writer.pending().isEmpty() && message.isEmpty());
+    QVERIFY(writer.flush(s, kPort, kPaneHeader, &message, now) && writer.pending().isEmpty() && message.isEmpty());
     QVERIFY(filesIn(dir).isEmpty());
-
-    s.LogSaveFlag = true;
-    writer.write(QStringLiteral("温度 23.5 °C ✓\n"), s);
-    QVERIFY(writer.flush(s, kPort, kPaneHeader, &message, now.addSecs(5)));
-    QFile f(dir + QStringLiteral("/日志_COM3.log"));
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(f.readAll()), header(f.fileName(), now.addSecs(5)) + QStringLiteral("温度 23.5 °C ✓\n"));
+    // The header's version is the project's with the build number.
     QVERIFY(QRegularExpression(QStringLiteral("^%1\\.\\d+$").arg(QRegularExpression::escape(QLatin1String(QUILLON_PROJECT_VERSION))))
                 .match(LogWriter::versionText()).hasMatch());
 }
