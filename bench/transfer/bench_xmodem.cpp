@@ -1,9 +1,9 @@
 // Moves a 4 MiB random file over a socat pty pair with XMODEM-1K, YMODEM and YMODEM-G:
 // our sender to lrzsz, lrzsz to our receiver, lrzsz to lrzsz and ours to ours.
 // Prints the median wall time of each (start until both ends have finished).
-#include "tests/transfer/lrzszpeer.h"
-#include "tests/transfer/memoryxfer.h"
-#include "tests/transfer/xferdriver.h"
+#include "tests/support/memoryxfer.h"
+#include "tests/support/peers.h"
+#include "tests/support/xferdriver.h"
 
 #include "transfer/xmodemcodec.h"
 

@@ -13,61 +13,36 @@
 // mixed in so the invalid paths are exercised too.
 namespace TestCorpus {
 
-inline char32_t randomCandidate(QRandomGenerator &rng)
+inline QByteArray randomBytes(qsizetype size, quint32 seed)
 {
-    switch (rng.bounded(10)) {
-    case 0: case 1: case 2: return char32_t(0x20 + rng.bounded(0x5F));
-    case 3: return char32_t(0x4E00 + rng.bounded(0x5200));
-    case 4: return char32_t(0x3040 + rng.bounded(0xC0));
-    case 5: return char32_t(0xAC00 + rng.bounded(0x2BA4));
-    case 6: return char32_t(0xA0 + rng.bounded(0x160));
-    case 7: return char32_t(0xFF01 + rng.bounded(0x5E));
-    case 8: return char32_t(0x20000 + rng.bounded(0xA6D0));
-    default: return char32_t(0x391 + rng.bounded(0x70));
-    }
-}
-
-// Encoded forms of about 1500 characters the encoding can carry, built once.
-inline const QList<QByteArray> &pool(const QString &encoding)
-{
-    static QHash<QString, QList<QByteArray>> pools;
-    auto it = pools.find(encoding);
-    if (it == pools.end()) {
-        QRandomGenerator rng(0x5eed);
-        QList<QByteArray> chars;
-        for (int tries = 0; tries < 6000 && chars.size() < 1500; ++tries) {
-            const char32_t cp = randomCandidate(rng);
-            const WireEncodeResult r = WireTextCodecRegistry::encode(QString::fromUcs4(&cp, 1), encoding);
-            if (r.ok)
-                chars.append(r.bytes);
-        }
-        it = pools.insert(encoding, chars);
-    }
-    return *it;
+    QRandomGenerator rng(seed);
+    QByteArray out(size, '\0');
+    for (char &c : out)
+        c = char(rng.bounded(256));
+    return out;
 }
 
 // About 'size' bytes; 'noisePercent' of the pieces are random bytes.
 inline QByteArray make(const QString &encoding, qsizetype size, quint32 seed, int noisePercent = 2)
 {
-    QRandomGenerator rng(seed);
-    const QList<QByteArray> &chars = pool(encoding);
-    QByteArray out;
-    out.reserve(size + 8);
-    while (out.size() < size) {
-        if (int(rng.bounded(100)) < noisePercent)
-            out.append(char(rng.bounded(256)));
-        else
-            out.append(chars.at(rng.bounded(int(chars.size()))));
+    // Encoded forms of about 1500 characters the encoding can carry, built once:
+    // blocks of code points with their start and length.
+    static QHash<QString, QList<QByteArray>> pools;
+    QList<QByteArray> &chars = pools[encoding];
+    static const char32_t blocks[][2] = {{0x20, 0x5F}, {0x20, 0x5F}, {0x20, 0x5F}, {0x4E00, 0x5200}, {0x3040, 0xC0},
+                                         {0xAC00, 0x2BA4}, {0xA0, 0x160}, {0xFF01, 0x5E}, {0x20000, 0xA6D0}, {0x391, 0x70}};
+    QRandomGenerator rng(0x5eed);
+    for (int tries = chars.isEmpty() ? 0 : 6000; tries < 6000 && chars.size() < 1500; ++tries) {
+        const auto &b = blocks[rng.bounded(10)];
+        const char32_t cp = b[0] + rng.bounded(quint32(b[1]));
+        const WireEncodeResult r = WireTextCodecRegistry::encode(QString::fromUcs4(&cp, 1), encoding);
+        if (r.ok)
+            chars.append(r.bytes);
     }
-    return out;
-}
-
-inline QByteArray randomBytes(qsizetype size, quint32 seed)
-{
-    QRandomGenerator rng(seed);
-    QByteArray out(size, '\0');
-    for (qsizetype i = 0; i < size; ++i)
-        out[i] = char(rng.bounded(256));
+    rng.seed(seed);
+    QByteArray out;
+    while (out.size() < size)
+        out += int(rng.bounded(100)) < noisePercent ? QByteArray(1, char(rng.bounded(256))) : chars.at(rng.bounded(int(chars.size())));
     return out;
 }
 

@@ -1,7 +1,7 @@
 // Hostile device input for the XMODEM/YMODEM engine, mostly on the receiving side:
 // random and valid-checksum frames, wrong complements, oversized and odd headers,
 // names with "../", CAN runs, interleaved timers and drains.
-#include "memoryxfer.h"
+#include "tests/support/memoryxfer.h"
 
 #include "transfer/xmodemcodec.h"
 

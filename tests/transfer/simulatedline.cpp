@@ -2,7 +2,6 @@
 
 #include "transfer/xmodemcodec.h"
 
-#include <QDebug>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -10,11 +9,6 @@
 void SimulatedLine::schedule(qint64 time, Event event)
 {
     m_events.emplace(std::make_pair(time, m_sequence++), std::move(event));
-}
-
-void SimulatedLine::injectAt(int side, qint64 time, const QByteArray &bytes)
-{
-    schedule(time, Event{Deliver, side, bytes});
 }
 
 void SimulatedLine::transmit(int from, QByteArray bytes)
@@ -64,7 +58,6 @@ void SimulatedLine::apply(int side, const XferAction &action)
     if (!action.bytes.isEmpty())
         transmit(side, action.bytes);
     ++s.timerGeneration;
-    s.timerAt = -1;
     if (action.ended()) {
         if (!s.ended) {
             s.ended = true;
@@ -73,16 +66,13 @@ void SimulatedLine::apply(int side, const XferAction &action)
         }
         return;
     }
-    if (action.timeoutMs >= 0) {
-        s.timerAt = m_now + action.timeoutMs;
-        schedule(s.timerAt, Event{Timer, side, QByteArray(), s.timerGeneration});
-    }
+    if (action.timeoutMs >= 0)
+        schedule(m_now + action.timeoutMs, Event{Timer, side, QByteArray(), s.timerGeneration});
 }
 
 void SimulatedLine::run(XmodemCodec &first, const XferFileInfo &firstInfo, XmodemCodec &second,
                         const XferFileInfo &secondInfo, qint64 limitMs)
 {
-    m_trace = qEnvironmentVariableIsSet("XFER_TRACE");
     m_side[0].codec = &first;
     m_side[1].codec = &second;
     for (int i = 0; i < 2; ++i) {
@@ -107,12 +97,6 @@ void SimulatedLine::run(XmodemCodec &first, const XferFileInfo &firstInfo, Xmode
         Side &s = m_side[event.side];
         if (s.ended)
             continue;
-        if (m_trace && !(event.kind == Timer && event.generation != s.timerGeneration)) {
-            const char *kinds[] = {"deliver", "drained", "timer", "cancel"};
-            qDebug().noquote() << m_now << (event.side ? "rx" : "tx") << kinds[event.kind]
-                               << (event.bytes.size() > 8 ? event.bytes.left(4).toHex() + "..(" + QByteArray::number(event.bytes.size()) + ")" : event.bytes.toHex())
-                               << "state" << s.codec->state();
-        }
         switch (event.kind) {
         case Deliver:
             apply(event.side, s.codec->feed(event.bytes, m_now));

@@ -33,7 +33,6 @@ public:
         bool ended = false;
         qint64 endTime = -1;
         QList<QByteArray> writes;  // every write, in order
-        qint64 timerAt = -1;
         quint64 timerGeneration = 0;
     };
     // Called for every write before faults; return false to lose it.
@@ -42,18 +41,14 @@ public:
     explicit SimulatedLine(quint32 seed) : m_random(seed) {}
     void setFaults(int fromSide, const Faults &faults) { m_faults[fromSide] = faults; }
     void setTamper(Tamper tamper) { m_tamper = std::move(tamper); }
-    void setBytesPerMs(int bytesPerMs) { m_bytesPerMs = bytesPerMs; }
     // Cancels side at the given virtual time.
     void cancelAt(int side, qint64 time) { m_cancelAt[side] = time; }
-    // Injects raw bytes towards side at the given time.
-    void injectAt(int side, qint64 time, const QByteArray &bytes);
 
     // Side 0 starts first, side 1 a little later; runs until both ended or limitMs.
     void run(XmodemCodec &first, const XferFileInfo &firstInfo, XmodemCodec &second,
              const XferFileInfo &secondInfo, qint64 limitMs = 3600000);
 
     const Side &side(int i) const { return m_side[i]; }
-    qint64 now() const { return m_now; }
 
 private:
     enum Kind { Deliver, Drained, Timer, Cancel };
@@ -78,7 +73,6 @@ private:
     qint64 m_now = 0;
     qint64 m_lineFree[2] = {0, 0};    // when each direction's transmitter is idle
     qint64 m_lastArrival[2] = {0, 0}; // bytes never overtake each other
-    int m_bytesPerMs = 12;            // about 115200 baud
+    static constexpr int m_bytesPerMs = 12; // about 115200 baud
     qint64 m_cancelAt[2] = {-1, -1};
-    bool m_trace = false;  // XFER_TRACE=1 prints every event
 };

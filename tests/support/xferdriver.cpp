@@ -1,7 +1,8 @@
-#include "xferdriver.h"
+#include "tests/support/xferdriver.h"
 
 #include "transfer/xmodemcodec.h"
 
+#include <QEventLoop>
 #include <QIODevice>
 
 XferDriver::XferDriver(XmodemCodec *codec, QIODevice *device, QObject *parent)
@@ -19,6 +20,17 @@ void XferDriver::start(const XferFileInfo &info)
     // Whatever the device said before we started belongs to nobody.
     m_device->readAll();
     apply(m_codec->start(info, m_clock.elapsed()));
+}
+
+bool XferDriver::waitForFinished(int ms)
+{
+    if (m_finished)
+        return true;
+    QEventLoop loop;
+    connect(this, &XferDriver::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    return m_finished;
 }
 
 void XferDriver::cancel()

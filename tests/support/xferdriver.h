@@ -24,6 +24,8 @@ public:
     void start(const XferFileInfo &info);
     void cancel();
     bool isFinished() const { return m_finished; }
+    // Runs an event loop until finished or ms passed.
+    bool waitForFinished(int ms);
     const XferAction &result() const { return m_result; }
     qint64 elapsedMs() const { return m_clock.elapsed(); }
 

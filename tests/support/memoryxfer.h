@@ -14,17 +14,12 @@ public:
     qint64 size() const override { return m_data.size(); }
     QByteArray read(qint64 offset, qint32 length) override
     {
-        ++reads;
-        if (failReads) {
-            m_error = true;
-            return QByteArray();
-        }
-        return m_data.mid(offset, length);
+        m_error = m_error || failReads;
+        return failReads ? QByteArray() : m_data.mid(offset, length);
     }
     bool hasError() const override { return m_error; }
     bool isUnchanged() const override { return !changed; }
 
-    int reads = 0;
     bool failReads = false;
     bool changed = false;
 
@@ -41,16 +36,14 @@ public:
     {
         ++opens;
         info = fileInfo;
-        isOpen = !failOpen;
-        return isOpen;
+        return isOpen = !failOpen;
     }
     bool write(const QByteArray &bytes) override
     {
         ++writes;
-        if (!isOpen || failWrite)
-            return false;
-        data.append(bytes);
-        return true;
+        if (isOpen && !failWrite)
+            data.append(bytes);
+        return isOpen && !failWrite;
     }
     bool finish(qint64 expectedSize) override
     {
@@ -59,16 +52,10 @@ public:
             return false;
         if (expectedSize >= 0 && data.size() > expectedSize)
             data.truncate(expectedSize);
-        finished = true;
         isOpen = false;
-        return true;
+        return finished = true;
     }
-    void abort(bool keepPartial) override
-    {
-        aborted = true;
-        kept = keepPartial;
-        isOpen = false;
-    }
+    void abort(bool) override { isOpen = false; }
     qint64 bytesWritten() const override { return data.size(); }
 
     XferFileInfo info;
@@ -78,8 +65,6 @@ public:
     qint64 finishedWith = -2;
     bool isOpen = false;
     bool finished = false;
-    bool aborted = false;
-    bool kept = false;
     bool failOpen = false;
     bool failWrite = false;
     bool failFinish = false;
