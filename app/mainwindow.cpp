@@ -24,6 +24,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QIcon>
 #include <QInputDialog>
 #include <QLabel>
 #include <QProgressBar>
@@ -71,6 +72,7 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(std::make_unique<Ui::MainWindow>())
 {
     ui->setupUi(this);
+    setWindowIcon(QIcon(QStringLiteral(":/images/resource/logo.png")));
     ui->menuDebug->menuAction()->setVisible(false);
     setupToolBar();
     setupStatusBar();

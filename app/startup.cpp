@@ -49,11 +49,47 @@ CommandLine parseCommandLine(const QStringList &arguments)
     }
     // A settings document, as a file manager hands it over, is opened; anything else
     // names a port.
-    if (arguments.size() > 1 && arguments.at(1).endsWith(QLatin1String(".qln"), Qt::CaseInsensitive))
+    if (arguments.size() < 2 || arguments.at(1).startsWith(u'-'))
+        return line; // options are answered before start-up; no port starts with "-"
+    if (arguments.at(1).endsWith(QLatin1String(".qln"), Qt::CaseInsensitive))
         line.documentPath = arguments.at(1);
-    else if (arguments.size() > 1)
+    else
         line.portName = arguments.at(1);
     return line;
+}
+
+int answerWithoutWindow(const QStringList &arguments, FILE *out, FILE *err)
+{
+    static const char usage[] =
+        "Usage: quillon [PORT | FILE.qln]\n"
+        "       quillon --screenshot FILE\n"
+        "A terminal for serial ports and IP networks.\n\n"
+        "  PORT               open this serial port at start (ttyUSB0, /dev/ttyACM0, ...)\n"
+        "  FILE.qln           open this settings document at start\n"
+        "  --screenshot FILE  save a picture of the main window as FILE and exit\n"
+        "  --help             show this help and exit\n"
+        "  --version          show the version and exit\n\n"
+        "QLN_HOST names the cloud service (default http://127.0.0.1:8787).\n";
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &a = arguments.at(i);
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            std::fputs(usage, out);
+            return 0;
+        }
+        if (a == QLatin1String("--version")) {
+            std::fprintf(out, "quillon %s\n", QUILLON_VERSION);
+            return 0;
+        }
+        if (a == QLatin1String("--screenshot")) {
+            ++i; // its file may start with anything
+            continue;
+        }
+        if (a.startsWith(u'-')) {
+            std::fprintf(err, "quillon: unknown option %s\n\n%s", qPrintable(a), usage);
+            return 1;
+        }
+    }
+    return -1;
 }
 
 bool wantsChineseTranslation(int languageValue, const QString &systemLocaleName)
@@ -82,6 +118,8 @@ void applyApplicationNames()
     QCoreApplication::setOrganizationName(kOrganisation);
     QCoreApplication::setOrganizationDomain(QStringLiteral("vortane.example"));
     QCoreApplication::setApplicationName(kApplication);
+    // Lets the desktop match the windows to the installed entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.quillon.Quillon"));
 }
 
 void ensureConsolasFallback()

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
 #include <functional>
 
 class QApplication;
@@ -35,6 +36,10 @@ MainWindowHooks defaultMainWindowHooks();
 
 // arguments[0] is the program name.
 CommandLine parseCommandLine(const QStringList &arguments);
+
+// Answers --help and --version, and refuses an unknown option (a port name never starts
+// with "-"), before any window system is needed. Returns the exit code, or -1 to go on.
+int answerWithoutWindow(const QStringList &arguments, FILE *out, FILE *err);
 
 // languageValue is the stored "ValueL": 0 follow the system, 1 Chinese, 2 English.
 bool wantsChineseTranslation(int languageValue, const QString &systemLocaleName);

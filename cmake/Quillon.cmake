@@ -71,6 +71,7 @@ function(quillon_add_program name)
     endif()
     set_target_properties(${name} PROPERTIES QUILLON_LAYER features QUILLON_PROGRAM ON)
     quillon_use_pch(${name} features)
+    install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     set_property(GLOBAL APPEND PROPERTY QUILLON_LIBRARIES ${name})
 endfunction()
 

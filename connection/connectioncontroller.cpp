@@ -4,9 +4,17 @@
 #include "connection/multiclientserver.h"
 #include "settings/formatsetting.h"
 
+#include <QFile>
 #include <QSerialPort>
 #include <QTcpSocket>
 #include <QUdpSocket>
+
+#ifdef Q_OS_LINUX
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 Q_LOGGING_CATEGORY(lcConnection, "quillon.connection", QtWarningMsg)
 
@@ -72,6 +80,30 @@ QString ConnectionController::connectionTitle(const FormatSetting &s, int portIn
 
 // ---- Serial -----------------------------------------------------------------
 
+// The most common first failure on Linux: the device belongs to a group (dialout, uucp)
+// that the user is not in, or joined without logging in again since.
+QString ConnectionController::permissionHint(const QString &device)
+{
+#ifdef Q_OS_LINUX
+    const QByteArray path = QFile::encodeName(device);
+    struct stat info{};
+    if (device.isEmpty() || ::stat(path.constData(), &info) != 0 || ::access(path.constData(), R_OK | W_OK) == 0
+        || errno != EACCES)
+        return {};
+    const group *owner = ::getgrgid(info.st_gid);
+    const passwd *user = ::getpwuid(::getuid());
+    if (!owner || !user)
+        return {};
+    return QLatin1Char(' ')
+        + tr("The port belongs to the group \"%1\", which this session does not have. Add yourself to it with "
+             "\"sudo usermod -aG %1 %2\", then log out and log in again.")
+              .arg(QString::fromLocal8Bit(owner->gr_name), QString::fromLocal8Bit(user->pw_name));
+#else
+    Q_UNUSED(device)
+    return {};
+#endif
+}
+
 bool ConnectionController::openSerialPort(const FormatSetting &settings, const QString &portNameOverride,
                                           const QString &displayName, bool quiet)
 {
@@ -81,7 +113,8 @@ bool ConnectionController::openSerialPort(const FormatSetting &settings, const Q
         return true;
     m_serial->setPortName(name);
     if (!m_serial->open(QIODevice::ReadWrite)) {
-        const QString text = tr("Serial Port %1 OPEN FAILED! ERROR: ").arg(displayName) + m_serial->errorString();
+        const QString text = tr("Serial Port %1 OPEN FAILED! ERROR: ").arg(displayName) + m_serial->errorString()
+            + permissionHint(name.startsWith(u'/') ? name : QStringLiteral("/dev/") + name);
         if (!quiet) {
             emit errorOccurred(text);
             emit statusMessage(text, 5000);

@@ -50,6 +50,8 @@ public:
     static QString portKey(int mode, int portIndex);
     static QString connectionTitle(const FormatSetting &settings, int portIndex);
     static QString peerKey(const QHostAddress &address, quint16 port);
+    // What to add to an open failure when the device's group keeps the user out.
+    static QString permissionHint(const QString &device);
 
     // Serial
     bool openSerialPort(const FormatSetting &settings, const QString &portNameOverride,

@@ -15,7 +15,7 @@ build_packages=(cmake ninja-build ccache g++ pkg-config
 # console pages, a database server, openssl for a test certificate and the packaging checks.
 test_packages=(socat lrzsz ser2net python3 python3-serial python3-pymodbus mbpoll
     clang libclang-rt-14-dev gcovr postgresql chromium chromium-driver python3-selenium
-    lintian desktop-file-utils appstream dbus gnome-keyring openssl)
+    lintian desktop-file-utils appstream dpkg-dev fakeroot dbus gnome-keyring openssl)
 
 quillon_install() {
     local missing=() p

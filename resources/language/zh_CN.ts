@@ -266,6 +266,10 @@
         <source>Could not join the multicast group %1: %2</source>
         <translation>无法加入组播组 %1：%2</translation>
     </message>
+    <message>
+        <source>The port belongs to the group &quot;%1&quot;, which this session does not have. Add yourself to it with &quot;sudo usermod -aG %1 %2&quot;, then log out and log in again.</source>
+        <translation>该端口属于用户组“%1”，当前会话不在该组中。请用“sudo usermod -aG %1 %2”把自己加入该组，然后注销并重新登录。</translation>
+    </message>
 </context>
 <context>
     <name>ConnectionSettingsWidget</name>

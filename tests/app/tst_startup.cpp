@@ -25,6 +25,8 @@ private slots:
     void init() { store().clear(); }
     void commandLine_data();
     void commandLine();
+    void optionsWithoutWindow_data();
+    void optionsWithoutWindow();
     void languageRule_data();
     void languageRule();
     void savedGeometry_data();
@@ -75,12 +77,41 @@ void tst_Startup::commandLine_data()
     QTest::newRow("first of several is the port") << QStringList{q, com, QStringLiteral("COM4")} << QString() << com << QString();
     QTest::newRow("screenshot after port, port ignored") << QStringList{q, com, flag, png, q} << png << QString() << QString();
     QTest::newRow("flag last keeps port") << QStringList{q, com, flag} << QString() << com << QString();
-    QTest::newRow("flag alone last is a port") << QStringList{q, flag} << QString() << flag << QString();
-    QTest::newRow("flag is matched exactly") << QStringList{q, QStringLiteral("--SCREENSHOT"), png} << QString()
-                                             << QStringLiteral("--SCREENSHOT") << QString();
+    QTest::newRow("flag alone last is no port") << QStringList{q, flag} << QString() << QString() << QString();
     QTest::newRow("program name is not a flag") << QStringList{flag, png} << QString() << png << QString();
     const QString doc = QStringLiteral("/home/me/bench.QLN");
     QTest::newRow("a settings document is opened") << QStringList{q, doc} << QString() << QString() << doc;
+}
+
+void tst_Startup::optionsWithoutWindow_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("out"); // what the output starts with
+    QTest::addColumn<QString>("err");
+    const QString q = QStringLiteral("quillon");
+    QTest::newRow("help") << QStringList{q, QStringLiteral("--help")} << 0 << "Usage: quillon" << "";
+    QTest::newRow("version") << QStringList{q, QStringLiteral("--version")} << 0 << "quillon 0." << "";
+    QTest::newRow("unknown option") << QStringList{q, QStringLiteral("--SCREENSHOT"), QStringLiteral("x.png")} << 1
+                                    << "" << "quillon: unknown option --SCREENSHOT";
+    QTest::newRow("a port goes on") << QStringList{q, QStringLiteral("ttyUSB0")} << -1 << "" << "";
+    QTest::newRow("a screenshot file may look like an option")
+        << QStringList{q, QStringLiteral("--screenshot"), QStringLiteral("-shot.png")} << -1 << "" << "";
+}
+
+void tst_Startup::optionsWithoutWindow()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, code);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    char outText[4096] = {}, errText[4096] = {};
+    FILE *o = fmemopen(outText, sizeof outText - 1, "w"), *e = fmemopen(errText, sizeof errText - 1, "w");
+    QCOMPARE(answerWithoutWindow(arguments, o, e), code);
+    std::fclose(o);
+    std::fclose(e);
+    QVERIFY2(QString::fromUtf8(outText).startsWith(out), outText);
+    QVERIFY2(QString::fromUtf8(errText).startsWith(err), errText);
 }
 
 void tst_Startup::commandLine()
