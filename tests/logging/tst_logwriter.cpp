@@ -45,11 +45,11 @@ QString textOf(const QString &pieces, const QString &headerPath)
 }
 
 // "name: pieces | name: pieces". An archive's header names the file it was written as.
-QList<std::pair<QString, QString>> filesOf(const QString &dir, const QString &spec)
+QList<std::pair<QString, QString>> filesOf(const QString &dir, const QString &listing)
 {
     static const QRegularExpression archivePart(QStringLiteral("-\\d{8}-\\d{6}-\\d{3}(-\\d+)?"));
     QList<std::pair<QString, QString>> out;
-    for (const QString &file : spec.split(QStringLiteral(" | "), Qt::SkipEmptyParts)) {
+    for (const QString &file : listing.split(QStringLiteral(" | "), Qt::SkipEmptyParts)) {
         const QString name = file.section(QStringLiteral(": "), 0, 0);
         const QString livePath = dir + u'/' + QString(name).remove(archivePart);
         out.append({name, textOf(file.section(QStringLiteral(": "), 1), livePath)});
