@@ -13,6 +13,7 @@
 class QComboBox;
 class QDialog;
 class QLabel;
+class PortTransfer;
 class QSplitter;
 class RecentFilesModel;
 class SerialPortWidget;
@@ -56,6 +57,8 @@ public:
     // box of the pane holding the keyboard focus, else of the first pane.
     enum class FrameSource { ModbusBuilder, Toolbox };
     SerialPortWidget *insertFrame(const QString &text, FrameSource source);
+    // The file transfer driver of a pane (its progress strip is in the pane).
+    PortTransfer *transferOf(SerialPortWidget *pane) const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -87,6 +90,9 @@ private slots:
     void on_actionClearSendHistory_triggered();
     void on_acControlOpen_triggered(bool checked);
     void on_acAutoReconnect_triggered(bool checked);
+    void on_acXferSend_triggered();
+    void on_acXferReceive_triggered();
+    void on_acXferCancel_triggered();
     void on_acToolsSetting_triggered();
     void on_acViewHorizontal_triggered();
     void on_acViewVertical_triggered();
@@ -116,6 +122,10 @@ private:
     bool okToContinue();
     bool saveAs();
     void showPaneNote(int index, const QString &text, int timeoutMs);
+    SerialPortWidget *focusedPane() const;
+    void attachTransfer(SerialPortWidget *pane);
+    void openTransferDialog(SerialPortWidget *pane, int direction);
+    void refreshTransferActions();
     void showError(const QString &message);
     void pushQuickSettings();
     void refillQuickPorts();
@@ -149,4 +159,7 @@ private:
     QTimer m_refreshTimer;
     QTimer m_errorTimer;
     QString m_lastError;
+    // A transfer dialog asked to be shown again when its transfer ends.
+    SerialPortWidget *m_reopenPane = nullptr;
+    int m_reopenDirection = 0;
 };
