@@ -128,6 +128,7 @@ bool PortTransfer::startTransfer(const XferOptions &options, const QString &path
         return refuse(why);
 
     m_transfer = std::move(transfer);
+    m_wire = findWire();
     m_out.clear();
     m_limit = writeLimit(s);
     m_last = Outcome();
@@ -180,13 +181,9 @@ void PortTransfer::apply(const XferAction &action)
 
 void PortTransfer::flush(bool ignoreLimit)
 {
-    if (!m_transfer)
+    // Only bytes handed over make a drained step; an idle engine is left waiting.
+    if (!m_transfer || m_out.isEmpty())
         return;
-    if (m_out.isEmpty()) {
-        if (m_port->pendingBytes() == 0)
-            queueDrained();
-        return;
-    }
     if (!ignoreLimit && m_port->pendingBytes() > m_limit)
         return;  // bytesWritten brings us back
     // A closed serial port would be reopened by a write; a transfer never does that.
@@ -202,8 +199,13 @@ void PortTransfer::flush(bool ignoreLimit)
         return;
     }
     m_out.remove(0, taken);
-    if (m_out.isEmpty() && m_port->pendingBytes() == 0)
-        queueDrained();
+    pushOut();
+    if (m_out.isEmpty() && m_port->pendingBytes() == 0) {
+        if (m_inDrainedStep)
+            m_drainedAgain = true;
+        else
+            queueDrained();
+    }
 }
 
 void PortTransfer::queueDrained()
@@ -221,7 +223,7 @@ void PortTransfer::queueDrained()
 
 void PortTransfer::onDrained()
 {
-    if (!m_transfer)
+    if (!m_transfer || m_inDrainedStep)
         return;
     if (!m_out.isEmpty()) {
         flush();
@@ -229,16 +231,22 @@ void PortTransfer::onDrained()
     }
     if (m_port->pendingBytes() > 0)
         return;
-    switch (m_transfer->state()) {
-    case FileTransferSession::Draining:
+    if (m_transfer->state() == FileTransferSession::Draining) {
         end();
-        break;
-    case FileTransferSession::Running:
-        apply(m_transfer->onDrained(now()));
-        break;
-    default:
-        break;
+        return;
     }
+    // A streaming sender's next block leaves as soon as the last one is out; a burst
+    // of them per pass of the event loop saves a round through it for each block.
+    // Incoming bytes (a NAK, a cancel) are read between bursts.
+    m_inDrainedStep = true;
+    int burst = 0;
+    do {
+        m_drainedAgain = false;
+        apply(m_transfer->onDrained(now()));
+    } while (m_drainedAgain && ++burst < DrainedBurst && m_transfer && m_transfer->state() == FileTransferSession::Running);
+    m_inDrainedStep = false;
+    if (m_drainedAgain)
+        queueDrained();
 }
 
 void PortTransfer::cancelTransfer(EndReason reason)
@@ -275,7 +283,7 @@ void PortTransfer::onLost()
     end();
 }
 
-QIODevice *PortTransfer::wire() const
+QIODevice *PortTransfer::findWire() const
 {
     ConnectionController *c = m_port->controller();
     switch (m_port->settings().ConnMode) {
@@ -298,11 +306,21 @@ QIODevice *PortTransfer::wire() const
     }
 }
 
+// The connection would write on the next pass of the event loop; a transfer waits for
+// each block's answer, so the bytes go to the system at once.
+void PortTransfer::pushOut()
+{
+    if (auto *serial = qobject_cast<QSerialPort *>(m_wire.data()))
+        serial->flush();
+    else if (auto *socket = qobject_cast<QAbstractSocket *>(m_wire.data()))
+        socket->flush();
+}
+
 // The port closes as soon as we return, dropping whatever it still buffers; the abort
 // sequence gets a short, bounded wait to reach the device first.
 void PortTransfer::drainBeforeClose()
 {
-    QIODevice *device = wire();
+    QIODevice *device = m_wire;
     const QDeadlineTimer deadline(CloseDrainMs);
     flush(true);
     while (device && device->isOpen() && m_port->pendingBytes() > 0 && !deadline.hasExpired()) {

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -38,6 +39,8 @@ public:
     static constexpr qint64 MinWriteLimit = 32768;
     // The user closed the port: the abort sequence gets this long to leave.
     static constexpr int CloseDrainMs = 200;
+    // Drained steps run back to back at most this often before the event loop runs.
+    static constexpr int DrainedBurst = 32;
 
     // Lives as long as the session unless given another parent.
     explicit PortTransfer(PortSession *session, QObject *parent = nullptr);
@@ -79,9 +82,11 @@ private:
     void onLost();
     void drainBeforeClose();
     void end();
-    QIODevice *wire() const;
+    QIODevice *findWire() const;
+    void pushOut();
 
     PortSession *m_port;
+    QPointer<QIODevice> m_wire;  // the device under the connection, for flushing
     std::unique_ptr<FileTransferSession> m_transfer;
     QByteArray m_out;  // produced by the transfer, not yet handed to the connection
     qint64 m_limit = MinWriteLimit;
@@ -91,4 +96,6 @@ private:
     Clock m_clock;
     Outcome m_last;
     bool m_drainQueued = false;
+    bool m_inDrainedStep = false;
+    bool m_drainedAgain = false;
 };
