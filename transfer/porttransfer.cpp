@@ -184,6 +184,12 @@ void PortTransfer::flush(bool ignoreLimit)
     // Only bytes handed over make a drained step; an idle engine is left waiting.
     if (!m_transfer || m_out.isEmpty())
         return;
+    // Streamed blocks gather during a burst and leave in one write.
+    if (m_inDrainedStep && m_out.size() < StreamBatchBytes
+        && m_transfer->codec().state() == XmodemCodec::SendStreaming) {
+        m_drainedAgain = true;
+        return;
+    }
     if (!ignoreLimit && m_port->pendingBytes() > m_limit)
         return;  // bytesWritten brings us back
     // A closed serial port would be reopened by a write; a transfer never does that.
@@ -245,7 +251,9 @@ void PortTransfer::onDrained()
         apply(m_transfer->onDrained(now()));
     } while (m_drainedAgain && ++burst < DrainedBurst && m_transfer && m_transfer->state() == FileTransferSession::Running);
     m_inDrainedStep = false;
-    if (m_drainedAgain)
+    if (!m_out.isEmpty())
+        flush();
+    else if (m_drainedAgain)
         queueDrained();
 }
 

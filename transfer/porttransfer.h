@@ -41,6 +41,8 @@ public:
     static constexpr int CloseDrainMs = 200;
     // Drained steps run back to back at most this often before the event loop runs.
     static constexpr int DrainedBurst = 32;
+    // YMODEM-G blocks gathered into one write.
+    static constexpr qint64 StreamBatchBytes = 16384;
 
     // Lives as long as the session unless given another parent.
     explicit PortTransfer(PortSession *session, QObject *parent = nullptr);

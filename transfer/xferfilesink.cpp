@@ -176,7 +176,7 @@ bool XferFileSink::open(const XferFileInfo &info)
     if (isTaken(m_tempPath))
         QFile::remove(m_tempPath);
     m_file.setFileName(m_tempPath);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         m_error = tr("Could not create %1: %2").arg(QDir::toNativeSeparators(m_tempPath), m_file.errorString());
         m_tempPath.clear();  // not ours: abort must leave it alone
         return false;
@@ -192,7 +192,7 @@ bool XferFileSink::write(const QByteArray &data)
 {
     if (!m_file.isOpen())
         return false;
-    // Unbuffered: a full disk fails this write, not a later flush.
+    // The file's small write buffer reports a full disk at the next block, not at the end.
     if (m_file.write(data) != data.size()) {
         m_error = m_file.errorString();
         return false;

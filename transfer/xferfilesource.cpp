@@ -34,7 +34,8 @@ XferFileInfo XferFileSource::info() const
 
 QByteArray XferFileSource::read(qint64 offset, qint32 length)
 {
-    if (!m_file.isOpen() || !m_file.seek(offset)) {
+    // Blocks are read in order; seeking only for a resend keeps the read-ahead buffer.
+    if (!m_file.isOpen() || (m_file.pos() != offset && !m_file.seek(offset))) {
         m_readError = true;
         return {};
     }
