@@ -230,8 +230,6 @@ void MainWindow::removeLastPane()
     p->hide();
     p->closePort();
     m_panes[size_t(--m_paneCount)] = nullptr;
-    if (m_reopenPane == p)
-        m_reopenPane = nullptr;
     delete p;
     refreshTransferActions();
 }
@@ -247,12 +245,7 @@ void MainWindow::attachTransfer(SerialPortWidget *pane)
         if (m_reopenPane != pane)
             return;
         m_reopenPane = nullptr;
-        QTimer::singleShot(0, this, [this, pane, direction = m_reopenDirection] {
-            for (int i = 0; i < m_paneCount; ++i) {
-                if (m_panes[size_t(i)] == pane)
-                    openTransferDialog(pane, direction);
-            }
-        });
+        QTimer::singleShot(0, pane, [this, pane, direction = m_reopenDirection] { openTransferDialog(pane, direction); });
     });
 }
 

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <array>
 #include <memory>
@@ -160,6 +161,6 @@ private:
     QTimer m_errorTimer;
     QString m_lastError;
     // A transfer dialog asked to be shown again when its transfer ends.
-    SerialPortWidget *m_reopenPane = nullptr;
+    QPointer<SerialPortWidget> m_reopenPane;
     int m_reopenDirection = 0;
 };

@@ -31,7 +31,9 @@ PortTransfer::PortTransfer(PortSession *session, QObject *parent)
     m_drainDeadline.setSingleShot(true);
     connect(&m_drainDeadline, &QTimer::timeout, this, &PortTransfer::end);
 
-    connect(m_port, &PortSession::bytesWritten, this, &PortTransfer::onDrained);
+    // Flushing a port may report bytes written from inside our own write; the drained
+    // step therefore always runs from the event loop, never nested in a write.
+    connect(m_port, &PortSession::bytesWritten, this, &PortTransfer::queueDrained);
     connect(m_port, &PortSession::aboutToClose, this, &PortTransfer::onClosing);
     connect(m_port, &PortSession::connectionLost, this, &PortTransfer::onLost);
     connect(m_port, &PortSession::peerLost, this, [this](const QString &peer) {
@@ -130,6 +132,8 @@ bool PortTransfer::startTransfer(const XferOptions &options, const QString &path
     m_transfer = std::move(transfer);
     m_wire = findWire();
     m_out.clear();
+    m_abort.clear();
+    m_abortRepeats = 0;
     m_limit = writeLimit(s);
     m_last = Outcome();
     m_port->setReceiveTap([this](const QByteArray &bytes, const QString &peer) { return onReceived(bytes, peer); });
@@ -144,9 +148,16 @@ bool PortTransfer::onReceived(const QByteArray &bytes, const QString &peer)
 {
     if (!m_transfer || !m_transfer->isForClient(peer))
         return false;
-    // Once the engine has ended, stragglers are swallowed until the abort has drained.
-    if (m_transfer->state() == FileTransferSession::Running)
+    if (m_transfer->state() == FileTransferSession::Running) {
         apply(m_transfer->feed(bytes, now()));
+    } else if (!m_abort.isEmpty() && m_abortRepeats < MaxAbortRepeats) {
+        // Still answering: the abort arrived while the device was busy with its last
+        // block, and a receiver that empties its input after each ACK threw it away.
+        ++m_abortRepeats;
+        m_out += m_abort;
+        flush();
+    }
+    // Once the engine has ended, stragglers are swallowed until the session ends.
     return true;
 }
 
@@ -165,10 +176,12 @@ void PortTransfer::apply(const XferAction &action)
     switch (m_transfer->state()) {
     case FileTransferSession::Draining:
         m_tick.stop();
-        if (!m_drainDeadline.isActive())
+        if (!m_drainDeadline.isActive()) {
+            m_abort = action.bytes;
             m_drainDeadline.start(m_transfer->drainGraceMs());
+        }
         if (m_out.isEmpty() && m_port->pendingBytes() == 0)
-            end();
+            abortDrained();
         break;
     case FileTransferSession::Completed:
         end();
@@ -229,7 +242,7 @@ void PortTransfer::queueDrained()
 
 void PortTransfer::onDrained()
 {
-    if (!m_transfer || m_inDrainedStep)
+    if (!m_transfer)
         return;
     if (!m_out.isEmpty()) {
         flush();
@@ -238,7 +251,7 @@ void PortTransfer::onDrained()
     if (m_port->pendingBytes() > 0)
         return;
     if (m_transfer->state() == FileTransferSession::Draining) {
-        end();
+        abortDrained();
         return;
     }
     // A streaming sender's next block leaves as soon as the last one is out; a burst
@@ -264,12 +277,25 @@ void PortTransfer::cancelTransfer(EndReason reason)
     m_out.clear();
     m_tick.stop();
     m_out = m_transfer->cancel(reason, now()).bytes;
+    m_abort = m_out;
     m_drainDeadline.start(m_transfer->drainGraceMs());
     flush();
     if (m_transfer && m_out.isEmpty() && m_port->pendingBytes() == 0)
-        end();
+        abortDrained();
     if (m_transfer)
         emit transferStateChanged();
+}
+
+// Everything of an ending session is out. Without an abort to protect it ends now;
+// otherwise it listens a short while for a device that missed the abort.
+void PortTransfer::abortDrained()
+{
+    if (m_abort.isEmpty() || m_abortRepeats >= MaxAbortRepeats) {
+        end();
+        return;
+    }
+    if (m_drainDeadline.remainingTime() > AbortEchoMs)
+        m_drainDeadline.start(AbortEchoMs);
 }
 
 void PortTransfer::onClosing()
@@ -331,9 +357,15 @@ void PortTransfer::drainBeforeClose()
     QIODevice *device = m_wire;
     const QDeadlineTimer deadline(CloseDrainMs);
     flush(true);
-    while (device && device->isOpen() && m_port->pendingBytes() > 0 && !deadline.hasExpired()) {
-        if (!device->waitForBytesWritten(int(std::max<qint64>(1, deadline.remainingTime()))))
-            break;
+    while (m_transfer && device && device->isOpen() && !deadline.hasExpired()) {
+        const int left = int(std::max<qint64>(1, deadline.remainingTime()));
+        if (m_port->pendingBytes() > 0 || !m_out.isEmpty()) {
+            flush(true);
+            if (!device->waitForBytesWritten(left))
+                break;
+        } else if (m_abortRepeats >= MaxAbortRepeats || !device->waitForReadyRead(left)) {
+            break;  // what the device says arrives through onReceived and may send the abort again
+        }
     }
 }
 

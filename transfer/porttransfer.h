@@ -43,6 +43,10 @@ public:
     static constexpr int DrainedBurst = 32;
     // YMODEM-G blocks gathered into one write.
     static constexpr qint64 StreamBatchBytes = 16384;
+    // After the abort has left, a device that still talks within this long missed it
+    // and gets it again, at most MaxAbortRepeats times.
+    static constexpr int AbortEchoMs = 250;
+    static constexpr int MaxAbortRepeats = 2;
 
     // Lives as long as the session unless given another parent.
     explicit PortTransfer(PortSession *session, QObject *parent = nullptr);
@@ -82,6 +86,7 @@ private:
     void onDrained();
     void onClosing();
     void onLost();
+    void abortDrained();
     void drainBeforeClose();
     void end();
     QIODevice *findWire() const;
@@ -91,6 +96,8 @@ private:
     QPointer<QIODevice> m_wire;  // the device under the connection, for flushing
     std::unique_ptr<FileTransferSession> m_transfer;
     QByteArray m_out;  // produced by the transfer, not yet handed to the connection
+    QByteArray m_abort;  // the abort sequence sent, for sending again
+    int m_abortRepeats = 0;
     qint64 m_limit = MinWriteLimit;
     QTimer m_tick{this};
     QTimer m_drainDeadline{this};
