@@ -15,6 +15,9 @@
 #include "tools/asciicode.h"
 #include "tools/modbusbuilderdialog.h"
 #include "tools/toolbox.h"
+#include "transfer/dialogs/filetransferbar.h"
+#include "transfer/dialogs/filetransferdialog.h"
+#include "transfer/porttransfer.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -163,10 +166,10 @@ void MainWindow::setupStatusBar()
 void MainWindow::markNotYetAvailable()
 {
     // Commands whose features have not landed yet say so instead of doing nothing.
-    const QList<QAction *> later{ui->acXferSend,       ui->acXferReceive,          ui->acAccountSignIn,
-                                 ui->acAccountMe,      ui->acAccountSignOut,       ui->acAccountSyncNow,
-                                 ui->acAccountSyncSettings, ui->acCloudConsole,    ui->acCloudConsoleAllowSend,
-                                 ui->acCloudConsoleAllowPortControl, ui->acToolsBridge, ui->actionNew_Connection};
+    const QList<QAction *> later{ui->acAccountSignIn,       ui->acAccountMe,      ui->acAccountSignOut,
+                                 ui->acAccountSyncNow,      ui->acAccountSyncSettings, ui->acCloudConsole,
+                                 ui->acCloudConsoleAllowSend, ui->acCloudConsoleAllowPortControl, ui->acToolsBridge,
+                                 ui->actionNew_Connection};
     for (QAction *action : later) {
         connect(action, &QAction::triggered, this, [this, action] {
             if (action->isCheckable())
@@ -243,6 +246,7 @@ SerialPortWidget *MainWindow::addPane(const FormatSetting &settings)
         connect(p->session()->controller(), &ConnectionController::errorOccurred, this, &MainWindow::showError);
     connect(p, &SerialPortWidget::settingsChanged, this, [this] { setWindowModified(true); });
     m_panes[size_t(m_paneCount++)] = p;
+    attachTransfer(p);
     return p;
 }
 
@@ -253,6 +257,88 @@ void MainWindow::removeLastPane()
     p->closePort();
     m_panes[size_t(--m_paneCount)] = nullptr;
     delete p;
+    refreshTransferActions();
+}
+
+// ---- File transfer ----------------------------------------------------------
+
+void MainWindow::attachTransfer(SerialPortWidget *pane)
+{
+    auto *transfer = new PortTransfer(pane->session());
+    pane->addStrip(new FileTransferBar(transfer, pane));
+    connect(transfer, &PortTransfer::transferStateChanged, this, &MainWindow::refreshTransferActions);
+    connect(transfer, &PortTransfer::transferEnded, this, [this, pane] {
+        if (m_reopenPane != pane)
+            return;
+        m_reopenPane = nullptr;
+        QTimer::singleShot(0, pane, [this, pane, direction = m_reopenDirection] { openTransferDialog(pane, direction); });
+    });
+}
+
+PortTransfer *MainWindow::transferOf(SerialPortWidget *pane) const
+{
+    return pane ? pane->session()->findChild<PortTransfer *>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
+}
+
+SerialPortWidget *MainWindow::focusedPane() const
+{
+    // The window's own focus widget: while a tool window is active the application's
+    // focus is in the tool, but this still names the pane the user worked in last.
+    for (QWidget *w = focusWidget(); w; w = w->parentWidget()) {
+        if (auto *p = qobject_cast<SerialPortWidget *>(w))
+            return p;
+    }
+    return pane(0);
+}
+
+void MainWindow::openTransferDialog(SerialPortWidget *pane, int direction)
+{
+    PortTransfer *transfer = transferOf(pane);
+    if (!transfer)
+        return;
+    // Refuse before asking for a file the port cannot take anyway.
+    QString refusal = transfer->canTransfer();
+    FileTransferDialog dialog(*pane->session(), XferOptions::Direction(direction), this);
+    if (refusal.isEmpty()) {
+        if (execDialog(dialog) != QDialog::Accepted)
+            return;
+        if (dialog.startOn(*transfer, &refusal) && dialog.keepOpen()) {
+            m_reopenPane = pane;
+            m_reopenDirection = direction;
+        }
+    }
+    if (!refusal.isEmpty())
+        showWarning(dialog.windowTitle(), refusal);
+}
+
+void MainWindow::refreshTransferActions()
+{
+    bool running = false;
+    for (int i = 0; i < m_paneCount; ++i) {
+        const PortTransfer *t = transferOf(m_panes[size_t(i)]);
+        running = running || (t && t->isActive());
+    }
+    ui->acXferCancel->setEnabled(running);
+}
+
+void MainWindow::on_acXferSend_triggered()
+{
+    openTransferDialog(focusedPane(), XferOptions::Send);
+}
+
+void MainWindow::on_acXferReceive_triggered()
+{
+    openTransferDialog(focusedPane(), XferOptions::Receive);
+}
+
+void MainWindow::on_acXferCancel_triggered()
+{
+    // The focused pane's transfer first, else the first one running.
+    PortTransfer *target = transferOf(focusedPane());
+    for (int i = 0; i < m_paneCount && !(target && target->isActive()); ++i)
+        target = transferOf(m_panes[size_t(i)]);
+    if (target)
+        target->cancelTransfer();
 }
 
 void MainWindow::removeAllPanes()
@@ -437,15 +523,7 @@ void MainWindow::on_acToolsModbus_triggered()
 
 SerialPortWidget *MainWindow::insertFrame(const QString &text, FrameSource source)
 {
-    SerialPortWidget *target = pane(0);
-    // The window's own focus widget: while a tool window is active the application's
-    // focus is in the tool, but this still names the pane the user worked in last.
-    for (QWidget *w = focusWidget(); w; w = w->parentWidget()) {
-        if (auto *p = qobject_cast<SerialPortWidget *>(w)) {
-            target = p;
-            break;
-        }
-    }
+    SerialPortWidget *target = focusedPane();
     if (!target)
         return nullptr;
     target->setSendHexFrame(text);

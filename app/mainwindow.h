@@ -16,6 +16,7 @@ class ModbusBuilderDialog;
 class QComboBox;
 class QDialog;
 class QLabel;
+class PortTransfer;
 class QSplitter;
 class RecentFilesModel;
 class SerialPortWidget;
@@ -60,6 +61,8 @@ public:
     // box of the pane holding the keyboard focus, else of the first pane.
     enum class FrameSource { ModbusBuilder, Toolbox };
     SerialPortWidget *insertFrame(const QString &text, FrameSource source);
+    // The file transfer driver of a pane (its progress strip is in the pane).
+    PortTransfer *transferOf(SerialPortWidget *pane) const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -92,6 +95,9 @@ private slots:
     void on_actionClearSendHistory_triggered();
     void on_acControlOpen_triggered(bool checked);
     void on_acAutoReconnect_triggered(bool checked);
+    void on_acXferSend_triggered();
+    void on_acXferReceive_triggered();
+    void on_acXferCancel_triggered();
     void on_acToolsSetting_triggered();
     void on_acToolCalc_triggered();
     void on_acToolsAscii_triggered();
@@ -124,6 +130,10 @@ private:
     bool okToContinue();
     bool saveAs();
     void showPaneNote(int index, const QString &text, int timeoutMs);
+    SerialPortWidget *focusedPane() const;
+    void attachTransfer(SerialPortWidget *pane);
+    void openTransferDialog(SerialPortWidget *pane, int direction);
+    void refreshTransferActions();
     void showError(const QString &message);
     void pushQuickSettings();
     void refillQuickPorts();
@@ -162,4 +172,7 @@ private:
     QPointer<ToolBox> m_toolBox;
     QPointer<AsciiCode> m_asciiCode;
     QPointer<ModbusBuilderDialog> m_modbusBuilder;
+    // A transfer dialog asked to be shown again when its transfer ends.
+    QPointer<SerialPortWidget> m_reopenPane;
+    int m_reopenDirection = 0;
 };

@@ -12,16 +12,22 @@ namespace {
 constexpr qint32 HeaderPayload = 128;
 constexpr qint32 MaxHeaderName = 100;
 
+// v[k][x]: the CRC contribution of byte x followed by k zero bytes. Eight bytes then
+// cost eight independent lookups instead of a chain of eight dependent steps.
 struct CrcTable
 {
-    quint16 v[256];
+    quint16 v[8][256];
     constexpr CrcTable() : v()
     {
         for (int i = 0; i < 256; ++i) {
             quint16 c = quint16(i << 8);
             for (int b = 0; b < 8; ++b)
                 c = (c & 0x8000) ? quint16((c << 1) ^ 0x1021) : quint16(c << 1);
-            v[i] = c;
+            v[0][i] = c;
+        }
+        for (int k = 1; k < 8; ++k) {
+            for (int i = 0; i < 256; ++i)
+                v[k][i] = quint16(v[k - 1][i] << 8) ^ v[0][v[k - 1][i] >> 8];
         }
     }
 };
@@ -42,9 +48,17 @@ void XmodemCodec::init(bool receive, XferProtocol protocol, qint32 blockSize)
 
 quint16 XmodemCodec::crc16(const char *data, qint64 size)
 {
+    const auto *p = reinterpret_cast<const quint8 *>(data);
+    const auto &t = crcTable.v;
     quint16 crc = 0;
-    for (qint64 i = 0; i < size; ++i)
-        crc = quint16(crc << 8) ^ crcTable.v[quint8((crc >> 8) ^ quint8(data[i]))];
+    qint64 i = 0;
+    for (; i + 8 <= size; i += 8, p += 8) {
+        const quint16 head = crc ^ quint16(p[0] << 8 | p[1]);
+        crc = t[7][head >> 8] ^ t[6][head & 0xff] ^ t[5][p[2]] ^ t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]]
+            ^ t[0][p[7]];
+    }
+    for (; i < size; ++i, ++p)
+        crc = quint16(crc << 8) ^ t[0][quint8((crc >> 8) ^ *p)];
     return crc;
 }
 

@@ -363,6 +363,231 @@
     </message>
 </context>
 <context>
+    <name>FileTransferBar</name>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>(unnamed)</source>
+        <translation>（未命名）</translation>
+    </message>
+    <message>
+        <source>Receiving %1 (%2)</source>
+        <translation>正在接收 %1（%2）</translation>
+    </message>
+    <message>
+        <source>Sending %1 (%2)</source>
+        <translation>正在发送 %1（%2）</translation>
+    </message>
+    <message>
+        <source> -&gt; %1</source>
+        <translation> -&gt; %1</translation>
+    </message>
+</context>
+<context>
+    <name>FileTransferDialog</name>
+    <message>
+        <source>Protocol:</source>
+        <translation>协议：</translation>
+    </message>
+    <message>
+        <source>Block size:</source>
+        <translation>块大小：</translation>
+    </message>
+    <message>
+        <source>Browse...</source>
+        <translation>浏览...</translation>
+    </message>
+    <message>
+        <source>Save as:</source>
+        <translation>另存为：</translation>
+    </message>
+    <message>
+        <source>Stop after (MB):</source>
+        <translation>接收上限 (MB)：</translation>
+    </message>
+    <message>
+        <source>no limit</source>
+        <translation>不限</translation>
+    </message>
+    <message>
+        <source> MB</source>
+        <translation> MB</translation>
+    </message>
+    <message>
+        <source>Client:</source>
+        <translation>客户端：</translation>
+    </message>
+    <message>
+        <source>Keep this window open afterwards</source>
+        <translation>传输结束后保持此窗口打开</translation>
+    </message>
+    <message>
+        <source>Receive File</source>
+        <translation>接收文件</translation>
+    </message>
+    <message>
+        <source>Send File</source>
+        <translation>发送文件</translation>
+    </message>
+    <message>
+        <source>XMODEM (128 bytes, checksum)</source>
+        <translation>XMODEM（128 字节，校验和）</translation>
+    </message>
+    <message>
+        <source>XMODEM-CRC (128 bytes, CRC-16)</source>
+        <translation>XMODEM-CRC（128 字节，CRC-16）</translation>
+    </message>
+    <message>
+        <source>XMODEM-1K (1024 bytes)</source>
+        <translation>XMODEM-1K（1024 字节）</translation>
+    </message>
+    <message>
+        <source>YMODEM</source>
+        <translation>YMODEM</translation>
+    </message>
+    <message>
+        <source>YMODEM-G (streaming, no retries)</source>
+        <translation>YMODEM-G（流式，不重传）</translation>
+    </message>
+    <message>
+        <source>Save into:</source>
+        <translation>保存到：</translation>
+    </message>
+    <message>
+        <source>File:</source>
+        <translation>文件：</translation>
+    </message>
+    <message>
+        <source>RTS/CTS</source>
+        <translation>RTS/CTS</translation>
+    </message>
+    <message>
+        <source>XON/XOFF</source>
+        <translation>XON/XOFF</translation>
+    </message>
+    <message>
+        <source>no flow control</source>
+        <translation>无流控</translation>
+    </message>
+    <message>
+        <source>%1, %2 baud, %3</source>
+        <translation>%1，%2 波特，%3</translation>
+    </message>
+    <message>
+        <source>TCP %1:%2</source>
+        <translation>TCP %1:%2</translation>
+    </message>
+    <message>
+        <source>RFC 2217 %1:%2</source>
+        <translation>RFC 2217 %1:%2</translation>
+    </message>
+    <message>
+        <source>TCP server, port %1</source>
+        <translation>TCP 服务器，端口 %1</translation>
+    </message>
+    <message>
+        <source>YMODEM-G does not resend anything, so it needs hardware flow control (RTS/CTS). This connection has none: a single error would abandon the whole transfer.</source>
+        <translation>YMODEM-G 不会重发任何数据，因此需要硬件流控（RTS/CTS）。此连接没有硬件流控：一次错误就会使整个传输作废。</translation>
+    </message>
+    <message>
+        <source>XMODEM carries no file name or length, so you must supply the name, and the received file is always padded up to a whole number of blocks.</source>
+        <translation>XMODEM 不携带文件名和长度，因此必须自行指定文件名，且接收到的文件总会被填充到整数个数据块。</translation>
+    </message>
+    <message>
+        <source>XMODEM carries no file name or length. The device will receive the data padded up to a whole number of blocks.</source>
+        <translation>XMODEM 不携带文件名和长度。设备收到的数据会被填充到整数个数据块。</translation>
+    </message>
+    <message>
+        <source>File to send</source>
+        <translation>要发送的文件</translation>
+    </message>
+    <message>
+        <source>Save into</source>
+        <translation>保存到</translation>
+    </message>
+</context>
+<context>
+    <name>FileTransferSession</name>
+    <message>
+        <source>Cancelled.</source>
+        <translation>已取消。</translation>
+    </message>
+    <message>
+        <source>Cancelled. The device may still have received up to one more block of data -- if this was a firmware update, run the whole update again.</source>
+        <translation>已取消。设备可能还多收到了最多一个数据块——如果这是一次固件升级，请重新完整地执行升级。</translation>
+    </message>
+    <message>
+        <source>The device cancelled the transfer.</source>
+        <translation>设备取消了传输。</translation>
+    </message>
+    <message>
+        <source>The connection was closed, so the transfer stopped. If this was a firmware update the device may be left with an incomplete image -- run the update again.</source>
+        <translation>连接已关闭，传输已停止。如果这是一次固件升级，设备中的镜像可能不完整——请重新执行升级。</translation>
+    </message>
+    <message>
+        <source>The connection was lost, so the transfer stopped. If this was a firmware update the device may be left with an incomplete image -- run the update again.</source>
+        <translation>连接已丢失，传输已停止。如果这是一次固件升级，设备中的镜像可能不完整——请重新执行升级。</translation>
+    </message>
+    <message>
+        <source>What arrived was kept as &quot;%1&quot;.</source>
+        <translation>已收到的数据保存为“%1”。</translation>
+    </message>
+    <message>
+        <source>The device asked for the name &quot;%1&quot;; it was saved as &quot;%2&quot;.</source>
+        <translation>设备请求的文件名为“%1”；已保存为“%2”。</translation>
+    </message>
+    <message>
+        <source>A file of that name already existed, so this one was saved as &quot;%1&quot;.</source>
+        <translation>同名文件已存在，因此此文件已保存为“%1”。</translation>
+    </message>
+    <message>
+        <source>(unnamed)</source>
+        <translation>（未命名）</translation>
+    </message>
+    <message>
+        <source>Receiving with %1</source>
+        <translation>正在以 %1 接收</translation>
+    </message>
+    <message>
+        <source>Sending %1 (%2, %3 bytes)</source>
+        <translation>正在发送 %1（%2，%3 字节）</translation>
+    </message>
+    <message>
+        <source>%1 / %2 bytes</source>
+        <translation>%1 / %2 字节</translation>
+    </message>
+    <message>
+        <source>%1 bytes</source>
+        <translation>%1 字节</translation>
+    </message>
+    <message>
+        <source>  %1 KB/s</source>
+        <translation>  %1 KB/s</translation>
+    </message>
+    <message>
+        <source>  %1s left</source>
+        <translation>  剩余 %1 秒</translation>
+    </message>
+    <message>
+        <source>  %1 retries</source>
+        <translation>  重试 %1 次</translation>
+    </message>
+    <message>
+        <source>Transfer complete: %1 bytes in %2 s, %3 KB/s, %4 retries</source>
+        <translation>传输完成：%1 字节，用时 %2 秒，%3 KB/s，重试 %4 次</translation>
+    </message>
+    <message>
+        <source>Transfer failed: %1</source>
+        <translation>传输失败：%1</translation>
+    </message>
+    <message>
+        <source> (%1% transferred)</source>
+        <translation>（已传输 %1%）</translation>
+    </message>
+</context>
+<context>
     <name>LampRow</name>
     <message>
         <source>TX</source>
@@ -1164,6 +1389,45 @@ Your account, saved settings files and log files are not changed. Active connect
     <message>
         <source>Please input correct log file name!</source>
         <translation>请输入正确的日志文件名！</translation>
+    </message>
+</context>
+<context>
+    <name>PortTransfer</name>
+    <message>
+        <source>A file transfer is already running on this port.</source>
+        <translation>此端口上已有文件传输正在进行。</translation>
+    </message>
+    <message>
+        <source>The connection is not open.</source>
+        <translation>连接未打开。</translation>
+    </message>
+    <message>
+        <source>File transfer needs an ordered, reliable connection. UDP cannot provide one.</source>
+        <translation>文件传输需要有序、可靠的连接，UDP 无法提供。</translation>
+    </message>
+    <message>
+        <source>This port is part of a bridge link. Remove the link before transferring a file.</source>
+        <translation>此端口属于一个桥接链路。请先移除该链路再传输文件。</translation>
+    </message>
+    <message>
+        <source>The view is paused. Resume it before transferring a file.</source>
+        <translation>显示已暂停。请先恢复显示再传输文件。</translation>
+    </message>
+    <message>
+        <source>No client is connected yet.</source>
+        <translation>尚无客户端连接。</translation>
+    </message>
+    <message>
+        <source>Several clients are connected. Select the one to transfer with.</source>
+        <translation>已有多个客户端连接。请选择要与之传输的客户端。</translation>
+    </message>
+    <message>
+        <source>YMODEM-G does not retransmit, so it needs hardware flow control (RTS/CTS). This connection has none.</source>
+        <translation>YMODEM-G 不会重传，因此需要硬件流控（RTS/CTS）。此连接没有硬件流控。</translation>
+    </message>
+    <message>
+        <source>The selected client is no longer connected.</source>
+        <translation>所选客户端已断开连接。</translation>
     </message>
 </context>
 <context>
@@ -2145,6 +2409,151 @@ Your account, saved settings files and log files are not changed. Active connect
     </message>
 </context>
 <context>
+    <name>TransferCommand</name>
+    <message>
+        <source>Try quillon-transfer --help.</source>
+        <translation>请运行 quillon-transfer --help 查看用法。</translation>
+    </message>
+    <message>
+        <source>Usage:
+  quillon-transfer send [options] FILE
+  quillon-transfer receive [options] [FOLDER]
+
+Sends or receives one file with XMODEM or YMODEM over a serial port, a TCP
+connection or an RFC 2217 remote serial port.
+
+Options:
+  --port PORT        a device path (/dev/ttyUSB0, COM3), tcp:HOST:PORT or
+                     rfc2217:HOST:PORT; required
+  --baud N           baud rate of a serial or RFC 2217 port (default 115200)
+  --flow MODE        none, rtscts or xonxoff (default none); YMODEM-G on a
+                     serial port needs rtscts
+  --protocol NAME    xmodem, xmodem-crc, xmodem-1k, ymodem or ymodem-g
+                     (default ymodem)
+  --name NAME        the file name for an XMODEM receive (default received.bin)
+  --max-size MIB     stop receiving above this many MiB, 0 = no limit
+                     (default 100)
+  --quiet            print nothing but errors
+  --help             show this text
+
+FOLDER is the current folder when left out. On a terminal a progress line
+shows the bytes, the rate, the time left and the retries; otherwise only
+the summary is printed.
+
+Exit status:
+  0  the file was transferred
+  1  bad command line
+  2  the port cannot be opened, or the connection was lost
+  3  the device cancelled the transfer (or Ctrl+C here)
+  4  timeout or too many retries
+  5  file error: the file cannot be read, the folder cannot be written,
+     or the file is over the size limit
+</source>
+        <translation>用法：
+  quillon-transfer send [选项] FILE
+  quillon-transfer receive [选项] [FOLDER]
+
+通过串口、TCP 连接或 RFC 2217 远程串口，用 XMODEM 或 YMODEM
+发送或接收一个文件。
+
+选项：
+  --port PORT        设备路径（/dev/ttyUSB0、COM3）、tcp:HOST:PORT 或
+                     rfc2217:HOST:PORT；必填
+  --baud N           串口或 RFC 2217 端口的波特率（默认 115200）
+  --flow MODE        none、rtscts 或 xonxoff（默认 none）；串口上的
+                     YMODEM-G 需要 rtscts
+  --protocol NAME    xmodem、xmodem-crc、xmodem-1k、ymodem 或 ymodem-g
+                     （默认 ymodem）
+  --name NAME        XMODEM 接收时的文件名（默认 received.bin）
+  --max-size MIB     接收超过这么多 MiB 时停止，0 表示不限
+                     （默认 100）
+  --quiet            除错误外不输出任何内容
+  --help             显示本说明
+
+省略 FOLDER 时使用当前文件夹。在终端上会显示一行进度：
+字节数、速率、剩余时间和重试次数；
+否则只输出摘要。
+
+退出状态：
+  0  文件已传输
+  1  命令行有误
+  2  无法打开端口，或连接已丢失
+  3  设备取消了传输（或在此按了 Ctrl+C）
+  4  超时或重试次数过多
+  5  文件错误：无法读取文件、无法写入文件夹，
+     或文件超过大小上限
+</translation>
+    </message>
+    <message>
+        <source>%1 needs a value.</source>
+        <translation>%1 需要一个值。</translation>
+    </message>
+    <message>
+        <source>Unknown baud rate &quot;%1&quot;.</source>
+        <translation>无效的波特率“%1”。</translation>
+    </message>
+    <message>
+        <source>Unknown flow control &quot;%1&quot;; use none, rtscts or xonxoff.</source>
+        <translation>未知的流控“%1”；请使用 none、rtscts 或 xonxoff。</translation>
+    </message>
+    <message>
+        <source>Unknown protocol &quot;%1&quot;; use xmodem, xmodem-crc, xmodem-1k, ymodem or ymodem-g.</source>
+        <translation>未知的协议“%1”；请使用 xmodem、xmodem-crc、xmodem-1k、ymodem 或 ymodem-g。</translation>
+    </message>
+    <message>
+        <source>--name needs a file name.</source>
+        <translation>--name 需要一个文件名。</translation>
+    </message>
+    <message>
+        <source>--max-size takes a number of MiB from 0 to 65536.</source>
+        <translation>--max-size 接受 0 到 65536 之间的 MiB 数。</translation>
+    </message>
+    <message>
+        <source>Unknown option %1.</source>
+        <translation>未知选项 %1。</translation>
+    </message>
+    <message>
+        <source>send takes exactly one FILE.</source>
+        <translation>send 需要且只需要一个 FILE。</translation>
+    </message>
+    <message>
+        <source>receive takes at most one FOLDER.</source>
+        <translation>receive 最多接受一个 FOLDER。</translation>
+    </message>
+    <message>
+        <source>Say send or receive.</source>
+        <translation>请指定 send 或 receive。</translation>
+    </message>
+    <message>
+        <source>Unknown command &quot;%1&quot;; use send or receive.</source>
+        <translation>未知命令“%1”；请使用 send 或 receive。</translation>
+    </message>
+    <message>
+        <source>--port is required.</source>
+        <translation>必须指定 --port。</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not tcp:HOST:PORT.</source>
+        <translation>“%1”不是 tcp:HOST:PORT 形式。</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not rfc2217:HOST:PORT.</source>
+        <translation>“%1”不是 rfc2217:HOST:PORT 形式。</translation>
+    </message>
+    <message>
+        <source>YMODEM-G does not retransmit, so it needs hardware flow control (RTS/CTS). Add --flow rtscts if the port has it.</source>
+        <translation>YMODEM-G 不会重传，因此需要硬件流控（RTS/CTS）。如果端口支持，请加上 --flow rtscts。</translation>
+    </message>
+    <message>
+        <source>Could not open %1.</source>
+        <translation>无法打开 %1。</translation>
+    </message>
+    <message>
+        <source>Could not connect to %1:%2.</source>
+        <translation>无法连接到 %1:%2。</translation>
+    </message>
+</context>
+<context>
     <name>WireTextCodecRegistry</name>
     <message>
         <source>The character &apos;%1&apos; cannot be encoded as %2. Change the encoding or edit the message.</source>
@@ -2153,6 +2562,36 @@ Your account, saved settings files and log files are not changed. Active connect
     <message>
         <source>This message cannot be encoded as %1. Change the encoding or edit the message.</source>
         <translation>此消息无法以 %1 编码。请更换编码或修改消息。</translation>
+    </message>
+</context>
+<context>
+    <name>XferFileSink</name>
+    <message>
+        <source>The folder %1 does not exist.</source>
+        <translation>文件夹 %1 不存在。</translation>
+    </message>
+    <message>
+        <source>%1 has %2 MB free but the file needs %3 MB. Choose another location.</source>
+        <translation>%1 的可用空间为 %2 MB，但文件需要 %3 MB。请选择其他位置。</translation>
+    </message>
+    <message>
+        <source>Could not create %1: %2</source>
+        <translation>无法创建 %1：%2</translation>
+    </message>
+    <message>
+        <source>The file was received but could not be renamed to %1.</source>
+        <translation>文件已接收，但无法重命名为 %1。</translation>
+    </message>
+</context>
+<context>
+    <name>XferFileSource</name>
+    <message>
+        <source>It is a folder.</source>
+        <translation>这是一个文件夹。</translation>
+    </message>
+    <message>
+        <source>Could not open %1: %2</source>
+        <translation>无法打开 %1：%2</translation>
     </message>
 </context>
 <context>

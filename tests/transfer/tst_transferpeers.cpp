@@ -1,0 +1,331 @@
+// A pane's transfers against lrzsz where the wire is the point: a socat pty pair, TCP,
+// RFC 2217 through ser2net and a TCP server with two clients. Each transfer is set up
+// through the transfer dialog, as a user would, and checked by sha256. Then the ways a
+// transfer can end early, with what is left of the file.
+#include "tests/support/peers.h"
+
+#include "connection/connectionmode.h"
+#include "terminal/serialportwidget.h"
+#include "transfer/dialogs/filetransferbar.h"
+#include "transfer/dialogs/filetransferdialog.h"
+#include "transfer/porttransfer.h"
+
+#include <QComboBox>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QSpinBox>
+#include <QStandardItemModel>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+constexpr qint64 MiB = 1 << 20;
+
+QByteArray randomBytes(qint64 size)
+{
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator rng(quint32(size) + 7);
+    for (char &c : data)
+        c = char(rng.bounded(256));
+    return data;
+}
+
+QByteArray sha(const QByteArray &data)
+{
+    return QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex();
+}
+
+// A pane with its transfer driver and progress strip, as the main window makes it.
+struct Pane
+{
+    Pane(int mode, const QString &port, quint16 tcpPort = 0, int flow = 0)
+    {
+        FormatSetting s;
+        s.ConnMode = mode;
+        s.PortName = port;
+        s.FlowControl = flow;
+        s.LastTargetPort = tcpPort;
+        widget = std::make_unique<SerialPortWidget>(s, 0);
+        transfer = new PortTransfer(widget->session());
+        bar = new FileTransferBar(transfer, widget.get());
+        widget->addStrip(bar);
+    }
+    std::unique_ptr<SerialPortWidget> widget;
+    PortTransfer *transfer;
+    FileTransferBar *bar;
+};
+
+} // namespace
+
+class tst_TransferPeers : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void dialogRules();
+    void againstLrzsz_data();
+    void againstLrzsz();
+    void earlyEndings_data();
+    void earlyEndings();
+
+private:
+    bool startFromDialog(Pane &pane, bool receive, int protocol, const QString &path, QString *why);
+    QString workDir(const QByteArray &source);
+
+    QTemporaryDir m_dir;
+};
+
+void tst_TransferPeers::initTestCase()
+{
+    const QString missing = LrzszPeer::missingTools();
+    if (!missing.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("needs socat and lrzsz; missing: ") + missing));
+    QVERIFY(m_dir.isValid());
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.filePath(QStringLiteral("config")));
+}
+
+// A folder for the row: src.bin holds `source`, lrzsz writes into out/, we into in/.
+QString tst_TransferPeers::workDir(const QByteArray &source)
+{
+    const QString path = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char('/'), QLatin1Char('_')));
+    QDir().mkpath(path + QStringLiteral("/out"));
+    QDir().mkpath(path + QStringLiteral("/in"));
+    QFile src(path + QStringLiteral("/src.bin"));
+    if (!src.open(QIODevice::WriteOnly) || src.write(source) != source.size())
+        return QString();
+    return path;
+}
+
+void tst_TransferPeers::dialogRules()
+{
+    QSettings().setValue(QStringLiteral("LastTransferProtocol"), 9);  // no such protocol
+    QSettings().setValue(QStringLiteral("TransferRecvSizeCapMiB"), 0);
+    Pane serial(SerialPort, QStringLiteral("/dev/null"));  // without RTS/CTS
+    FileTransferDialog dialog(*serial.widget->session(), XferOptions::Receive);
+    auto *protocols = dialog.findChild<QComboBox *>(QStringLiteral("protocolBox"));
+    auto *saveAs = dialog.findChild<QLineEdit *>(QStringLiteral("saveAsEdit"));
+    QCOMPARE(dialog.options().protocol, Ymodem);
+    QCOMPARE(dialog.options().receiveCap, 0);
+    QCOMPARE(dialog.findChild<QSpinBox *>(QStringLiteral("capSpin"))->text(), QStringLiteral("no limit"));
+    QVERIFY(!saveAs->isVisibleTo(&dialog));  // YMODEM brings the name
+    QVERIFY(!qobject_cast<QStandardItemModel *>(protocols->model())->item(protocols->findData(int(YmodemG)))->isEnabled());
+    protocols->setCurrentIndex(protocols->findData(int(Xmodem)));
+    QVERIFY(saveAs->isVisibleTo(&dialog));
+}
+
+// Fills in the dialog as a user would and starts what it describes.
+bool tst_TransferPeers::startFromDialog(Pane &pane, bool receive, int protocol, const QString &path, QString *why)
+{
+    FileTransferDialog dialog(*pane.widget->session(), receive ? XferOptions::Receive : XferOptions::Send);
+    auto *protocols = dialog.findChild<QComboBox *>(QStringLiteral("protocolBox"));
+    protocols->setCurrentIndex(protocols->findData(protocol));
+    dialog.findChild<QLineEdit *>(QStringLiteral("pathEdit"))->setText(path);
+    dialog.accept();
+    return dialog.result() == QDialog::Accepted && dialog.startOn(*pane.transfer, why);
+}
+
+void tst_TransferPeers::againstLrzsz_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("receive");
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QByteArray>("data");
+    struct Row
+    {
+        bool receive;
+        XferProtocol protocol;
+        const char *command;
+        bool big;
+    };
+    const Row rows[] = {
+        {false, Xmodem, "rx -q out.bin", false},     {false, XmodemCrc, "rx -q -c out.bin", false},
+        {false, Xmodem1k, "rx -q -c out.bin", true}, {false, Ymodem, "rb -q", true},
+        {true, Xmodem, "sx -q src.bin", false},      {true, XmodemCrc, "sx -q src.bin", false},
+        {true, Xmodem1k, "sx -q -k src.bin", false}, {true, Ymodem, "sb -q src.bin", false},
+        {true, Ymodem, "sb -q -k src.bin", true},    {true, YmodemG, "sb -q -k src.bin", true},
+    };
+    for (const Row &r : rows) {
+        for (qint64 size : {qint64(0), qint64(1), qint64(1025), MiB}) {
+            if (size < MiB || r.big) {
+                QTest::addRow("pty %s %s/%s/%lld", r.receive ? "from" : "to", r.command,
+                              qPrintable(xferProtocolName(r.protocol)), size)
+                    << int(SerialPort) << r.receive << int(r.protocol) << QString::fromLatin1(r.command) << randomBytes(size);
+            }
+        }
+    }
+    const QByteArray ff(4096, '\xff');
+    QTest::newRow("TCP to rb") << int(TcpClient) << false << int(Ymodem) << "rb -q" << randomBytes(1025);
+    QTest::newRow("TCP from sb") << int(TcpClient) << true << int(Ymodem) << "sb -q -k src.bin" << randomBytes(65537);
+    QTest::newRow("RFC 2217 0xFF to rb") << int(RemoteSerial) << false << int(Ymodem) << "rb -q" << ff;
+    QTest::newRow("RFC 2217 0xFF from sb") << int(RemoteSerial) << true << int(Ymodem) << "sb -q -k src.bin" << ff;
+    QTest::newRow("TCP server, other client talks") << int(TcpServer) << false << int(Ymodem) << "rb -q" << randomBytes(1025);
+}
+
+// lrzsz runs in the row's folder; the transfer is set up through the dialog and the
+// file that arrived on either side is compared by sha256.
+void tst_TransferPeers::againstLrzsz()
+{
+    QFETCH(int, mode);
+    QFETCH(bool, receive);
+    QFETCH(int, protocol);
+    QFETCH(QString, command);
+    QFETCH(QByteArray, data);
+    const QString work = workDir(data);
+    QVERIFY(!work.isEmpty());
+    const QString runIn = receive ? work : work + QStringLiteral("/out");
+    const quint16 port = TestPeers::freePort();
+    PtyPair pty(work);
+    Ser2net ser2net;
+    LrzszPeer onPty;
+    QProcess overTcp;
+    overTcp.setWorkingDirectory(runIn);
+    // rb speaks first; over TCP a short pause lets the pane connect and start before it does.
+    const QString exec = QStringLiteral("SYSTEM:sleep 0.5; exec %1").arg(command);
+    if (mode == SerialPort || mode == RemoteSerial)
+        QVERIFY(pty.start());
+    if (mode == RemoteSerial)
+        QVERIFY2(ser2net.start(pty.a(), QStringLiteral("telnet(rfc2217),tcp"), work), ser2net.errors().constData());
+    if (mode == TcpClient)
+        overTcp.start(PtyPair::socat(), {QStringLiteral("TCP-LISTEN:%1,bind=127.0.0.1,reuseaddr").arg(port), exec});
+    // YMODEM-G needs RTS/CTS; a pty takes the setting.
+    Pane pane(mode, pty.a(), mode == RemoteSerial ? ser2net.port() : port, protocol == YmodemG ? 1 : 0);
+    PortSession *session = pane.widget->session();
+    // A refused attempt leaves no socket behind, so opening again retries until socat listens.
+    QVERIFY(QTest::qWaitFor([&] { return session->open() && session->isOpen(); }, 5000));
+    QTcpSocket other;
+    if (mode == TcpServer) {
+        overTcp.start(PtyPair::socat(), {QStringLiteral("TCP:127.0.0.1:%1").arg(port), exec});
+        QVERIFY(QTest::qWaitFor([&] { return session->peers().size() == 1; }, 5000));
+        other.connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(QTest::qWaitFor([&] { return session->peers().size() == 2; }, 5000));
+        const QString otherKey = QStringLiteral("127.0.0.1:%1").arg(other.localPort());
+        session->selectPeer(session->peers().at(session->peers().at(0) == otherKey ? 1 : 0));
+        QTimer::singleShot(200, &other, [&other] { other.write("other client talks\n"); });
+    }
+
+    QString why;
+    QVERIFY2(startFromDialog(pane, receive, protocol, work + (receive ? QStringLiteral("/in") : QStringLiteral("/src.bin")), &why),
+             qPrintable(why));
+    // On a pty, lrzsz starts once our side waits, so its first request reaches the transfer.
+    QProcess *peer = mode == SerialPort || mode == RemoteSerial ? onPty.run(pty.b(), command, runIn) : &overTcp;
+    QVERIFY(QTest::qWaitFor([&] { return !pane.transfer->isActive(); }, 120000));
+    const PortTransfer::Outcome &outcome = pane.transfer->lastOutcome();
+    QVERIFY2(outcome.success, qPrintable(outcome.summary));
+    // The event loop keeps running: our last ACK leaves through it.
+    QVERIFY2(QTest::qWaitFor([&] { return peer->state() == QProcess::NotRunning; }, 30000), "lrzsz did not exit");
+    const QByteArray errors = peer->readAllStandardError();
+    // In G mode sb leaves as soon as its last block is out; our final ACK then finds
+    // the socat adapter's pipe closed, which socat reports as an error of its own.
+    QVERIFY2(peer->exitCode() == 0 || (protocol == YmodemG && errors.contains("Broken pipe")), errors.constData());
+
+    const bool ymodem = protocol == Ymodem || protocol == YmodemG;
+    const QString name = ymodem ? QStringLiteral("src.bin") : receive ? QStringLiteral("received.bin") : QStringLiteral("out.bin");
+    QFile arrived(work + (receive ? QStringLiteral("/in/") : QStringLiteral("/out/")) + name);
+    QVERIFY(arrived.open(QIODevice::ReadOnly));
+    const QByteArray got = arrived.readAll();
+    QCOMPARE(sha(got.left(data.size())), sha(data));
+    // XMODEM has no length: the rest is SUB padding up to a whole block.
+    const QByteArray padding = got.mid(data.size());
+    QVERIFY2(ymodem ? padding.isEmpty() : (got.size() % 128 == 0 && padding.size() < 1024), qPrintable(QString::number(got.size())));
+    QCOMPARE(padding, QByteArray(padding.size(), XmodemCodec::Sub));
+    QVERIFY2(outcome.summary.startsWith(QStringLiteral("Transfer complete: %1 bytes").arg(groupedNumber(receive ? got.size() : data.size()))),
+             qPrintable(outcome.summary));
+    if (mode == TcpServer) {
+        session->flushDisplay();
+        QVERIFY2(pane.widget->receiveText().contains(QStringLiteral("other client talks")), qPrintable(pane.widget->receiveText()));
+    }
+}
+
+void tst_TransferPeers::earlyEndings_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("notes");
+    const QString stopped = QStringLiteral(", so the transfer stopped. If this was a firmware update the device may be "
+                                           "left with an incomplete image -- run the update again.");
+    const QString kept = QStringLiteral("What arrived was kept as ");
+    QTest::newRow("send cancelled from the bar")
+        << "bar" << int(Ymodem) << "rb -q"
+        << "Transfer failed: Cancelled. The device may still have received up to one more block of data -- if this "
+           "was a firmware update, run the whole update again. ("
+        << QStringList() << QString();
+    QTest::newRow("port closed") << "close" << int(Ymodem) << "sb -q -k src.bin"
+                                 << QStringLiteral("Transfer failed: The connection was closed") + stopped
+                                 << QStringList{QStringLiteral("src.bin.partial")} << kept;
+    QTest::newRow("pty vanishes") << "vanish" << int(Ymodem) << "sb -q -k src.bin"
+                                  << QStringLiteral("Transfer failed: The connection was lost") + stopped
+                                  << QStringList{QStringLiteral("src.bin.partial")} << kept;
+    QTest::newRow("disk full at the header") << "tmpfs" << int(Ymodem) << "sb -q -k src.bin"
+                                             << "Transfer failed: Could not create the destination file." << QStringList()
+                                             << "MB free but the file needs 1 MB. Choose another location.";
+    QTest::newRow("disk full while writing") << "tmpfs" << int(Xmodem1k) << "sx -q -k src.bin"
+                                             << "Transfer failed: Writing to disk failed."
+                                             << QStringList{QStringLiteral("received.bin.partial")}
+                                             << QStringLiteral("No space left on device|") + kept;
+}
+
+void tst_TransferPeers::earlyEndings()
+{
+    QFETCH(QString, how);
+    QFETCH(int, protocol);
+    QFETCH(QString, command);
+    QFETCH(QString, summary);
+    QFETCH(QStringList, files);
+    QFETCH(QString, notes);
+    const QString work = workDir(randomBytes(MiB));
+    const QString in = work + QStringLiteral("/in");
+    QVERIFY(!work.isEmpty());
+    if (how == QLatin1String("tmpfs")
+        && QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                       QStringLiteral("size=256k"), QStringLiteral("tmpfs"), in}) != 0)
+        QSKIP("mounting a small tmpfs is not permitted here");
+    auto unmount = qScopeGuard([&] {
+        if (how == QLatin1String("tmpfs"))
+            QProcess::execute(QStringLiteral("umount"), {in});
+    });
+    PtyPair pty(work);
+    QVERIFY(pty.start());
+    Pane pane(SerialPort, pty.a());
+    QVERIFY(pane.widget->session()->open());
+    LrzszPeer peer;
+    const bool send = how == QLatin1String("bar");
+    QProcess *lrzsz = peer.run(pty.b(), command, send ? work + QStringLiteral("/out") : work);
+
+    QString why;
+    QVERIFY2(startFromDialog(pane, !send, protocol, send ? work + QStringLiteral("/src.bin") : in, &why), qPrintable(why));
+    // Somewhere in the middle of the file, the ending strikes.
+    QVERIFY(QTest::qWaitFor([&] { return !pane.transfer->isActive() || pane.transfer->transfer()->progress().bytesDone > 65536; }, 30000));
+    if (how == QLatin1String("bar"))
+        pane.bar->findChild<QPushButton *>(QStringLiteral("cancelButton"))->click();
+    else if (how == QLatin1String("close"))
+        pane.widget->closePort();
+    else if (how == QLatin1String("vanish"))
+        QVERIFY(pty.stop());
+    QVERIFY(QTest::qWaitFor([&] { return !pane.transfer->isActive(); }, 60000));
+    const PortTransfer::Outcome &outcome = pane.transfer->lastOutcome();
+    QVERIFY2(outcome.summary.startsWith(summary), qPrintable(outcome.summary));
+    QCOMPARE(QDir(in).entryList(QDir::Files | QDir::Hidden), files);
+    // The sink's own reason comes first, then where the partial file went.
+    const QString shown = outcome.notes.join(QLatin1Char('|'));
+    QVERIFY2(notes.isEmpty() ? shown.isEmpty() : shown.contains(notes), qPrintable(shown));
+    if (how == QLatin1String("close") || how == QLatin1String("bar")) {
+        // The abort reached lrzsz, which gives up instead of waiting for us.
+        QVERIFY(QTest::qWaitFor([&] { return lrzsz->state() == QProcess::NotRunning; }, 15000));
+        QVERIFY(lrzsz->exitCode() != 0);
+    }
+}
+
+QTEST_MAIN(tst_TransferPeers)
+#include "tst_transferpeers.moc"
