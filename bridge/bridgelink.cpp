@@ -88,8 +88,13 @@ void BridgeLink::start()
         }
     }
     m_running = true;
-    for (End e : {EndA, EndB})
+    for (End e : {EndA, EndB}) {
         connectEnd(e);
+        if (forwards(e) && m_ends[e]) {
+            m_ends[e]->setReadsBounded(true);
+            m_bounded[e] = true;
+        }
+    }
     configureEnds();
     chooseArbiterEnd();
     if (m_config.LogEnabled && !m_config.LogFilePath.isEmpty()) {
@@ -179,6 +184,8 @@ void BridgeLink::stop()
     for (End e : {EndA, EndB}) {
         if (std::exchange(m_leased[e], false) && m_ends[e] && m_ends[e]->session())
             m_ends[e]->session()->lease()->release(PortRequester::Bridge);
+        if (std::exchange(m_bounded[e], false) && m_ends[e])
+            m_ends[e]->setReadsBounded(false);
     }
     writeCapture();
     m_serviceTimer.stop();

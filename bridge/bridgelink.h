@@ -111,6 +111,7 @@ private:
     std::array<QPointer<PortEndpoint>, 2> m_ends;
     std::array<BridgePipe, 2> m_pipes;
     std::array<bool, 2> m_leased{};
+    std::array<bool, 2> m_bounded{};
     std::array<QString, 2> m_lastSender;
     TurnArbiter m_arbiter;
     int m_arbiterEnd = -1;

@@ -75,6 +75,10 @@ int BridgePipe::onTimer(qint64 now)
 {
     if (m_suspended)
         return 0;
+    if (m_flood.observe(0, m_queue.total(), now)) {
+        suspend(tr("Flood guard tripped (possible cable loop)"));
+        return 0;
+    }
     const QList<QByteArray> frames = m_framer.onTimer(now);
     pushFrames(frames, m_lastPeer);
     return int(frames.size());

@@ -19,7 +19,8 @@ bool FloodGuard::observe(qint64 bytes, qint64 queued, qint64 now)
     if (!m_settings.enabled)
         return false;
     if (!m_active) {
-        open(bytes, queued, now);
+        if (bytes > 0)
+            open(bytes, queued, now);
         return false;
     }
     m_count += bytes;

@@ -5,7 +5,10 @@
 // Loop detector of one bridge direction: trips when, over a full window, more
 // bytes came in than the rate allows while the queue kept growing, the mark of
 // a cable loop feeding the bridge its own output. No I/O and no timers.
-// Call order: configure(), then observe() for every input; reset() starts afresh.
+// Call order: configure(), then observe() for every input and, with no bytes, from
+// time to time while the queue is not empty: a loop that has jammed its own
+// destination sends nothing more, and its window must still be judged.
+// reset() starts afresh.
 class FloodGuard
 {
 public:

@@ -96,6 +96,14 @@ void PortEndpoint::setReadPaused(bool on)
         m_session->setReadPaused(m_holds > 0);
 }
 
+void PortEndpoint::setReadsBounded(bool on)
+{
+    const int before = m_bounds;
+    m_bounds = qMax(0, m_bounds + (on ? 1 : -1));
+    if (m_session && (before == 0) != (m_bounds == 0))
+        m_session->setReadLimit(m_bounds > 0 ? ReadSliceBytes : 0);
+}
+
 bool PortEndpoint::canThrottle() const
 {
     return m_session && m_session->canThrottle();

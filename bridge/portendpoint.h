@@ -35,6 +35,9 @@ class PortEndpoint : public QObject, public BridgeSink, public BridgeSource
 public:
     // As a peer: every client or UDP peer of the end, not just one.
     static QString allPeers() { return QStringLiteral("*"); }
+    // The most one read hands a link: no more than the room a queue keeps above its
+    // high watermark by default, so a source held back in time never overfills it.
+    static constexpr qint64 ReadSliceBytes = 64 * 1024;
 
     explicit PortEndpoint(PortSession *session, QObject *parent = nullptr);
 
@@ -52,6 +55,8 @@ public:
     // Holds nest: the end reads again once every hold is released.
     void setReadPaused(bool on) override;
     bool canThrottle() const override;
+    // While any link reads from this end, reads come in slices. Nests like holds.
+    void setReadsBounded(bool on);
 
     QString label() const;
     bool isSerial() const;
@@ -80,4 +85,5 @@ private:
     bool m_telnetEscape = false;
     qint64 m_writeLimit = 0;
     int m_holds = 0;
+    int m_bounds = 0;
 };

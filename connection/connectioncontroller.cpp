@@ -249,7 +249,7 @@ void ConnectionController::configureTcpClient()
         m_tcpClient->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_tcpClient->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     }
-    m_tcpClient->setReadBufferSize(m_paused ? 4096 : 0);
+    m_tcpClient->setReadBufferSize(m_paused ? 4096 : m_readLimit);
 }
 
 bool ConnectionController::writeTcpClient(const QByteArray &data)
@@ -295,6 +295,7 @@ void ConnectionController::listenTcp(const QHostAddress &address, quint16 port)
     m_server->stop();
     m_server->setLowLatency(m_lowLatency);
     m_server->setPaused(m_paused);
+    m_server->setReadLimit(m_readLimit);
     m_server->setClientPolicy(m_clientPolicy);
     m_server->setAllowlist(m_allowlist);
     m_server->listen(address, port);
@@ -560,7 +561,7 @@ void ConnectionController::setPaused(int mode, bool paused)
     if (paused == m_paused)
         return;
     m_paused = paused;
-    const qint64 limit = paused ? 4096 : 0;
+    const qint64 limit = paused ? 4096 : m_readLimit;
     switch (mode) {
     case SerialPort:
         m_serial->setReadBufferSize(limit);
@@ -582,6 +583,18 @@ void ConnectionController::setPaused(int mode, bool paused)
     default:
         break;
     }
+}
+
+void ConnectionController::setReadLimit(qint64 bytes)
+{
+    m_readLimit = qMax<qint64>(0, bytes);
+    if (m_server)
+        m_server->setReadLimit(m_readLimit);
+    if (m_paused)
+        return;
+    m_serial->setReadBufferSize(m_readLimit);
+    if (m_tcpClient)
+        m_tcpClient->setReadBufferSize(m_readLimit);
 }
 
 void ConnectionController::setLowLatency(bool on)

@@ -96,7 +96,14 @@ void MultiClientServer::configureClient(QTcpSocket *socket) const
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     }
-    socket->setReadBufferSize(m_paused ? 4096 : 0);
+    socket->setReadBufferSize(m_paused ? 4096 : m_readLimit);
+}
+
+void MultiClientServer::setReadLimit(qint64 bytes)
+{
+    m_readLimit = bytes;
+    for (QTcpSocket *socket : std::as_const(m_clients))
+        configureClient(socket);
 }
 
 void MultiClientServer::readReady(QTcpSocket *socket)

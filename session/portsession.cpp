@@ -642,6 +642,11 @@ void PortSession::setReadPaused(bool paused)
     m_transport->setReadPaused(paused);
 }
 
+void PortSession::setReadLimit(qint64 bytes)
+{
+    m_transport->setReadLimit(bytes);
+}
+
 bool PortSession::canThrottle() const
 {
     return m_transport->canThrottle(m_settings);

@@ -98,6 +98,11 @@ void PortTransport::setReadPaused(bool paused)
     m_controller->setPaused(m_mode, paused);
 }
 
+void PortTransport::setReadLimit(qint64 bytes)
+{
+    m_controller->setReadLimit(bytes);
+}
+
 namespace {
 
 // ---- Local serial port ----------------------------------------------------------

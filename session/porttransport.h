@@ -79,6 +79,7 @@ public:
 
     qint64 pendingBytes() const;
     void setReadPaused(bool paused);
+    void setReadLimit(qint64 bytes);
 
 signals:
     // `holdable`: bytes read from a stream that a paused view holds back uncounted.
