@@ -408,15 +408,21 @@ void PortSession::onReceived(const QByteArray &bytes, const QString &peer, bool 
 
 void PortSession::record(const QByteArray &bytes, bool countBytes, int direction, bool toView)
 {
-    QByteArray data = bytes;
-    const QDateTime now = QDateTime::currentDateTime();
     if (direction == Received) {
         emit activity(Received);
-        data = m_pipeline.filterReceived(bytes, m_settings);
         if (countBytes) {
             m_rxByteCount += quint64(bytes.size());
             m_countersDirty = true;
         }
+    }
+    // Traffic that no view, log or console will see is not formatted at all: a headless
+    // session forwarding for a bridge only counts it.
+    if (!(toView && m_viewAttached) && !m_settings.LogSaveFlag && !m_consoleWatched)
+        return;
+    QByteArray data = bytes;
+    const QDateTime now = QDateTime::currentDateTime();
+    if (direction == Received) {
+        data = m_pipeline.filterReceived(bytes, m_settings);
         if (data.isEmpty())
             return;
         if (m_consoleWatched)
