@@ -266,6 +266,7 @@ void BridgeLink::onPeerLost(End end, const QString &peer)
 
 void BridgeLink::onDeviceSettingsChanged(End)
 {
+    m_stateText.clear(); // a label in it may have changed
     // A new connection mode may make an end a server, or stop it being one.
     configureEnds();
     chooseArbiterEnd();
@@ -306,9 +307,10 @@ void BridgeLink::service()
         }
         if (m_arbiterEnd >= 0)
             earliest(m_arbiter.nextDeadline(at));
+        // Restarting a timer on every chunk costs more than the odd early wake-up.
         if (due < 0)
             m_serviceTimer.stop();
-        else
+        else if (!m_serviceTimer.isActive() || m_serviceTimer.remainingTime() > due)
             m_serviceTimer.start(int(qMin<qint64>(due, 60000)));
     }
     evaluateState();
@@ -419,8 +421,6 @@ void BridgeLink::setMuted(bool muted)
 
 void BridgeLink::evaluateState()
 {
-    BridgeState state = BridgeState::Waiting;
-    QString text;
     const bool present[2] = {m_ends[EndA] && m_ends[EndA]->session(), m_ends[EndB] && m_ends[EndB]->session()};
     const bool open[2] = {present[EndA] && m_ends[EndA]->isOpen(), present[EndB] && m_ends[EndB]->isOpen()};
     const BridgePipe *suspended = nullptr;
@@ -428,26 +428,33 @@ void BridgeLink::evaluateState()
         if (!suspended && forwards(e) && m_pipes[e].isSuspended())
             suspended = &m_pipes[e];
     }
+    // What the text depends on besides the state: the closed end, or the mute.
+    BridgeState state = BridgeState::Waiting;
+    int detail = 0;
     if (!m_config.Enabled) {
         state = BridgeState::Disabled;
-        text = tr("Disabled");
     } else if (suspended) {
         state = BridgeState::Suspended;
-        text = tr("Suspended: %1").arg(suspended->suspendReason());
-    } else if (!present[EndA] || !present[EndB]) {
-        text = tr("Waiting for both ends to open");
-    } else if (open[EndA] && open[EndB]) {
+    } else if (present[EndA] && present[EndB] && open[EndA] && open[EndB]) {
         state = BridgeState::Running;
-        text = m_muted ? tr("Running (display paused)") : tr("Running");
-    } else if (open[EndA] != open[EndB]) {
+        detail = m_muted;
+    } else if (present[EndA] && present[EndB] && open[EndA] != open[EndB]) {
         state = BridgeState::Degraded;
-        text = tr("Degraded: %1 is closed").arg(m_ends[open[EndA] ? EndB : EndA]->label());
-    } else {
-        text = tr("Waiting for both ends to open");
+        detail = open[EndA] ? EndB : EndA;
     }
-    if (state == m_state && text == m_stateText)
+    const QString reason = suspended ? suspended->suspendReason() : QString();
+    // Called for every chunk: the text is only built when something it shows changed.
+    if (state == m_state && detail == m_stateDetail && reason == m_stateReason && !m_stateText.isEmpty())
         return;
     m_state = state;
-    m_stateText = text;
+    m_stateDetail = detail;
+    m_stateReason = reason;
+    switch (state) {
+    case BridgeState::Disabled: m_stateText = tr("Disabled"); break;
+    case BridgeState::Suspended: m_stateText = tr("Suspended: %1").arg(reason); break;
+    case BridgeState::Running: m_stateText = m_muted ? tr("Running (display paused)") : tr("Running"); break;
+    case BridgeState::Degraded: m_stateText = tr("Degraded: %1 is closed").arg(m_ends[detail]->label()); break;
+    case BridgeState::Waiting: m_stateText = tr("Waiting for both ends to open"); break;
+    }
     emit stateChanged();
 }

@@ -127,6 +127,8 @@ private:
 
     BridgeState m_state = BridgeState::Waiting;
     QString m_stateText;
+    int m_stateDetail = -1;
+    QString m_stateReason;
     bool m_running = false;
     bool m_muted = false;
     bool m_pumping = false;

@@ -100,10 +100,7 @@ std::optional<BridgePipe::Write> BridgePipe::nextWrite(const SinkState &sink)
         return std::nullopt;
     }
     const EgressQueue::Entry &head = m_queue.head();
-    // After a partial write only the rest goes, without copying it.
-    if (head.offset == 0)
-        return Write{head.bytes, head.peer};
-    return Write{QByteArray::fromRawData(head.bytes.constData() + head.offset, head.remaining()), head.peer};
+    return Write{head.bytes, head.peer};
 }
 
 void BridgePipe::written(qint64 taken)
@@ -114,7 +111,7 @@ void BridgePipe::written(qint64 taken)
         return;
     }
     m_blocked = false;
-    m_counters.bytesForwarded += qMin(taken, m_queue.head().remaining());
+    m_counters.bytesForwarded += qMin<qint64>(taken, m_queue.head().bytes.size());
     if (m_queue.take(taken))
         ++m_counters.framesForwarded;
 }

@@ -45,8 +45,7 @@ public:
         bool open = false;
         qint64 pending = 0; // bytes it holds that are not written yet
     };
-    // Bytes to hand to the destination. They stay valid only until the next call on
-    // the pipe: a destination that keeps them must copy them.
+    // Bytes to hand to the destination.
     struct Write
     {
         QByteArray bytes;

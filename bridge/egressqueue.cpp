@@ -33,7 +33,7 @@ EgressQueue::Push EgressQueue::push(const QByteArray &frame, const QString &peer
             return Push::Dropped;
         }
     }
-    m_entries.push_back({frame, peer, 0});
+    m_entries.push_back({frame, peer});
     m_total += size;
     m_peak = qMax(m_peak, m_total);
     updateFull();
@@ -42,7 +42,7 @@ EgressQueue::Push EgressQueue::push(const QByteArray &frame, const QString &peer
 
 void EgressQueue::dropFront()
 {
-    const qint64 rest = m_entries.front().remaining();
+    const qint64 rest = m_entries.front().bytes.size();
     m_total -= rest;
     m_droppedBytes += rest;
     ++m_droppedFrames;
@@ -52,12 +52,13 @@ void EgressQueue::dropFront()
 bool EgressQueue::take(qint64 bytes)
 {
     Entry &entry = m_entries.front();
-    bytes = qMin(bytes, entry.remaining());
-    entry.offset += bytes;
+    bytes = qMin<qint64>(bytes, entry.bytes.size());
     m_total -= bytes;
-    const bool whole = entry.remaining() == 0;
+    const bool whole = bytes == entry.bytes.size();
     if (whole)
         m_entries.pop_front();
+    else
+        entry.bytes = entry.bytes.sliced(bytes); // partial writes are rare: the destination's room is cut to fit
     updateFull();
     return whole;
 }
@@ -70,7 +71,7 @@ qint64 EgressQueue::dropPeer(const QString &peer)
             ++it;
             continue;
         }
-        dropped += it->remaining();
+        dropped += it->bytes.size();
         ++m_droppedFrames;
         it = m_entries.erase(it);
     }

@@ -22,10 +22,8 @@ public:
     };
     struct Entry
     {
-        QByteArray bytes;
+        QByteArray bytes; // what the destination has not taken yet
         QString peer;
-        qsizetype offset = 0; // bytes already taken by the destination
-        qint64 remaining() const { return bytes.size() - offset; }
     };
 
     void configure(const Settings &settings);

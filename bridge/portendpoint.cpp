@@ -53,11 +53,8 @@ qint64 PortEndpoint::write(const QByteArray &bytes, const QString &peer)
     if (room <= 0)
         return 0;
     const auto echo = m_showInView ? PortSession::Echo::ViewAndLog : PortSession::Echo::LogOnly;
-    if (!m_telnetEscape) {
-        // A copy: the caller's bytes may be a view into its queue, and the session keeps what it shows.
-        const QByteArray out(bytes.constData(), qsizetype(qMin<qint64>(bytes.size(), room)));
-        return qMax<qint64>(0, send(out, peer, echo));
-    }
+    if (!m_telnetEscape)
+        return qMax<qint64>(0, send(room >= bytes.size() ? bytes : bytes.first(room), peer, echo));
     // Never split a doubled 0xFF: only whole escaped bytes go out.
     const qsizetype n = escapedPrefix(bytes, room);
     if (n == 0)
@@ -75,7 +72,7 @@ qint64 PortEndpoint::writeRaw(const QByteArray &bytes, const QString &peer)
 {
     if (!m_session || bytes.isEmpty() || m_session->lease()->transferHeld())
         return 0;
-    return qMax<qint64>(0, send(QByteArray(bytes.constData(), bytes.size()), peer, PortSession::Echo::None));
+    return qMax<qint64>(0, send(bytes, peer, PortSession::Echo::None));
 }
 
 qint64 PortEndpoint::pendingBytes() const

@@ -116,6 +116,7 @@ bool ConnectionController::writeSerial(const QByteArray &data, const FormatSetti
         qCInfo(lcConnection) << "Send message failed!" << m_serial->error() << m_serial->errorString();
         return false;
     }
+    m_serial->flush();
     return true;
 }
 
@@ -260,7 +261,12 @@ bool ConnectionController::writeTcpClient(const QByteArray &data)
     case QAbstractSocket::ConnectedState:
         if (!m_pendingTcpOutput.isEmpty())
             m_tcpClient->write(std::exchange(m_pendingTcpOutput, QByteArray()));
-        return m_tcpClient->write(data) != -1;
+        if (m_tcpClient->write(data) == -1)
+            return false;
+        // Out now rather than on the next pass of the event loop: less latency, and a
+        // forwarder sees at once how much the socket could not take.
+        m_tcpClient->flush();
+        return true;
     case QAbstractSocket::HostLookupState:
     case QAbstractSocket::ConnectingState:
         m_pendingTcpOutput.append(data);

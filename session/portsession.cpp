@@ -510,7 +510,7 @@ bool PortSession::sendRouted(const QByteArray &bytes, const QString &peer)
     if (bytes.isEmpty() || !m_transport->write(bytes, peer, m_settings))
         return false;
     m_txByteCount += quint64(bytes.size());
-    emit countersChanged();
+    m_countersDirty = true; // shown with the next refresh, not for every chunk a bridge writes
     emit activity(Sent);
     emit sent(bytes, peer);
     return true;
