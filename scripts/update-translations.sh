@@ -27,7 +27,7 @@ fi
 
 cd "$root"
 folders=
-for folder in app connection terminal codec settings logging transfer forms; do
+for folder in app connection session terminal codec settings logging transfer bridge forms; do
     [ -d "$folder" ] && folders="$folders $folder"
 done
 # Labels translated at run time from tables lupdate cannot read.

@@ -2,6 +2,133 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>BridgeCapture</name>
+    <message>
+        <source>Cannot create the log folder %1</source>
+        <translation>无法创建日志文件夹 %1</translation>
+    </message>
+    <message>
+        <source>Cannot open %1: %2</source>
+        <translation>无法打开 %1：%2</translation>
+    </message>
+</context>
+<context>
+    <name>BridgeConfig</name>
+    <message>
+        <source>(unnamed)</source>
+        <translation>（未命名）</translation>
+    </message>
+</context>
+<context>
+    <name>BridgeLink</name>
+    <message>
+        <source>%1: capture stopped, %2</source>
+        <translation>%1：捕获记录已停止，%2</translation>
+    </message>
+    <message>
+        <source>%1: high throughput, forwarded traffic is no longer shown (logging continues)</source>
+        <translation>%1：吞吐量过高，转发的数据不再显示（日志记录继续）</translation>
+    </message>
+    <message>
+        <source>Disabled</source>
+        <translation>已禁用</translation>
+    </message>
+    <message>
+        <source>Suspended: %1</source>
+        <translation>已挂起：%1</translation>
+    </message>
+    <message>
+        <source>Running (display paused)</source>
+        <translation>运行中（显示已暂停）</translation>
+    </message>
+    <message>
+        <source>Running</source>
+        <translation>运行中</translation>
+    </message>
+    <message>
+        <source>Degraded: %1 is closed</source>
+        <translation>降级：%1 已关闭</translation>
+    </message>
+    <message>
+        <source>Waiting for both ends to open</source>
+        <translation>等待两端打开</translation>
+    </message>
+</context>
+<context>
+    <name>BridgeManager</name>
+    <message>
+        <source>Removed bridge(s) whose port no longer exists: %1</source>
+        <translation>已移除端口已不存在的桥接：%1</translation>
+    </message>
+    <message>
+        <source>Waiting for port %1</source>
+        <translation>等待端口 %1</translation>
+    </message>
+    <message>
+        <source>Off</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Idle</source>
+        <translation>空闲</translation>
+    </message>
+    <message>
+        <source>Running</source>
+        <translation>运行中</translation>
+    </message>
+    <message>
+        <source>Degraded</source>
+        <translation>降级</translation>
+    </message>
+    <message>
+        <source>Suspended</source>
+        <translation>已挂起</translation>
+    </message>
+    <message>
+        <source>A bridge needs two different ports</source>
+        <translation>桥接需要两个不同的端口</translation>
+    </message>
+    <message>
+        <source>Both ends must name a port</source>
+        <translation>两端都必须指定端口</translation>
+    </message>
+    <message>
+        <source>Port number is out of range</source>
+        <translation>端口号超出范围</translation>
+    </message>
+    <message>
+        <source>Port %1 is transferring a file</source>
+        <translation>端口 %1 正在传输文件</translation>
+    </message>
+    <message>
+        <source>That direction is already bridged</source>
+        <translation>该方向已被桥接</translation>
+    </message>
+    <message>
+        <source>Skipped invalid bridge(s): %1</source>
+        <translation>已跳过无效的桥接：%1</translation>
+    </message>
+    <message>
+        <source>Port %1 is written to by more than one bridge; their data will interleave on its wire.</source>
+        <translation>端口 %1 被多个桥接写入；它们的数据将在该线路上交错。</translation>
+    </message>
+    <message>
+        <source>Bridged to %1</source>
+        <translation>已桥接到 %1</translation>
+    </message>
+</context>
+<context>
+    <name>BridgePipe</name>
+    <message>
+        <source>Flood guard tripped (possible cable loop)</source>
+        <translation>防洪保护已触发（可能存在线缆环路）</translation>
+    </message>
+    <message>
+        <source>Egress queue overflowed</source>
+        <translation>发送队列溢出</translation>
+    </message>
+</context>
+<context>
     <name>ConnectionController</name>
     <message>
         <source>TCP Server :%1</source>
@@ -99,6 +226,10 @@
         <source>Serial Port %1 CLOSE SUCCESS</source>
         <translation>串口 %1 关闭成功</translation>
     </message>
+    <message>
+        <source>Could not join the multicast group %1: %2</source>
+        <translation>无法加入组播组 %1：%2</translation>
+    </message>
 </context>
 <context>
     <name>ConnectionSettingsWidget</name>
@@ -189,6 +320,93 @@
     <message>
         <source>Remote Serial (RFC 2217)</source>
         <translation>远程串口 (RFC 2217)</translation>
+    </message>
+</context>
+<context>
+    <name>LampRow</name>
+    <message>
+        <source>TX</source>
+        <translation>TX</translation>
+    </message>
+    <message>
+        <source>RX</source>
+        <translation>RX</translation>
+    </message>
+    <message>
+        <source>RTS</source>
+        <translation>RTS</translation>
+    </message>
+    <message>
+        <source>CTS</source>
+        <translation>CTS</translation>
+    </message>
+    <message>
+        <source>DTR</source>
+        <translation>DTR</translation>
+    </message>
+    <message>
+        <source>DSR</source>
+        <translation>DSR</translation>
+    </message>
+    <message>
+        <source>DCD</source>
+        <translation>DCD</translation>
+    </message>
+    <message>
+        <source>RI</source>
+        <translation>RI</translation>
+    </message>
+    <message>
+        <source>Lights while data is being sent or received</source>
+        <translation>收发数据时点亮</translation>
+    </message>
+    <message>
+        <source>Click to send a serial break (hold for longer)</source>
+        <translation>点击发送串口 Break 信号（按住可延长）</translation>
+    </message>
+    <message>
+        <source>Click to send a Break to the remote port (hold for longer)</source>
+        <translation>点击向远程端口发送 Break 信号（按住可延长）</translation>
+    </message>
+    <message>
+        <source>Lights while data is being sent or received. Clear &quot;Keep the remote port&apos;s own configuration&quot; to send a Break to the remote port.</source>
+        <translation>收发数据时点亮。取消勾选“保留远程端口自身的配置”即可向远程端口发送 Break 信号。</translation>
+    </message>
+    <message>
+        <source>Click to toggle the remote %1 output; the lamp lights after the RFC 2217 server confirms it</source>
+        <translation>点击切换远程 %1 输出；RFC 2217 服务器确认后指示灯点亮</translation>
+    </message>
+    <message>
+        <source>Remote level reported by the RFC 2217 server</source>
+        <translation>RFC 2217 服务器上报的远程电平</translation>
+    </message>
+    <message>
+        <source>RTS is managed automatically by RTS/CTS flow control</source>
+        <translation>RTS 由 RTS/CTS 流控自动管理</translation>
+    </message>
+    <message>
+        <source>Click to toggle the RTS output</source>
+        <translation>点击切换 RTS 输出</translation>
+    </message>
+    <message>
+        <source>Click to toggle the DTR output</source>
+        <translation>点击切换 DTR 输出</translation>
+    </message>
+    <message>
+        <source>The remote port is left under its own configuration. Clear &quot;Keep the remote port&apos;s own configuration&quot; to drive RTS, DTR and Break from here.</source>
+        <translation>远程端口保持其自身的配置。取消勾选“保留远程端口自身的配置”即可在此控制 RTS、DTR 和 Break。</translation>
+    </message>
+    <message>
+        <source>Control lines belong to a serial port. This connection does not have one.</source>
+        <translation>控制线属于串口，此连接没有串口。</translation>
+    </message>
+    <message>
+        <source>RTS is driven by RTS/CTS flow control and cannot be set by hand.</source>
+        <translation>RTS 由 RTS/CTS 流控驱动，无法手动设置。</translation>
+    </message>
+    <message>
+        <source>BRK</source>
+        <translation>BRK</translation>
     </message>
 </context>
 <context>
@@ -756,6 +974,75 @@ Your account, saved settings files and log files are not changed. Active connect
     </message>
 </context>
 <context>
+    <name>PortLease</name>
+    <message>
+        <source>A file transfer is already running on this port.</source>
+        <translation>此端口上已有文件传输正在进行。</translation>
+    </message>
+    <message>
+        <source>This port is part of a bridge link. Remove the link before transferring a file.</source>
+        <translation>此端口属于一个桥接链路。传输文件前请先移除该链路。</translation>
+    </message>
+    <message>
+        <source>A file transfer is running.</source>
+        <translation>文件传输正在进行。</translation>
+    </message>
+    <message>
+        <source>A file transfer is using this port. Sending data now would corrupt it.</source>
+        <translation>此端口正在进行文件传输，此时发送数据会破坏传输。</translation>
+    </message>
+    <message>
+        <source>A file transfer is using this port. Changing the control lines would interrupt it.</source>
+        <translation>此端口正在进行文件传输，更改控制线会中断传输。</translation>
+    </message>
+    <message>
+        <source>A file transfer is using this port. Changing the port settings would reopen it and end the transfer.</source>
+        <translation>此端口正在进行文件传输，更改端口设置会重新打开端口并终止传输。</translation>
+    </message>
+    <message>
+        <source>A file transfer is running; the view cannot be paused.</source>
+        <translation>文件传输正在进行，无法暂停显示。</translation>
+    </message>
+</context>
+<context>
+    <name>PortSession</name>
+    <message>
+        <source>Please input correct log file name!</source>
+        <translation>请输入正确的日志文件名！</translation>
+    </message>
+</context>
+<context>
+    <name>PortTransport</name>
+    <message>
+        <source>The socket is performing a host name lookup.</source>
+        <translation>套接字正在解析主机名。</translation>
+    </message>
+    <message>
+        <source>The socket has started establishing a connection...</source>
+        <translation>套接字已开始建立连接...</translation>
+    </message>
+    <message>
+        <source>Connection is established.</source>
+        <translation>连接已建立。</translation>
+    </message>
+    <message>
+        <source>The socket is bound to an address and port.</source>
+        <translation>套接字已绑定到地址和端口。</translation>
+    </message>
+    <message>
+        <source>The socket is about to close (data may still be waiting to be written).</source>
+        <translation>套接字即将关闭（可能仍有数据等待写出）。</translation>
+    </message>
+    <message>
+        <source>For internal use only.</source>
+        <translation>仅供内部使用。</translation>
+    </message>
+    <message>
+        <source>The socket is not connected</source>
+        <translation>套接字未连接</translation>
+    </message>
+</context>
+<context>
     <name>QuickSettingsEditor</name>
     <message>
         <source>Choose the groups and fields to show, and arrange their order.</source>
@@ -969,6 +1256,37 @@ Your account, saved settings files and log files are not changed. Active connect
     </message>
 </context>
 <context>
+    <name>RemoteSerialTransport</name>
+    <message>
+        <source>The remote peer did not accept RFC 2217 com-port control, so Break cannot be sent.</source>
+        <translation>远程对端未接受 RFC 2217 串口控制，无法发送 Break。</translation>
+    </message>
+    <message>
+        <source>Could not send Break: the connection is not open.</source>
+        <translation>无法发送 Break：连接未打开。</translation>
+    </message>
+    <message>
+        <source>Sent Break to the remote port; it is released when you let go.</source>
+        <translation>已向远程端口发送 Break；松开后解除。</translation>
+    </message>
+    <message>
+        <source>The remote peer did not accept RFC 2217 com-port control, so %1 cannot be set from here.</source>
+        <translation>远程对端未接受 RFC 2217 串口控制，无法在此设置 %1。</translation>
+    </message>
+    <message>
+        <source>Asked the remote port for %1 %2; the lamp turns green when the server confirms it.</source>
+        <translation>已请求远程端口将 %1 设为%2；服务器确认后指示灯变绿。</translation>
+    </message>
+    <message>
+        <source>high</source>
+        <translation>高电平</translation>
+    </message>
+    <message>
+        <source>low</source>
+        <translation>低电平</translation>
+    </message>
+</context>
+<context>
     <name>Rfc2217ClientSession</name>
     <message>
         <source>The remote port accepted serial parameter control.</source>
@@ -1090,30 +1408,6 @@ Your account, saved settings files and log files are not changed. Active connect
         <translation>发送：%L1 字节</translation>
     </message>
     <message>
-        <source>A file transfer is running; the view cannot be paused.</source>
-        <translation>文件传输正在进行，无法暂停显示。</translation>
-    </message>
-    <message>
-        <source>A file transfer is running.</source>
-        <translation>文件传输正在进行。</translation>
-    </message>
-    <message>
-        <source>A file transfer is using this port. Sending data now would corrupt it.</source>
-        <translation>此端口正在进行文件传输，此时发送数据会破坏传输。</translation>
-    </message>
-    <message>
-        <source>A file transfer is using this port. Changing the control lines would interrupt it.</source>
-        <translation>此端口正在进行文件传输，更改控制线会中断传输。</translation>
-    </message>
-    <message>
-        <source>A file transfer is using this port. Changing the port settings would reopen it and end the transfer.</source>
-        <translation>此端口正在进行文件传输，更改端口设置会重新打开端口并终止传输。</translation>
-    </message>
-    <message>
-        <source>Please input correct log file name!</source>
-        <translation>请输入正确的日志文件名！</translation>
-    </message>
-    <message>
         <source>Warning</source>
         <translation>警告</translation>
     </message>
@@ -1122,184 +1416,19 @@ Your account, saved settings files and log files are not changed. Active connect
         <translation>打开</translation>
     </message>
     <message>
-        <source>The socket is performing a host name lookup.</source>
-        <translation>套接字正在解析主机名。</translation>
+        <source>None</source>
+        <translation>无</translation>
     </message>
-    <message>
-        <source>The socket has started establishing a connection...</source>
-        <translation>套接字已开始建立连接...</translation>
-    </message>
-    <message>
-        <source>Connection is established.</source>
-        <translation>连接已建立。</translation>
-    </message>
-    <message>
-        <source>The socket is bound to an address and port.</source>
-        <translation>套接字已绑定到地址和端口。</translation>
-    </message>
-    <message>
-        <source>The socket is about to close (data may still be waiting to be written).</source>
-        <translation>套接字即将关闭（可能仍有数据等待写出）。</translation>
-    </message>
-    <message>
-        <source>For internal use only.</source>
-        <translation>仅供内部使用。</translation>
-    </message>
-    <message>
-        <source>The socket is not connected</source>
-        <translation>套接字未连接</translation>
-    </message>
-    <message>
-        <source>Waiting for Connections on %1:%2...</source>
-        <translation>正在 %1:%2 上等待连接...</translation>
-    </message>
-    <message>
-        <source>Connected</source>
-        <translation>已连接</translation>
-    </message>
-    <message>
-        <source>Listening on %1:%2</source>
-        <translation>正在监听 %1:%2</translation>
-    </message>
-    <message>
-        <source>UDP socket is bound to %1:%2.</source>
-        <translation>UDP 套接字已绑定到 %1:%2。</translation>
-    </message>
-    <message>
-        <source>Serial Port %1 lost, waiting for it to come back...</source>
-        <translation>串口 %1 已丢失，正在等待其恢复...</translation>
-    </message>
-    <message>
-        <source>Connection lost, reconnecting...</source>
-        <translation>连接已断开，正在重连...</translation>
-    </message>
-    <message>
-        <source>Reconnecting to %1:%2 ...</source>
-        <translation>正在重连 %1:%2 ...</translation>
-    </message>
-    <message>
-        <source>TCP connection RESTORED</source>
-        <translation>TCP 连接已恢复</translation>
-    </message>
+</context>
+<context>
+    <name>SerialTransport</name>
     <message>
         <source>Serial Port %1 RECONNECTED</source>
         <translation>串口 %1 已重新连接</translation>
     </message>
     <message>
-        <source>TX</source>
-        <translation>TX</translation>
-    </message>
-    <message>
-        <source>RX</source>
-        <translation>RX</translation>
-    </message>
-    <message>
-        <source>RTS</source>
-        <translation>RTS</translation>
-    </message>
-    <message>
-        <source>CTS</source>
-        <translation>CTS</translation>
-    </message>
-    <message>
-        <source>DTR</source>
-        <translation>DTR</translation>
-    </message>
-    <message>
-        <source>DSR</source>
-        <translation>DSR</translation>
-    </message>
-    <message>
-        <source>DCD</source>
-        <translation>DCD</translation>
-    </message>
-    <message>
-        <source>RI</source>
-        <translation>RI</translation>
-    </message>
-    <message>
-        <source>Lights while data is being sent or received</source>
-        <translation>收发数据时点亮</translation>
-    </message>
-    <message>
-        <source>Click to send a serial break (hold for longer)</source>
-        <translation>点击发送串口 Break 信号（按住可延长）</translation>
-    </message>
-    <message>
-        <source>Click to send a Break to the remote port (hold for longer)</source>
-        <translation>点击向远程端口发送 Break 信号（按住可延长）</translation>
-    </message>
-    <message>
-        <source>Lights while data is being sent or received. Clear &quot;Keep the remote port&apos;s own configuration&quot; to send a Break to the remote port.</source>
-        <translation>收发数据时点亮。取消勾选“保留远程端口自身的配置”即可向远程端口发送 Break 信号。</translation>
-    </message>
-    <message>
-        <source>Click to toggle the remote %1 output; the lamp lights after the RFC 2217 server confirms it</source>
-        <translation>点击切换远程 %1 输出；RFC 2217 服务器确认后指示灯点亮</translation>
-    </message>
-    <message>
-        <source>Remote level reported by the RFC 2217 server</source>
-        <translation>RFC 2217 服务器上报的远程电平</translation>
-    </message>
-    <message>
-        <source>RTS is managed automatically by RTS/CTS flow control</source>
-        <translation>RTS 由 RTS/CTS 流控自动管理</translation>
-    </message>
-    <message>
-        <source>Click to toggle the RTS output</source>
-        <translation>点击切换 RTS 输出</translation>
-    </message>
-    <message>
-        <source>Click to toggle the DTR output</source>
-        <translation>点击切换 DTR 输出</translation>
-    </message>
-    <message>
-        <source>The remote port is left under its own configuration. Clear &quot;Keep the remote port&apos;s own configuration&quot; to drive RTS, DTR and Break from here.</source>
-        <translation>远程端口保持其自身的配置。取消勾选“保留远程端口自身的配置”即可在此控制 RTS、DTR 和 Break。</translation>
-    </message>
-    <message>
-        <source>Control lines belong to a serial port. This connection does not have one.</source>
-        <translation>控制线属于串口，此连接没有串口。</translation>
-    </message>
-    <message>
-        <source>RTS is driven by RTS/CTS flow control and cannot be set by hand.</source>
-        <translation>RTS 由 RTS/CTS 流控驱动，无法手动设置。</translation>
-    </message>
-    <message>
-        <source>The remote peer did not accept RFC 2217 com-port control, so Break cannot be sent.</source>
-        <translation>远程对端未接受 RFC 2217 串口控制，无法发送 Break。</translation>
-    </message>
-    <message>
-        <source>Could not send Break: the connection is not open.</source>
-        <translation>无法发送 Break：连接未打开。</translation>
-    </message>
-    <message>
-        <source>Sent Break to the remote port; it is released when you let go.</source>
-        <translation>已向远程端口发送 Break；松开后解除。</translation>
-    </message>
-    <message>
-        <source>BRK</source>
-        <translation>BRK</translation>
-    </message>
-    <message>
-        <source>The remote peer did not accept RFC 2217 com-port control, so %1 cannot be set from here.</source>
-        <translation>远程对端未接受 RFC 2217 串口控制，无法在此设置 %1。</translation>
-    </message>
-    <message>
-        <source>Asked the remote port for %1 %2; the lamp turns green when the server confirms it.</source>
-        <translation>已请求远程端口将 %1 设为%2；服务器确认后指示灯变绿。</translation>
-    </message>
-    <message>
-        <source>high</source>
-        <translation>高电平</translation>
-    </message>
-    <message>
-        <source>low</source>
-        <translation>低电平</translation>
-    </message>
-    <message>
-        <source>None</source>
-        <translation>无</translation>
+        <source>Serial Port %1 lost, waiting for it to come back...</source>
+        <translation>串口 %1 已丢失，正在等待其恢复...</translation>
     </message>
 </context>
 <context>
@@ -1643,6 +1772,40 @@ Your account, saved settings files and log files are not changed. Active connect
         <source>min</source>
         <translation>分钟</translation>
     </message>
+    <message>
+        <source>UDP Group</source>
+        <translation>UDP 组播</translation>
+    </message>
+</context>
+<context>
+    <name>TcpClientTransport</name>
+    <message>
+        <source>Connection lost, reconnecting...</source>
+        <translation>连接已断开，正在重连...</translation>
+    </message>
+    <message>
+        <source>Reconnecting to %1:%2 ...</source>
+        <translation>正在重连 %1:%2 ...</translation>
+    </message>
+    <message>
+        <source>TCP connection RESTORED</source>
+        <translation>TCP 连接已恢复</translation>
+    </message>
+</context>
+<context>
+    <name>TcpServerTransport</name>
+    <message>
+        <source>Waiting for Connections on %1:%2...</source>
+        <translation>正在 %1:%2 上等待连接...</translation>
+    </message>
+    <message>
+        <source>Connected</source>
+        <translation>已连接</translation>
+    </message>
+    <message>
+        <source>Listening on %1:%2</source>
+        <translation>正在监听 %1:%2</translation>
+    </message>
 </context>
 <context>
     <name>ToolBox</name>
@@ -1669,6 +1832,13 @@ Your account, saved settings files and log files are not changed. Active connect
     <message>
         <source>Polynomial must not be zero.</source>
         <translation>多项式不能为零。</translation>
+    </message>
+</context>
+<context>
+    <name>UdpTransport</name>
+    <message>
+        <source>UDP socket is bound to %1:%2.</source>
+        <translation>UDP 套接字已绑定到 %1:%2。</translation>
     </message>
 </context>
 <context>

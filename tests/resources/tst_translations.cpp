@@ -341,7 +341,7 @@ void tst_Translations::builtCatalogue_data()
         << QByteArrayLiteral("ConnectionController") << QByteArrayLiteral("Serial Port %1 OPEN SUCCESS")
         << QStringList{QStringLiteral("/dev/ttyUSB7")};
     QTest::newRow("status with two placeholders")
-        << QByteArrayLiteral("SerialPortWidget") << QByteArrayLiteral("Listening on %1:%2")
+        << QByteArrayLiteral("TcpServerTransport") << QByteArrayLiteral("Listening on %1:%2")
         << QStringList{QStringLiteral("192.0.2.9"), QStringLiteral("40321")};
     QTest::newRow("form text") << QByteArrayLiteral("SetConfigFilePathDialog")
                                << QByteArrayLiteral("Please specify a folder below.") << QStringList();
