@@ -165,7 +165,7 @@ BridgeConfig BridgeConfig::normalised() const
     c.FramingFixedLength = clamp32(c.FramingFixedLength, 1, 1048576);
     c.FramingMaxBytes = clamp32(c.FramingMaxBytes, 1, 1048576);
     if (c.FramingMode == CutOnDelimiter)
-        c.FramingMaxBytes = qMax<qint32>(c.FramingMaxBytes, qint32(qMin<qsizetype>(c.FramingDelimiterHex.size(), 1048576)));
+        c.FramingMaxBytes = clamp32(qMax<qint64>(c.FramingMaxBytes, c.FramingDelimiterHex.size()), 1, 1048576);
     if (c.FramingMode == FixedLength)
         c.FramingMaxBytes = qMax(c.FramingMaxBytes, c.FramingFixedLength);
     c.FramingMaxHoldMs = clamp32(c.FramingMaxHoldMs, 1, 60000);

@@ -119,7 +119,8 @@ void BridgeLink::connectEnd(End end)
                              [this, end](const QString &peer) { onPeerArrived(end, peer); });
     m_connections << connect(session, &PortSession::peerLost, this,
                              [this, end](const QString &peer) { onPeerLost(end, peer); });
-    m_connections << connect(session, &PortSession::settingsChanged, this, [this, end] { onDeviceSettingsChanged(end); });
+    m_connections << connect(session, &PortSession::settingsChanged, this,
+                             [this, end] { onDeviceSettingsChanged(end); });
     // A destination that took bytes may take more now; an end that opened or closed
     // changes the state.
     for (auto signal : {&PortSession::opened, &PortSession::closed, &PortSession::connectionLost,

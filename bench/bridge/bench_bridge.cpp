@@ -111,7 +111,8 @@ bool writeN(int fd, long long n)
     for (char &c : buffer)
         c = char(random());
     while (n > 0) {
-        const ssize_t k = ::write(fd, buffer.data(), size_t(std::min<long long>(n, static_cast<long long>(buffer.size()))));
+        const auto chunk = std::min<long long>(n, static_cast<long long>(buffer.size()));
+        const ssize_t k = ::write(fd, buffer.data(), size_t(chunk));
         if (k <= 0)
             return false;
         n -= k;
@@ -347,7 +348,8 @@ Result runLoad(const QStringList &args, Forwarder &forwarder)
     Result result;
     result.rssStart = result.rssPeak = forwarder.rss();
     QTimer sampler;
-    QObject::connect(&sampler, &QTimer::timeout, &load, [&] { result.rssPeak = qMax(result.rssPeak, forwarder.rss()); });
+    QObject::connect(&sampler, &QTimer::timeout, &load,
+                     [&] { result.rssPeak = qMax(result.rssPeak, forwarder.rss()); });
     sampler.start(100);
     load.write("go\n");
     runEvents([&] { return load.state() == QProcess::NotRunning; }, 300000);
