@@ -91,7 +91,7 @@ void BridgeLink::start()
     for (End e : {EndA, EndB}) {
         connectEnd(e);
         if (forwards(e) && m_ends[e]) {
-            m_ends[e]->setReadsBounded(true);
+            m_ends[e]->boundReads(readRoom());
             m_bounded[e] = true;
         }
     }
@@ -143,7 +143,8 @@ void BridgeLink::configureEnds()
             ep->setShowInView(m_config.ShowForwardedInDisplay && !m_muted);
         }
         // One client at a time is the server's exclusive mode; the allowlist guards who may talk.
-        if (ep->session()->settings().ConnMode == TcpServer) {
+        m_serverConfigured[e] = ep->session()->settings().ConnMode == TcpServer;
+        if (m_serverConfigured[e]) {
             ConnectionController *controller = ep->session()->controller();
             controller->setClientPolicy(m_config.FanoutMode == BridgeConfig::OneClient ? 1 : 0);
             controller->setAllowlist(m_config.AllowedPeers);
@@ -186,7 +187,12 @@ void BridgeLink::stop()
         if (std::exchange(m_leased[e], false) && m_ends[e] && m_ends[e]->session())
             m_ends[e]->session()->lease()->release(PortRequester::Bridge);
         if (std::exchange(m_bounded[e], false) && m_ends[e])
-            m_ends[e]->setReadsBounded(false);
+            m_ends[e]->releaseReadBound(readRoom());
+        // The server takes any client again once no bridge decides who may talk.
+        if (std::exchange(m_serverConfigured[e], false) && m_ends[e] && m_ends[e]->session()) {
+            m_ends[e]->session()->controller()->setClientPolicy(0);
+            m_ends[e]->session()->controller()->setAllowlist({});
+        }
     }
     writeCapture();
     m_serviceTimer.stop();

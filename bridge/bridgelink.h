@@ -87,6 +87,7 @@ public slots:
 
 private:
     static End other(End end) { return end == EndA ? EndB : EndA; }
+    qint64 readRoom() const { return m_config.QueueLimitBytes - m_config.HighWatermark; }
     qint64 now() const;
     bool forwards(End source) const;
     void onTap(End end, const QByteArray &bytes, const QString &peer);
@@ -112,6 +113,7 @@ private:
     std::array<BridgePipe, 2> m_pipes;
     std::array<bool, 2> m_leased{};
     std::array<bool, 2> m_bounded{};
+    std::array<bool, 2> m_serverConfigured{};
     std::array<QString, 2> m_lastSender;
     TurnArbiter m_arbiter;
     int m_arbiterEnd = -1;

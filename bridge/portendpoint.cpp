@@ -2,6 +2,7 @@
 
 #include "connection/connectionmode.h"
 
+#include <algorithm>
 #include <limits>
 
 PortEndpoint::PortEndpoint(PortSession *session, QObject *parent)
@@ -93,12 +94,24 @@ void PortEndpoint::setReadPaused(bool on)
         m_session->setReadPaused(m_holds > 0);
 }
 
-void PortEndpoint::setReadsBounded(bool on)
+void PortEndpoint::boundReads(qint64 room)
 {
-    const int before = m_bounds;
-    m_bounds = qMax(0, m_bounds + (on ? 1 : -1));
-    if (m_session && (before == 0) != (m_bounds == 0))
-        m_session->setReadLimit(m_bounds > 0 ? ReadSliceBytes : 0);
+    m_readBounds.append(qMax(room, MinReadSliceBytes));
+    applyReadBound();
+}
+
+void PortEndpoint::releaseReadBound(qint64 room)
+{
+    m_readBounds.removeOne(qMax(room, MinReadSliceBytes));
+    applyReadBound();
+}
+
+void PortEndpoint::applyReadBound()
+{
+    if (!m_session)
+        return;
+    const auto least = std::min_element(m_readBounds.cbegin(), m_readBounds.cend());
+    m_session->setReadLimit(least == m_readBounds.cend() ? 0 : *least);
 }
 
 bool PortEndpoint::canThrottle() const

@@ -35,9 +35,8 @@ class PortEndpoint : public QObject, public BridgeSink, public BridgeSource
 public:
     // As a peer: every client or UDP peer of the end, not just one.
     static QString allPeers() { return QStringLiteral("*"); }
-    // The most one read hands a link: no more than the room a queue keeps above its
-    // high watermark by default, so a source held back in time never overfills it.
-    static constexpr qint64 ReadSliceBytes = 64 * 1024;
+    // Reads are never cut smaller than this, whatever room a queue keeps.
+    static constexpr qint64 MinReadSliceBytes = 4096;
 
     explicit PortEndpoint(PortSession *session, QObject *parent = nullptr);
 
@@ -55,8 +54,11 @@ public:
     // Holds nest: the end reads again once every hold is released.
     void setReadPaused(bool on) override;
     bool canThrottle() const override;
-    // While any link reads from this end, reads come in slices. Nests like holds.
-    void setReadsBounded(bool on);
+    // While links read from this end, one read takes at most the smallest room they
+    // ask for: what their queue keeps above its high watermark, so that a source held
+    // back in time never overfills it. release() takes back what bound() asked.
+    void boundReads(qint64 room);
+    void releaseReadBound(qint64 room);
 
     QString label() const;
     bool isSerial() const;
@@ -77,6 +79,7 @@ public:
 
 private:
     qint64 send(const QByteArray &bytes, const QString &peer, PortSession::Echo echo);
+    void applyReadBound();
     int mode() const;
 
     QPointer<PortSession> m_session;
@@ -85,5 +88,5 @@ private:
     bool m_telnetEscape = false;
     qint64 m_writeLimit = 0;
     int m_holds = 0;
-    int m_bounds = 0;
+    QList<qint64> m_readBounds;
 };
