@@ -112,11 +112,15 @@ bool ConnectionController::writeSerial(const QByteArray &data, const FormatSetti
 {
     if (!m_serial->isOpen() && !openSerialPort(settings, portName, portName, false))
         return false;
+    // An idle port sends now (see writeTcpClient); a busy one already waits to be
+    // writable, and a device slower than us would only refuse a second try.
+    const bool idle = m_serial->bytesToWrite() == 0;
     if (m_serial->write(data) == -1) {
         qCInfo(lcConnection) << "Send message failed!" << m_serial->error() << m_serial->errorString();
         return false;
     }
-    m_serial->flush();
+    if (idle)
+        m_serial->flush();
     return true;
 }
 
@@ -258,15 +262,16 @@ bool ConnectionController::writeTcpClient(const QByteArray &data)
     if (!m_tcpClient || data.isEmpty())
         return false;
     switch (m_tcpClient->state()) {
-    case QAbstractSocket::ConnectedState:
+    case QAbstractSocket::ConnectedState: {
         if (!m_pendingTcpOutput.isEmpty())
             m_tcpClient->write(std::exchange(m_pendingTcpOutput, QByteArray()));
+        // Out now rather than on the next pass of the event loop: less latency, and a
+        // forwarder sees at once what the socket could not take.
         if (m_tcpClient->write(data) == -1)
             return false;
-        // Out now rather than on the next pass of the event loop: less latency, and a
-        // forwarder sees at once how much the socket could not take.
         m_tcpClient->flush();
         return true;
+    }
     case QAbstractSocket::HostLookupState:
     case QAbstractSocket::ConnectingState:
         m_pendingTcpOutput.append(data);

@@ -152,7 +152,7 @@ qint64 MultiClientServer::writeToAll(const QByteArray &data)
 }
 
 // Out now rather than on the next pass of the event loop: less latency, and a forwarder
-// sees at once how much the socket could not take.
+// sees at once what the socket could not take.
 static bool writeNow(QTcpSocket *socket, const QByteArray &data)
 {
     if (socket->write(data) == -1)
