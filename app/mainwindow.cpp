@@ -2,6 +2,8 @@
 #include "app/applog.h"
 #include "ui_mainwindow.h"
 
+#include "bridge/bridgeconfig.h"
+#include "bridge/bridgemanager.h"
 #include "connection/connectioncontroller.h"
 #include "connection/connectionmode.h"
 #include "logging/logname.h"
@@ -92,7 +94,15 @@ MainWindow::MainWindow(QWidget *parent)
         if (okToContinue())
             openDocument(path);
     });
+    m_bridges = new BridgeManager(MaxPanes, this);
+    connect(m_bridges, &BridgeManager::linksChanged, this, &MainWindow::refreshBridgeBadges);
+    connect(m_bridges, &BridgeManager::message, this, [this](const QString &text) { showPaneNote(0, text, 5000); });
     loadPreferences();
+    {
+        // Bridges on panes that are not there yet wait for them.
+        QSettings store;
+        m_bridges->setConfigurations(readBridgeConfigs(store));
+    }
     arrangePanes();
     setCurrentFile(QString());
 
@@ -244,9 +254,13 @@ SerialPortWidget *MainWindow::addPane(const FormatSetting &settings)
     p->setAutoReconnect(m_autoReconnect);
     if (m_paneCount == 0)
         connect(p->session()->controller(), &ConnectionController::errorOccurred, this, &MainWindow::showError);
-    connect(p, &SerialPortWidget::settingsChanged, this, [this] { setWindowModified(true); });
+    connect(p, &SerialPortWidget::settingsChanged, this, [this] {
+        setWindowModified(true);
+        refreshBridgeBadges();
+    });
     m_panes[size_t(m_paneCount++)] = p;
     attachTransfer(p);
+    m_bridges->setPanes(sessions());
     return p;
 }
 
@@ -257,6 +271,7 @@ void MainWindow::removeLastPane()
     p->closePort();
     m_panes[size_t(--m_paneCount)] = nullptr;
     delete p;
+    m_bridges->setPanes(sessions());
     refreshTransferActions();
 }
 
@@ -343,6 +358,8 @@ void MainWindow::on_acXferCancel_triggered()
 
 void MainWindow::removeAllPanes()
 {
+    // The bridges belong to the document being replaced.
+    m_bridges->setConfigurations({});
     while (m_paneCount > 0)
         removeLastPane();
 }
@@ -759,6 +776,8 @@ bool MainWindow::readSettingFile(const QString &filePath)
     m_rowSizes.clear();
     ui->acViewQuickSettings->setChecked(doc.QuickView);
     on_acViewQuickSettings_triggered(doc.QuickView);
+    QSettings file(filePath, QSettings::IniFormat);
+    m_bridges->setConfigurations(readBridgeConfigs(file));
     return true;
 }
 
@@ -784,12 +803,37 @@ bool MainWindow::writeFile(const QString &filePath, bool showProgress)
         bar->show();
         QCoreApplication::processEvents();
     }
-    return ::writeFile(filePath, doc, [&bar](int percent) {
-        if (!bar)
-            return;
-        bar->setValue(percent);
-        QCoreApplication::processEvents();
-    });
+    if (!::writeFile(filePath, doc, [&bar](int percent) {
+            if (!bar)
+                return;
+            bar->setValue(percent);
+            QCoreApplication::processEvents();
+        }))
+        return false;
+    QSettings file(filePath, QSettings::IniFormat);
+    writeBridgeConfigs(file, m_bridges->configurations());
+    file.sync();
+    return file.status() == QSettings::NoError;
+}
+
+// ---- Bridges ----------------------------------------------------------------
+
+QList<PortSession *> MainWindow::sessions() const
+{
+    QList<PortSession *> list;
+    for (int i = 0; i < m_paneCount; ++i)
+        list.append(m_panes[size_t(i)]->session());
+    return list;
+}
+
+void MainWindow::refreshBridgeBadges()
+{
+    for (int i = 0; i < m_paneCount; ++i) {
+        const QString text = m_bridges->badgeText(i);
+        QLabel *badge = m_panes[size_t(i)]->bridgeBadge();
+        badge->setText(text);
+        badge->setVisible(!text.isEmpty());
+    }
 }
 
 // ---- Logs -------------------------------------------------------------------
@@ -982,5 +1026,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     }
     hide();
     savePreferences(firstOpen);
+    QSettings store;
+    writeBridgeConfigs(store, m_bridges->configurations());
     event->accept();
 }

@@ -13,6 +13,8 @@
 
 class AsciiCode;
 class ModbusBuilderDialog;
+class BridgeManager;
+class PortSession;
 class QComboBox;
 class QDialog;
 class QLabel;
@@ -48,6 +50,7 @@ public:
     QString currentFile() const { return m_currentFile; }
     QuickSettingsLayout quickSettingsLayout() const { return m_quickSettings; }
     RecentFilesModel *recentFiles() const { return m_recentFiles; }
+    BridgeManager *bridges() const { return m_bridges; }
 
     void startPorts(const QString &portName, bool quiet);
     bool readSettingFile(const QString &filePath);
@@ -139,6 +142,8 @@ private:
     void refillQuickPorts();
     void updateQuickPortSelector();
     QString firstPaneLogFile() const;
+    QList<PortSession *> sessions() const;
+    void refreshBridgeBadges();
 
     std::unique_ptr<Ui::MainWindow> ui;
     std::array<SerialPortWidget *, MaxPanes> m_panes{};
@@ -155,6 +160,7 @@ private:
     bool m_autoReconnect = false;
     LastSettings m_preferences;
     RecentFilesModel *m_recentFiles = nullptr;
+    BridgeManager *m_bridges = nullptr;
     QString m_lastLogFile;
     QSplitter *m_portSplitter = nullptr;
     QList<QSplitter *> m_rowSplitters;

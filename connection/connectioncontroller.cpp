@@ -145,10 +145,15 @@ bool ConnectionController::writeSerial(const QByteArray &data, const FormatSetti
 {
     if (!m_serial->isOpen() && !openSerialPort(settings, portName, portName, false))
         return false;
+    // An idle port sends now (see writeTcpClient); a busy one already waits to be
+    // writable, and a device slower than us would only refuse a second try.
+    const bool idle = m_serial->bytesToWrite() == 0;
     if (m_serial->write(data) == -1) {
         qCInfo(lcConnection) << "Send message failed!" << m_serial->error() << m_serial->errorString();
         return false;
     }
+    if (idle)
+        m_serial->flush();
     return true;
 }
 
@@ -282,7 +287,7 @@ void ConnectionController::configureTcpClient()
         m_tcpClient->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_tcpClient->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     }
-    m_tcpClient->setReadBufferSize(m_paused ? 4096 : kSocketReadChunk);
+    m_tcpClient->setReadBufferSize(m_paused ? 4096 : socketReadLimit());
 }
 
 bool ConnectionController::writeTcpClient(const QByteArray &data)
@@ -290,10 +295,16 @@ bool ConnectionController::writeTcpClient(const QByteArray &data)
     if (!m_tcpClient || data.isEmpty())
         return false;
     switch (m_tcpClient->state()) {
-    case QAbstractSocket::ConnectedState:
+    case QAbstractSocket::ConnectedState: {
         if (!m_pendingTcpOutput.isEmpty())
             m_tcpClient->write(std::exchange(m_pendingTcpOutput, QByteArray()));
-        return m_tcpClient->write(data) != -1;
+        // Out now rather than on the next pass of the event loop: less latency, and a
+        // forwarder sees at once what the socket could not take.
+        if (m_tcpClient->write(data) == -1)
+            return false;
+        m_tcpClient->flush();
+        return true;
+    }
     case QAbstractSocket::HostLookupState:
     case QAbstractSocket::ConnectingState:
         m_pendingTcpOutput.append(data);
@@ -328,6 +339,7 @@ void ConnectionController::listenTcp(const QHostAddress &address, quint16 port)
     m_server->stop();
     m_server->setLowLatency(m_lowLatency);
     m_server->setPaused(m_paused);
+    m_server->setReadLimit(m_readLimit);
     m_server->setClientPolicy(m_clientPolicy);
     m_server->setAllowlist(m_allowlist);
     m_server->listen(address, port);
@@ -593,8 +605,8 @@ void ConnectionController::setPaused(int mode, bool paused)
     if (paused == m_paused)
         return;
     m_paused = paused;
-    const qint64 limit = paused ? 4096 : 0;
-    const qint64 socketLimit = paused ? 4096 : kSocketReadChunk;
+    const qint64 limit = paused ? 4096 : m_readLimit;
+    const qint64 socketLimit = paused ? 4096 : socketReadLimit();
     switch (mode) {
     case SerialPort:
         m_serial->setReadBufferSize(limit);
@@ -616,6 +628,18 @@ void ConnectionController::setPaused(int mode, bool paused)
     default:
         break;
     }
+}
+
+void ConnectionController::setReadLimit(qint64 bytes)
+{
+    m_readLimit = qMax<qint64>(0, bytes);
+    if (m_server)
+        m_server->setReadLimit(m_readLimit);
+    if (m_paused)
+        return;
+    m_serial->setReadBufferSize(m_readLimit);
+    if (m_tcpClient)
+        m_tcpClient->setReadBufferSize(socketReadLimit());
 }
 
 void ConnectionController::setLowLatency(bool on)

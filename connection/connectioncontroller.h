@@ -98,6 +98,12 @@ public:
 
     void setPaused(int mode, bool paused);
     bool isPaused() const { return m_paused; }
+    // How much one read takes from the connection while not paused (0: all there is).
+    // A consumer that must not be handed more than it can queue bounds it.
+    void setReadLimit(qint64 bytes);
+    qint64 readLimit() const { return m_readLimit; }
+    // What a socket hands over per read: the limit, but never more than a chunk.
+    qint64 socketReadLimit() const { return m_readLimit > 0 ? qMin(m_readLimit, kSocketReadChunk) : kSocketReadChunk; }
     void setLowLatency(bool on);
     bool lowLatency() const { return m_lowLatency; }
     void setClientPolicy(int policy);
@@ -137,6 +143,7 @@ private:
     QUdpSocket *m_udp = nullptr;
     MultiClientServer *m_server = nullptr;
     bool m_paused = false;
+    qint64 m_readLimit = 0;
     bool m_lowLatency = false;
     int m_clientPolicy = 0;
     QStringList m_allowlist;

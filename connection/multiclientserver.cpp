@@ -97,7 +97,14 @@ void MultiClientServer::configureClient(QTcpSocket *socket) const
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
     }
-    socket->setReadBufferSize(m_paused ? 4096 : ConnectionController::kSocketReadChunk);
+    socket->setReadBufferSize(m_paused ? 4096 : m_readLimit > 0 ? qMin(m_readLimit, ConnectionController::kSocketReadChunk) : ConnectionController::kSocketReadChunk);
+}
+
+void MultiClientServer::setReadLimit(qint64 bytes)
+{
+    m_readLimit = bytes;
+    for (QTcpSocket *socket : std::as_const(m_clients))
+        configureClient(socket);
 }
 
 void MultiClientServer::readReady(QTcpSocket *socket)
@@ -145,13 +152,23 @@ qint64 MultiClientServer::writeToAll(const QByteArray &data)
     return best;
 }
 
+// Out now rather than on the next pass of the event loop: less latency, and a forwarder
+// sees at once what the socket could not take.
+static bool writeNow(QTcpSocket *socket, const QByteArray &data)
+{
+    if (socket->write(data) == -1)
+        return false;
+    socket->flush();
+    return true;
+}
+
 bool MultiClientServer::sendTo(const QString &peer, const QByteArray &data)
 {
     if (data.isEmpty())
         return false;
     for (QTcpSocket *socket : std::as_const(m_clients)) {
         if (socket->state() == QAbstractSocket::ConnectedState && m_peerKeys.value(socket) == peer)
-            return socket->write(data) != -1;
+            return writeNow(socket, data);
     }
     return false;
 }
@@ -163,7 +180,7 @@ bool MultiClientServer::sendToIndex(const QByteArray &data, int index)
     if (index < 0 || index >= m_clients.size())
         index = 0;
     qCDebug(lcConnection) << "tcpServerSend: index =" << index;
-    return m_clients.at(index)->write(data) != -1;
+    return writeNow(m_clients.at(index), data);
 }
 
 QStringList MultiClientServer::clientPeers() const

@@ -26,6 +26,8 @@ public:
     QByteArray takeMessage(const QString &peer);
 
     void setPaused(bool paused);
+    // How much one read takes from a client while not paused (0: all there is).
+    void setReadLimit(qint64 bytes);
     void setLowLatency(bool on);
     void setClientPolicy(int policy);
     void setAllowlist(const QStringList &list);
@@ -63,6 +65,7 @@ private:
     QHash<const QTcpSocket *, QString> m_peerKeys;
     int m_clientPolicy = 0;
     bool m_paused = false;
+    qint64 m_readLimit = 0;
     bool m_lowLatency = false;
     QStringList m_allowlist;
 };

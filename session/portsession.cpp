@@ -430,15 +430,21 @@ void PortSession::onReceived(const QByteArray &bytes, const QString &peer)
 
 void PortSession::record(const QByteArray &bytes, bool countBytes, int direction, bool toView)
 {
-    QByteArray data = bytes;
-    const QDateTime now = QDateTime::currentDateTime();
     if (direction == Received) {
         emit activity(Received);
-        data = m_pipeline.filterReceived(bytes, m_settings);
         if (countBytes) {
             m_rxByteCount += quint64(bytes.size());
             m_countersDirty = true;
         }
+    }
+    // Traffic that no view, log or console will see is not formatted at all: a headless
+    // session forwarding for a bridge only counts it.
+    if (!(toView && m_viewAttached) && !m_settings.LogSaveFlag && !m_consoleWatched)
+        return;
+    QByteArray data = bytes;
+    const QDateTime now = QDateTime::currentDateTime();
+    if (direction == Received) {
+        data = m_pipeline.filterReceived(bytes, m_settings);
         if (data.isEmpty())
             return;
         if (m_consoleWatched)
@@ -563,7 +569,7 @@ bool PortSession::sendRouted(const QByteArray &bytes, const QString &peer)
     if (bytes.isEmpty() || !m_transport->write(bytes, peer, m_settings))
         return false;
     m_txByteCount += quint64(bytes.size());
-    emit countersChanged();
+    m_countersDirty = true; // shown with the next refresh, not for every chunk a bridge writes
     emit activity(Sent);
     emit sent(bytes, peer);
     return true;
@@ -700,6 +706,11 @@ void PortSession::setReadPaused(bool paused)
 {
     m_featureHold = paused;
     m_transport->setReadPaused(m_featureHold || m_backlogHold);
+}
+
+void PortSession::setReadLimit(qint64 bytes)
+{
+    m_transport->setReadLimit(bytes);
 }
 
 bool PortSession::canThrottle() const

@@ -136,6 +136,9 @@ public:
 
     qint64 pendingBytes() const;
     void setReadPaused(bool paused);
+    // Received bytes arrive in chunks of at most this many (0: as they come), so that a
+    // consumer holding the source back in time never gets more than it can queue.
+    void setReadLimit(qint64 bytes);
     bool canThrottle() const;
 
 signals:

@@ -103,6 +103,11 @@ void PortTransport::setReadPaused(bool paused)
     m_controller->setPaused(m_mode, paused);
 }
 
+void PortTransport::setReadLimit(qint64 bytes)
+{
+    m_controller->setReadLimit(bytes);
+}
+
 namespace {
 
 // ---- Local serial port ----------------------------------------------------------
@@ -242,8 +247,12 @@ private:
         if (bytes.isEmpty() || !port->isOpen() || m_controller->isPaused()
             || ::ioctl(port->handle(), FIONREAD, &waiting) != 0 || waiting <= 0)
             return bytes;
+        const qint64 limit = m_controller->readLimit();
+        const qint64 room = limit > 0 ? limit - bytes.size() : kMaxDirectRead;
+        if (room <= 0)
+            return bytes;
         const qsizetype at = bytes.size();
-        bytes.resize(at + qMin(waiting, kMaxDirectRead));
+        bytes.resize(at + qsizetype(qMin<qint64>(waiting, room)));
         const ssize_t got = ::read(port->handle(), bytes.data() + at, size_t(bytes.size() - at));
         bytes.resize(at + qMax<ssize_t>(got, 0));
 #endif

@@ -79,6 +79,7 @@ public:
 
     qint64 pendingBytes() const;
     void setReadPaused(bool paused);
+    void setReadLimit(qint64 bytes);
 
 signals:
     void received(const QByteArray &bytes, const QString &peer);

@@ -165,6 +165,133 @@
     </message>
 </context>
 <context>
+    <name>BridgeCapture</name>
+    <message>
+        <source>Cannot create the log folder %1</source>
+        <translation>无法创建日志文件夹 %1</translation>
+    </message>
+    <message>
+        <source>Cannot open %1: %2</source>
+        <translation>无法打开 %1：%2</translation>
+    </message>
+</context>
+<context>
+    <name>BridgeConfig</name>
+    <message>
+        <source>(unnamed)</source>
+        <translation>（未命名）</translation>
+    </message>
+</context>
+<context>
+    <name>BridgeLink</name>
+    <message>
+        <source>%1: capture stopped, %2</source>
+        <translation>%1：捕获记录已停止，%2</translation>
+    </message>
+    <message>
+        <source>%1: high throughput, forwarded traffic is no longer shown (logging continues)</source>
+        <translation>%1：吞吐量过高，转发的数据不再显示（日志记录继续）</translation>
+    </message>
+    <message>
+        <source>Disabled</source>
+        <translation>已禁用</translation>
+    </message>
+    <message>
+        <source>Suspended: %1</source>
+        <translation>已挂起：%1</translation>
+    </message>
+    <message>
+        <source>Running (display paused)</source>
+        <translation>运行中（显示已暂停）</translation>
+    </message>
+    <message>
+        <source>Running</source>
+        <translation>运行中</translation>
+    </message>
+    <message>
+        <source>Degraded: %1 is closed</source>
+        <translation>降级：%1 已关闭</translation>
+    </message>
+    <message>
+        <source>Waiting for both ends to open</source>
+        <translation>等待两端打开</translation>
+    </message>
+</context>
+<context>
+    <name>BridgeManager</name>
+    <message>
+        <source>Removed bridge(s) whose port no longer exists: %1</source>
+        <translation>已移除端口已不存在的桥接：%1</translation>
+    </message>
+    <message>
+        <source>Waiting for port %1</source>
+        <translation>等待端口 %1</translation>
+    </message>
+    <message>
+        <source>Off</source>
+        <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Idle</source>
+        <translation>空闲</translation>
+    </message>
+    <message>
+        <source>Running</source>
+        <translation>运行中</translation>
+    </message>
+    <message>
+        <source>Degraded</source>
+        <translation>降级</translation>
+    </message>
+    <message>
+        <source>Suspended</source>
+        <translation>已挂起</translation>
+    </message>
+    <message>
+        <source>A bridge needs two different ports</source>
+        <translation>桥接需要两个不同的端口</translation>
+    </message>
+    <message>
+        <source>Both ends must name a port</source>
+        <translation>两端都必须指定端口</translation>
+    </message>
+    <message>
+        <source>Port number is out of range</source>
+        <translation>端口号超出范围</translation>
+    </message>
+    <message>
+        <source>Port %1 is transferring a file</source>
+        <translation>端口 %1 正在传输文件</translation>
+    </message>
+    <message>
+        <source>That direction is already bridged</source>
+        <translation>该方向已被桥接</translation>
+    </message>
+    <message>
+        <source>Skipped invalid bridge(s): %1</source>
+        <translation>已跳过无效的桥接：%1</translation>
+    </message>
+    <message>
+        <source>Port %1 is written to by more than one bridge; their data will interleave on its wire.</source>
+        <translation>端口 %1 被多个桥接写入；它们的数据将在该线路上交错。</translation>
+    </message>
+    <message>
+        <source>Bridged to %1</source>
+        <translation>已桥接到 %1</translation>
+    </message>
+</context>
+<context>
+    <name>BridgePipe</name>
+    <message>
+        <source>Flood guard tripped (possible cable loop)</source>
+        <translation>防洪保护已触发（可能存在线缆环路）</translation>
+    </message>
+    <message>
+        <source>Egress queue overflowed</source>
+        <translation>发送队列溢出</translation>
+    </message>
+</context>
+<context>
     <name>ConnectionController</name>
     <message>
         <source>TCP Server :%1</source>

@@ -1,0 +1,403 @@
+#include "app/mainwindow.h"
+#include "bridge/bridgemanager.h"
+#include "logging/logwriter.h"
+#include "terminal/serialportwidget.h"
+#include "tests/session/faketransport.h"
+
+#include <QLabel>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+Q_DECLARE_METATYPE(BridgeConfig)
+
+namespace {
+
+BridgeConfig bridge(const QString &name, int a, int b, int direction = BridgeConfig::AToB)
+{
+    BridgeConfig c;
+    c.Name = name;
+    c.PortA = a;
+    c.PortB = b;
+    c.Direction = direction;
+    c.AutoOpenPeer = false;
+    return c;
+}
+
+FormatSetting named(const QString &port)
+{
+    FormatSetting s = FormatSetting::builtInDefaults();
+    s.PortName = port;
+    return s;
+}
+
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+// Endpoints, links and the manager over sessions on fake transports; the capture
+// file; the stored form of bridges; bridges in the main window's documents and
+// preferences.
+class tst_Bridges : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void endpoint();
+    void states();
+    void displayMute();
+    void capture();
+    void validation_data();
+    void validation();
+    void badgesAndPruning();
+    void storedRoundTrip();
+    void storedValues_data();
+    void storedValues();
+    void documentsAndRestart();
+
+private:
+    FakeTransport *wire(int pane) const { return static_cast<FakeTransport *>(m_panes.at(pane)->transport()); }
+    std::vector<std::unique_ptr<PortSession>> m_sessions;
+    QList<PortSession *> m_panes;
+    QTemporaryDir m_dir;
+};
+
+void tst_Bridges::initTestCase()
+{
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.filePath(QStringLiteral("config")));
+    QCoreApplication::setOrganizationName(QStringLiteral("VORTANE"));
+    QCoreApplication::setApplicationName(QStringLiteral("Quillon"));
+}
+
+void tst_Bridges::init()
+{
+    m_sessions.clear();
+    m_panes.clear();
+    for (int i = 0; i < 3; ++i) {
+        FormatSetting s;
+        s.PortName = QStringLiteral("p%1").arg(i);
+        m_sessions.push_back(std::make_unique<PortSession>(s, i));
+        useFakeTransport(*m_sessions.back());
+        m_panes << m_sessions.back().get();
+        QVERIFY(m_panes.back()->open());
+    }
+    QSettings().clear();
+}
+
+void tst_Bridges::endpoint()
+{
+    PortEndpoint sink(m_panes.at(1));
+    sink.setTelnetEscape(true);
+    sink.setWriteLimit(5);
+    // Three 0xFF take six bytes on the wire; only two fit whole.
+    QCOMPARE(sink.write(QByteArray(3, '\xff'), QString()), qint64(2));
+    QCOMPARE(wire(1)->written(), QByteArray(4, '\xff'));
+
+    // Through a pipe, what was not taken goes next time, escaped exactly once.
+    BridgePipe pipe;
+    pipe.configure(BridgeConfig().normalised());
+    const QByteArray input = QByteArray("a\xff\xff" "b\xff", 5);
+    pipe.ingest(input, QString(), 0);
+    while (auto w = pipe.nextWrite({true, 0}))
+        pipe.written(sink.write(w->bytes, w->peer));
+    QCOMPARE(wire(1)->written(), QByteArray(4, '\xff') + QByteArray("a\xff\xff\xff\xff" "b\xff\xff", 8));
+    QCOMPARE(pipe.counters().bytesForwarded, qint64(input.size()));
+
+    // An endpoint outlives its session harmlessly; holds nest.
+    PortEndpoint end(m_panes.at(0));
+    for (const bool hold : {true, true, false})
+        end.setReadPaused(hold);
+    m_sessions.erase(m_sessions.begin());
+    QVERIFY(end.holds() == 1 && end.write("x", QString()) == 0 && end.pendingBytes() == 0 && !end.isOpen());
+    QVERIFY(!end.canThrottle() && end.label() == QStringLiteral("1: "));
+}
+
+// The state and its text follow the ends and the pipes.
+void tst_Bridges::states()
+{
+    BridgeConfig c;
+    c.OverflowPolicy = BridgeConfig::StopBridge;
+    c.QueueLimitBytes = 8;
+    PortEndpoint a(m_panes.at(0)), b(m_panes.at(1));
+    BridgeLink link(c, &a, &b);
+    link.start();
+    QCOMPARE(link.stateText(), QStringLiteral("Running"));
+    m_panes.at(1)->close();
+    QCOMPARE(link.stateText(), QStringLiteral("Degraded: 2: p1 is closed"));
+    m_panes.at(0)->close();
+    QCOMPARE(link.stateText(), QStringLiteral("Waiting for both ends to open"));
+    QVERIFY(m_panes.at(1)->open());
+    QCOMPARE(link.stateText(), QStringLiteral("Degraded: 1: p0 is closed"));
+    QVERIFY(m_panes.at(0)->open());
+    wire(1)->refuseWrites = true;
+    for (const char *chunk : {"12345", "67890"})
+        wire(0)->feed(chunk);
+    QCOMPARE(link.stateText(), QStringLiteral("Suspended: Egress queue overflowed"));
+    link.stop();
+    QCOMPARE(m_panes.at(0)->lease()->bridgeHolds() + m_panes.at(1)->lease()->bridgeHolds(), 0);
+    c.Enabled = false;
+    BridgeLink off(c, &a, &b);
+    off.start();
+    QVERIFY(!off.isRunning() && off.stateText() == QStringLiteral("Disabled"));
+}
+
+void tst_Bridges::displayMute()
+{
+    PortEndpoint a(m_panes.at(0)), b(m_panes.at(1));
+    BridgeLink link(BridgeConfig(), &a, &b);
+    link.start();
+    QSignalSpy messages(&link, &BridgeLink::message);
+    // KiB forwarded in each second, and whether the display is muted after it.
+    for (const auto &[kib, muted] : {std::pair{600, true}, {600, true}, {200, true}, {100, false}}) {
+        for (int k = 0; k < kib; ++k)
+            wire(0)->feed(QByteArray(1024, 'm'));
+        link.onSampleTick();
+        QVERIFY(link.isDisplayMuted() == muted && b.showInView() == !muted);
+    }
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.first().first().toString(),
+             QStringLiteral("(unnamed): high throughput, forwarded traffic is no longer shown (logging continues)"));
+    QCOMPARE(link.samples().at(2).aToB, qint64(200 * 1024));
+    QCOMPARE(wire(1)->written().size(), 1500 * 1024);
+}
+
+void tst_Bridges::capture()
+{
+    const QDateTime at(QDate(2024, 5, 6), QTime(12, 34, 56, 789));
+    QCOMPARE(BridgeCapture::line(at, BridgeCapture::BToA, QStringLiteral("10.0.0.2:5020"),
+                                 QByteArray("a\r\n\t\x01\x7f\xe9 z", 9), false),
+             QStringLiteral("12:34:56.789  B->A  10.0.0.2:5020  a\\r\\n\\t\\x01\\x7F\u00e9 z\n"));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("logs/cap.txt"));
+    const QDateTime start(QDate(2024, 5, 6), QTime(8, 0));
+    const QString header = QStringLiteral("# Quillon %1 bridge capture\n# Link:    \n# End A:   1: p0\n"
+                                          "# End B:   2: p1\n# Started: 2024-05-06 08:00:00\n"
+                                          "# Columns: time  direction  peer  data\n")
+                               .arg(LogWriter::versionText());
+    // Rotation is due once the file holds the header and two lines.
+    BridgeCapture capture;
+    capture.configure({path, true, header.toUtf8().size() + 40, QString(), QStringLiteral("1: p0"),
+                       QStringLiteral("2: p1")});
+    capture.add(start, BridgeCapture::BToA, QString(), QByteArray("\x00\xff" "o", 3));
+    QVERIFY(capture.write(start, nullptr));
+    QCOMPARE(contents(path), header.toUtf8() + "08:00:00.000  B->A  -  00 FF 6F\n");
+    capture.add(start, BridgeCapture::AToB, QString(), "two");
+    QVERIFY(capture.write(start, nullptr)); // still below the rotation size
+    const QByteArray full = contents(path);
+    capture.add(start.addSecs(1), BridgeCapture::AToB, QString(), "three");
+    QVERIFY(capture.write(start.addSecs(1), nullptr));
+    QCOMPARE(contents(path + QStringLiteral(".1")), full);
+    QCOMPARE(contents(path), QString(header).replace(QStringLiteral(":00\n"), QStringLiteral(":01\n")).toUtf8()
+                                 + "08:00:01.000  A->B  -  74 68 72 65 65\n");
+
+    // A folder that cannot be made turns the capture off with the reason.
+    capture.configure({dir.filePath(QStringLiteral("logs/cap.txt/sub/x.txt")), true, 120, {}, {}, {}});
+    capture.add(start, BridgeCapture::AToB, QString(), "lost");
+    QString error;
+    QVERIFY(!capture.write(start, &error));
+    QCOMPARE(error, QStringLiteral("Cannot create the log folder %1")
+                        .arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("logs/cap.txt/sub")))));
+    QVERIFY(!capture.isOn() && !capture.hasPending());
+}
+
+void tst_Bridges::validation_data()
+{
+    QTest::addColumn<BridgeConfig>("config");
+    QTest::addColumn<int>("transferring");
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<bool>("loadKeeps"); // a record whose pane is missing waits for it
+    QTest::addColumn<QString>("warning");
+
+    const QString none, range = QStringLiteral("Port number is out of range");
+    const QString interleave = QStringLiteral("Port 2: p1 is written to by more than one bridge; "
+                                              "their data will interleave on its wire.");
+    const QString again = QStringLiteral("That direction is already bridged");
+    const QString onePort = QStringLiteral("A bridge needs two different ports");
+    const QString noPort = QStringLiteral("Both ends must name a port");
+    QTest::newRow("reverse of a bridged pair") << bridge(none, 1, 0) << -1 << none << true << none;
+    QTest::newRow("same direction again") << bridge(none, 1, 0, 2) << -1 << again << false << interleave;
+    QTest::newRow("one port") << bridge(none, 2, 2) << -1 << onePort << false << none;
+    QTest::newRow("no port") << bridge(none, -1, 2) << -1 << noPort << false << none;
+    QTest::newRow("no such pane") << bridge(none, 0, 3) << -1 << range << true << none;
+    QTest::newRow("beyond every pane") << bridge(none, 0, 40) << -1 << range << false << none;
+    QTest::newRow("transferring") << bridge(none, 2, 0) << 2 << QStringLiteral("Port 3 is transferring a file") << false
+                                  << none;
+    QTest::newRow("second writer") << bridge(none, 2, 1) << -1 << none << true << interleave;
+}
+
+// Adding refuses an invalid record with its reason; loading leaves it out and names it.
+void tst_Bridges::validation()
+{
+    QFETCH(BridgeConfig, config);
+    QFETCH(int, transferring);
+    QFETCH(QString, problem);
+    QFETCH(bool, loadKeeps);
+    QFETCH(QString, warning);
+    BridgeManager manager;
+    manager.setPanes(m_panes);
+    const BridgeConfig first = bridge(QStringLiteral("first"), 0, 1);
+    QVERIFY(manager.add(first));
+    if (transferring >= 0)
+        QVERIFY(m_panes.at(transferring)->lease()->acquire(PortRequester::Transfer));
+    QCOMPARE(manager.overlapWarning(config), warning);
+    QString why;
+    QCOMPARE(manager.add(config, &why), problem.isEmpty());
+    QCOMPARE(why, problem);
+
+    QSignalSpy messages(&manager, &BridgeManager::message);
+    manager.setConfigurations({first, config});
+    QCOMPARE(manager.configurations().size(), loadKeeps ? 2 : 1);
+    QCOMPARE(messages.size(), loadKeeps ? 0 : 1);
+    if (!loadKeeps)
+        QCOMPARE(messages.first().first().toString(),
+                 QStringLiteral("Skipped invalid bridge(s): (unnamed) (%1)").arg(problem));
+}
+
+void tst_Bridges::badgesAndPruning()
+{
+    BridgeManager manager;
+    manager.setPanes(m_panes);
+    QSignalSpy messages(&manager, &BridgeManager::message);
+    QVERIFY(manager.add(bridge(QStringLiteral("north"), 0, 1)));
+    QVERIFY(manager.add(bridge(QString(), 2, 1, BridgeConfig::BothWays)));
+    QCOMPARE(manager.badgeText(1), QStringLiteral("Bridged to 1: p0, 3: p2"));
+    QCOMPARE(manager.badgeText(2), QStringLiteral("Bridged to 2: p1"));
+    QCOMPARE(m_panes.at(1)->lease()->bridgeHolds(), 2);
+
+    // The last pane goes while its bridge forwards; traffic towards it waits until the
+    // pane list says it is gone.
+    wire(2)->feed("in flight");
+    QCOMPARE(wire(1)->written(), QByteArray("in flight"));
+    m_sessions.pop_back();
+    m_panes.removeLast();
+    wire(1)->feed("towards the gone pane");
+    QCOMPARE(manager.stateText(1), QStringLiteral("Waiting for both ends to open"));
+    manager.setPanes(m_panes);
+    QCOMPARE(messages.last().first().toString(),
+             QStringLiteral("Removed bridge(s) whose port no longer exists: (unnamed)"));
+    QCOMPARE(manager.configurations().size(), 1);
+    QCOMPARE(manager.badgeText(1), QStringLiteral("Bridged to 1: p0"));
+    QCOMPARE(m_panes.at(1)->lease()->bridgeHolds(), 1);
+    manager.remove(0);
+    QCOMPARE(manager.badgeText(1), QString());
+    QCOMPARE(m_panes.at(1)->lease()->bridgeHolds(), 0);
+}
+
+void tst_Bridges::storedRoundTrip()
+{
+    const QList<std::pair<const char *, QVariant>> stored{
+        {"Name", QStringLiteral("every field")}, {"PortA", 3}, {"PortB", 5}, {"Direction", 1}, {"Enabled", false},
+        {"AutoOpenPeer", false}, {"ShowForwardedInDisplay", false}, {"DisplayMuteBytesPerSec", qint64(5000000000)},
+        {"FramingMode", 2}, {"FramingIdleGapMs", 7}, {"FramingDelimiterHex", QStringLiteral("0d0aff")},
+        {"FramingFixedLength", 9}, {"FramingMaxBytes", 99}, {"FramingMaxHoldMs", 11},
+        {"QueueLimitBytes", qint64(4000000000)}, {"HighWatermark", qint64(3000000000)}, {"LowWatermark", 13},
+        {"SinkPendingLimitBytes", 17}, {"OverflowPolicy", 3},
+        {"FloodGuardEnabled", false}, {"FloodRateBytesPerSec", 19}, {"FloodWindowMs", 23}, {"FanoutMode", 2},
+        {"UdpTargetMode", 2}, {"ArbiterResponseTimeoutMs", 29}, {"ArbiterMaxQueuedRequests", 31}, {"Protocol", 3},
+        {"ModbusTransactionTimeoutMs", 37},
+        {"AllowedPeers", QStringList{QStringLiteral("10.0.0.0/8"), QStringLiteral("a,b")}}, {"LogEnabled", true},
+        {"LogFilePath", QStringLiteral("/tmp/cap ture.txt")}, {"LogHex", false}, {"LogRotateBytes", 41}};
+    auto source = std::make_unique<QSettings>(m_dir.filePath(QStringLiteral("source.ini")), QSettings::IniFormat);
+    source->setValue(QStringLiteral("Bridge/Count"), 1);
+    for (const auto &[key, value] : stored)
+        source->setValue(QStringLiteral("Bridge/0/") + QLatin1String(key), value);
+    QTemporaryDir dir;
+    QSettings copy(dir.filePath(QStringLiteral("copy.ini")), QSettings::IniFormat);
+    writeBridgeConfigs(copy, {BridgeConfig(), BridgeConfig(), BridgeConfig()});
+    writeBridgeConfigs(copy, readBridgeConfigs(*source));
+    QCOMPARE(copy.allKeys().size(), stored.size() + 1);
+    for (const auto &[key, value] : stored)
+        QCOMPARE(copy.value(QStringLiteral("Bridge/0/") + QLatin1String(key)).toString(), value.toString());
+    QCOMPARE(readBridgeConfigs(copy), readBridgeConfigs(*source));
+
+    source->setValue(QStringLiteral("Bridge/Count"), 1000);
+    QCOMPARE(readBridgeConfigs(*source).size(), 256);
+}
+
+void tst_Bridges::storedValues_data()
+{
+    QTest::addColumn<QByteArray>("stored"); // Key=value;Key=value
+    QTest::addColumn<BridgeConfig>("expected"); // as the link runs with it
+
+    using C = BridgeConfig;
+    using B = QByteArray;
+    auto with = [](auto field, auto value) {
+        BridgeConfig c;
+        c.*field = value;
+        return c;
+    };
+    QTest::newRow("enumerations out of range")
+        << B("Direction=7;FramingMode=4;Protocol=-1;OverflowPolicy=9;FanoutMode=3;UdpTargetMode=5") << C();
+    QTest::newRow("delimiter not hex") << B("FramingDelimiterHex=0x0A") << C();
+    QTest::newRow("delimiter, blank") << B("FramingDelimiterHex=0d 0A") << with(&C::FramingDelimiterHex, B("\r\n"));
+    QTest::newRow("no number") << B("QueueLimitBytes=99999999999999999999") << C();
+    QTest::newRow("queue > 1 GiB") << B("QueueLimitBytes=4000000000000") << with(&C::QueueLimitBytes, qint64(1) << 30);
+    QTest::newRow("negative frame") << B("FramingMaxBytes=-5") << with(&C::FramingMaxBytes, 1);
+    QTest::newRow("beyond 32 bits") << B("FramingMaxHoldMs=9999999999999") << with(&C::FramingMaxHoldMs, 60000);
+    QTest::newRow("low above high") << B("LowWatermark=999999") << with(&C::LowWatermark, qint64(196607));
+}
+
+void tst_Bridges::storedValues()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(BridgeConfig, expected);
+    QSettings settings(m_dir.filePath(QStringLiteral("values.ini")), QSettings::IniFormat);
+    settings.clear();
+    settings.setValue(QStringLiteral("Bridge/Count"), 1);
+    for (const QByteArray &pair : stored.split(';')) {
+        const QList<QByteArray> kv = pair.split('=');
+        settings.setValue(QStringLiteral("Bridge/0/") + QLatin1String(kv.first()), QString::fromLatin1(kv.last()));
+    }
+    const QList<BridgeConfig> read = readBridgeConfigs(settings);
+    QVERIFY(read.size() == 1 && read.first().normalised() == expected.normalised());
+}
+
+// A document with bridges saved, the window closed; the next start has one pane, so
+// the bridges wait for theirs; the document opens and saves identical.
+void tst_Bridges::documentsAndRestart()
+{
+    BridgeConfig gateway = bridge(QStringLiteral("gateway"), 0, 1, BridgeConfig::BothWays);
+    gateway.FramingDelimiterHex = "\r\n";
+    gateway.AllowedPeers = {QStringLiteral("192.168.0.0/16")};
+    // The last waits for a sixth pane.
+    const QList<BridgeConfig> bridges{gateway, bridge(QString(), 2, 1), bridge(QString(), 2, 5, BridgeConfig::BToA)};
+    const QString saved = m_dir.filePath(QStringLiteral("first.qln"));
+    {
+        MainWindow first;
+        first.show();
+        first.pane(0)->applySettings(named(QStringLiteral("ttyS0")));
+        first.addPane(named(QStringLiteral("ttyS1")));
+        first.addPane(named(QStringLiteral("ttyS2")));
+        first.bridges()->setConfigurations(bridges);
+        QCOMPARE(first.pane(1)->bridgeBadge()->text(), QStringLiteral("Bridged to 1: ttyS0, 3: ttyS2"));
+        QVERIFY(first.pane(1)->bridgeBadge()->isVisibleTo(first.pane(1)));
+        QVERIFY(first.writeFile(saved, false));
+        first.close();
+    }
+    MainWindow second;
+    QCOMPARE(second.bridges()->configurations(), bridges);
+    QCOMPARE(second.bridges()->stateText(0), QStringLiteral("Waiting for port 2"));
+    QVERIFY(second.pane(0)->bridgeBadge()->text().isEmpty());
+    second.addPane(named(QStringLiteral("ttyS1")));
+    QVERIFY(second.bridges()->link(0) && second.bridges()->link(0)->isRunning());
+    QCOMPARE(second.pane(0)->bridgeBadge()->text(), QStringLiteral("Bridged to 2: ttyS1"));
+    QString why; // the lease keeps transfers off a bridged pane
+    QVERIFY(!second.pane(1)->session()->lease()->acquire(PortRequester::Transfer, &why));
+    QCOMPARE(why, QStringLiteral("This port is part of a bridge link. Remove the link before transferring a file."));
+
+    QVERIFY(second.openDocument(saved));
+    QCOMPARE(second.bridges()->configurations(), bridges);
+    const QString again = m_dir.filePath(QStringLiteral("again.qln"));
+    QVERIFY(second.writeFile(again, false));
+    QCOMPARE(contents(again), contents(saved));
+}
+
+QTEST_MAIN(tst_Bridges)
+#include "tst_bridges.moc"
