@@ -121,14 +121,14 @@ bool writeN(int fd, long long n)
 }
 
 // "tcp-listen:PORT", "tcp:PORT" or "tty:PATH"; a listening end accepts later.
-int openEnd(const char *spec, bool *listening)
+int openEnd(const char *address, bool *listening)
 {
-    *listening = std::strncmp(spec, "tcp-listen:", 11) == 0;
+    *listening = std::strncmp(address, "tcp-listen:", 11) == 0;
     if (*listening)
-        return listenOn(std::atoi(spec + 11));
-    if (std::strncmp(spec, "tcp:", 4) == 0)
-        return connectTo(std::atoi(spec + 4));
-    return openTty(spec + 4);
+        return listenOn(std::atoi(address + 11));
+    if (std::strncmp(address, "tcp:", 4) == 0)
+        return connectTo(std::atoi(address + 4));
+    return openTty(address + 4);
 }
 
 void waitForGo()
