@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang in their own tree and runs each one for
-# a bounded time (FUZZ_SECONDS, default 60). Crashes, leaks and sanitizer reports fail.
+# Builds the libFuzzer targets with clang in their own tree and runs them within one
+# total budget (FUZZ_TOTAL_SECONDS, default 180, shared evenly; FUZZ_SECONDS sets each
+# target's time instead). Crashes, leaks and sanitizer reports fail.
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 FUZZ_DIR=${QUILLON_FUZZ_DIR:-$ROOT/build-fuzz}
-SECONDS_EACH=${FUZZ_SECONDS:-60}
 
 if ! grep -rqs --include=CMakeLists.txt quillon_add_fuzzer "$ROOT/tests"; then
     echo "fuzz: no fuzz targets"
@@ -15,8 +15,12 @@ cmake -S "$ROOT" -B "$FUZZ_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER=clang++ -DQUILLON_FUZZ=ON >/dev/null
 cmake --build "$FUZZ_DIR" --target fuzzers
 
+targets=("$FUZZ_DIR"/fuzzers/*)
+SECONDS_EACH=${FUZZ_SECONDS:-$(( ${FUZZ_TOTAL_SECONDS:-180} / ${#targets[@]} ))}
+[ "$SECONDS_EACH" -ge 1 ] || SECONDS_EACH=1
+
 status=0
-for f in "$FUZZ_DIR"/fuzzers/*; do
+for f in "${targets[@]}"; do
     [ -x "$f" ] || continue
     name=$(basename "$f")
     corpus="$FUZZ_DIR/corpus/$name"
