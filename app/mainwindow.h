@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cloud/settingssync.h"
 #include "settings/lastsettings.h"
 #include "settings/quicksettingslayout.h"
 
@@ -11,7 +12,12 @@
 #include <array>
 #include <memory>
 
+class AccountSession;
 class AsciiCode;
+class CloudConsoleService;
+class NetworkServices;
+class PortSession;
+class UsageReporter;
 class ModbusBuilderDialog;
 class QComboBox;
 class QDialog;
@@ -34,6 +40,8 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 public:
     static constexpr int MaxPanes = 16;
+    // How long a closed window's process waits for the exit report at most.
+    static constexpr int ExitReportWaitMs = 500;
     enum RunState { RunRunning = 0, RunPaused = 1, RunStopped = 2 };
 
     explicit MainWindow(QWidget *parent = nullptr);
@@ -61,6 +69,19 @@ public:
     enum class FrameSource { ModbusBuilder, Toolbox };
     SerialPortWidget *insertFrame(const QString &text, FrameSource source);
 
+    // ---- Cloud ----
+    NetworkServices *network() const { return m_network; }
+    AccountSession *account() const { return m_account; }
+    CloudConsoleService *cloudConsole() const { return m_cloudConsole; }
+    SettingsSync *settingsSync() const { return m_sync; }
+    UsageReporter *usageReporter() const { return m_usage; }
+    QList<PortSession *> portSessions() const;
+    // The session settings document of this window, send histories included.
+    QJsonObject sessionDocument() const;
+    // Applies a document as opening a settings document would: the panes are made
+    // anew from its ports, and the preferences take its values. False when refused.
+    bool applySessionDocument(const QJsonObject &document);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -72,6 +93,7 @@ protected:
     virtual void showInformation(const QString &title, const QString &text);
     // Runs a modal dialog; returns its result code.
     virtual int execDialog(QDialog &dialog);
+    virtual SettingsSync::Choice askSyncConflict();
 
 private slots:
     void on_acFileNew_triggered();
@@ -106,6 +128,14 @@ private slots:
     void on_acHelpOnline_triggered();
     void on_acHelpHomepage_triggered();
     void on_actionAbout_triggered();
+    void on_acAccountSignIn_triggered();
+    void on_acAccountMe_triggered();
+    void on_acAccountSignOut_triggered();
+    void on_acAccountSyncNow_triggered();
+    void on_acAccountSyncSettings_triggered();
+    void on_acCloudConsole_triggered(bool checked);
+    void on_acCloudConsoleAllowSend_triggered(bool checked);
+    void on_acCloudConsoleAllowPortControl_triggered(bool checked);
     void updateStatusBar();
     void onRefresh();
 
@@ -114,6 +144,11 @@ private:
     void setupStatusBar();
     void loadPreferences();
     void savePreferences(bool firstPaneOpen);
+    LastSettings currentPreferences(bool firstPaneOpen) const;
+    void setupCloud();
+    void updateCloudActions();
+    void showCloudStatus(const QString &text, int timeoutMs);
+    void showAccountInformation();
     void markNotYetAvailable();
     void setLayoutAction(QAction *checked);
     void setPanesPerRow(int perRow);
@@ -160,4 +195,14 @@ private:
     QPointer<ToolBox> m_toolBox;
     QPointer<AsciiCode> m_asciiCode;
     QPointer<ModbusBuilderDialog> m_modbusBuilder;
+    // Cloud services, alive as long as the window.
+    NetworkServices *m_network = nullptr;
+    AccountSession *m_account = nullptr;
+    CloudConsoleService *m_cloudConsole = nullptr;
+    SettingsSync *m_sync = nullptr;
+    UsageReporter *m_usage = nullptr;
+    QAction *m_quotaAction = nullptr;
+    QLabel *m_cloudLabel = nullptr;
+    QTimer m_cloudLabelTimer;
+    bool m_accountInfoWanted = false;
 };
