@@ -15,6 +15,10 @@ const QString kKey = QStringLiteral("AccountRefreshToken");
 const QString kService = QStringLiteral("Quillon");
 const QByteArray kKeyText = QByteArrayLiteral("Quillon account refresh token");
 
+// Jobs have no parent and delete themselves when finished: a job deleted while the
+// secret service still works on it would be called back after it is gone. The
+// connections end with the store, so a late answer reaches nobody.
+
 QString entryName(const QString &account)
 {
     return QStringLiteral("refresh-token:") + account;
@@ -81,7 +85,7 @@ void RefreshTokenStore::load(const QString &account)
 {
 #ifdef QUILLON_HAVE_KEYCHAIN
     if (m_secretEnabled && m_backend != Backend::Settings) {
-        auto *job = new QKeychain::ReadPasswordJob(kService, this);
+        auto *job = new QKeychain::ReadPasswordJob(kService);
         job->setKey(entryName(account));
         connect(job, &QKeychain::Job::finished, this, [this, job, account] {
             const QString fromSettings = settingsToken();
@@ -95,7 +99,7 @@ void RefreshTokenStore::load(const QString &account)
             case QKeychain::EntryNotFound:
                 m_backend = Backend::SecretStore;
                 if (!fromSettings.isEmpty())
-                    writeSecret(account, fromSettings, true);
+                    writeSecret(account, fromSettings);
                 emit loaded(fromSettings);
                 return;
             default:
@@ -115,41 +119,41 @@ void RefreshTokenStore::load(const QString &account)
     emit loaded(settingsToken());
 }
 
-void RefreshTokenStore::writeSecret(const QString &account, const QString &token, bool fromSettings)
+void RefreshTokenStore::writeSecret(const QString &account, const QString &token)
 {
+    // The token is in the settings already; it leaves them once the secret store has it.
 #ifdef QUILLON_HAVE_KEYCHAIN
-    auto *job = new QKeychain::WritePasswordJob(kService, this);
+    auto *job = new QKeychain::WritePasswordJob(kService);
     job->setKey(entryName(account));
     job->setTextData(token);
-    connect(job, &QKeychain::Job::finished, this, [this, job, token, fromSettings] {
+    connect(job, &QKeychain::Job::finished, this, [this, job] {
         if (job->error() == QKeychain::NoError) {
             m_backend = Backend::SecretStore;
             removeSettingsToken();
         } else {
             qCInfo(lcCloud) << "secret store refused the token:" << job->errorString();
             m_backend = Backend::Settings;
-            if (!fromSettings)
-                writeSettingsToken(token);
         }
         emit saved();
     });
     job->start();
 #else
     Q_UNUSED(account);
-    Q_UNUSED(fromSettings);
-    writeSettingsToken(token);
+    Q_UNUSED(token);
     emit saved();
 #endif
 }
 
 void RefreshTokenStore::save(const QString &account, const QString &token)
 {
+    // The settings copy comes first: should the program end before the secret
+    // store answers, the token is still there, and moves over at the next load.
+    writeSettingsToken(token);
     if (m_secretEnabled && m_backend != Backend::Settings) {
-        writeSecret(account, token, false);
+        writeSecret(account, token);
         return;
     }
     m_backend = Backend::Settings;
-    writeSettingsToken(token);
     emit saved();
 }
 
@@ -158,7 +162,7 @@ void RefreshTokenStore::remove(const QString &account)
     removeSettingsToken();
 #ifdef QUILLON_HAVE_KEYCHAIN
     if (m_secretEnabled && m_backend != Backend::Settings) {
-        auto *job = new QKeychain::DeletePasswordJob(kService, this);
+        auto *job = new QKeychain::DeletePasswordJob(kService);
         job->setKey(entryName(account));
         job->start();
     }

@@ -45,7 +45,7 @@ private:
     QString settingsToken() const;
     void writeSettingsToken(const QString &token);
     void removeSettingsToken();
-    void writeSecret(const QString &account, const QString &token, bool fromSettings);
+    void writeSecret(const QString &account, const QString &token);
 
     SettingsLocation m_location;
     Backend m_backend = Backend::Unknown;
