@@ -46,7 +46,7 @@ void CloudServiceRunner::readLines()
 QString CloudServiceRunner::waitFor(const QRegularExpression &pattern, int ms)
 {
     QString captured;
-    QTest::qWaitFor(
+    (void)QTest::qWaitFor(
         [&] {
             m_process.waitForReadyRead(10);
             readLines();
