@@ -149,6 +149,10 @@ void CloudConsoleService::onHeartbeatTick()
                                      {QStringLiteral("session_id"), m_sessionId},
                                      {QStringLiteral("version"), QStringLiteral(QUILLON_VERSION)},
                                      {QStringLiteral("hostname"), QSysInfo::machineHostName()}});
+    // A browser chooses the port to watch from the last snapshot, so the ports are
+    // announced before anybody watches too.
+    if (!m_watching)
+        sendSnapshot();
 }
 
 void CloudConsoleService::onPollTick()
