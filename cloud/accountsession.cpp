@@ -131,6 +131,7 @@ void AccountSession::clear()
     m_refreshToken.clear();
     m_rememberMe = false;
     m_refreshPending = false;
+    m_signInPending = false;
     m_quota = Quota();
     auto store = m_location.open();
     for (const QString &key : {kUserId, kEmail, kUsername, kRememberMe, kSyncRevision})
@@ -200,10 +201,14 @@ void AccountSession::onAccountResponse(const QJsonObject &response)
 {
     const bool ok = response.value(QStringLiteral("status")).toBool();
     if (ok && response.contains(QStringLiteral("access_token"))) {
-        m_refreshPending = false;
-        applyLogin(response);
+        const bool awaited = m_refreshPending || m_signInPending;
+        m_refreshPending = m_signInPending = false;
+        if (awaited)
+            applyLogin(response);
         return;
     }
+    if (!ok && !m_refreshPending)
+        m_signInPending = false; // the sign-in was refused
     if (!m_refreshPending || ok)
         return;
     m_refreshPending = false;
@@ -220,7 +225,10 @@ void AccountSession::onAccountResponse(const QJsonObject &response)
 void AccountSession::onNetworkError(const QString &domain, const QString &message, const QString &detail)
 {
     Q_UNUSED(message);
-    if (domain != QLatin1String("account") || !m_refreshPending)
+    if (domain != QLatin1String("account"))
+        return;
+    m_signInPending = false;
+    if (!m_refreshPending)
         return;
     qCInfo(lcCloud) << "refresh failed:" << detail;
     m_refreshPending = false;

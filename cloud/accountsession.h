@@ -47,8 +47,14 @@ public:
     // less than RefreshThrottleMs ago (callers retry on their next tick).
     bool requestRefresh(const QString &deviceId);
     void applyLogin(const QJsonObject &response);
-    // Whether the next sign-in keeps the refresh token between runs.
-    void setRememberMe(bool remember) { m_rememberMe = remember; }
+    // A sign-in (log-in or registration) is on its way; its answer will be applied,
+    // and `remember` says whether it keeps the refresh token between runs. Sign-in
+    // answers nobody waits for (a refresh answered after signing out) are ignored.
+    void beginSignIn(bool remember)
+    {
+        m_rememberMe = remember;
+        m_signInPending = true;
+    }
     void applyQuota(const QJsonObject &response);
     void setUploadRemaining(qint64 bytes, bool enforced);
     void signOut();
@@ -97,6 +103,7 @@ private:
     bool m_rememberMe = false;
     QElapsedTimer m_lastRefreshAttempt;
     bool m_refreshPending = false;
+    bool m_signInPending = false;
     Quota m_quota;
     QTimer m_refreshTimer;
 };

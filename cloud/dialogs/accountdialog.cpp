@@ -64,7 +64,7 @@ void AccountDialog::signIn()
         showMessage(QMessageBox::Warning, tr("Please enter your email and password."));
         return;
     }
-    m_account->setRememberMe(ui->keepSignedInCheck->isChecked());
+    m_account->beginSignIn(ui->keepSignedInCheck->isChecked());
     setWaiting(true);
     m_network->login(email, password, m_account->deviceId(), deviceName(), QStringLiteral(QUILLON_VERSION));
 }
@@ -75,7 +75,7 @@ void AccountDialog::registerAccount()
         showMessage(QMessageBox::Warning, tr("Passwords do not match."));
         return;
     }
-    m_account->setRememberMe(ui->keepSignedInCheck->isChecked());
+    m_account->beginSignIn(ui->keepSignedInCheck->isChecked());
     setWaiting(true);
     m_network->registerAccount(ui->registerEmailEdit->text().trimmed(), ui->registerUsernameEdit->text().trimmed(),
                                ui->registerPasswordEdit->text(), ui->registerCodeEdit->text().trimmed(),

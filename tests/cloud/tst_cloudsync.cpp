@@ -2,69 +2,68 @@
 #include "cloud/networkservices.h"
 #include "cloud/settingssync.h"
 #include "cloudservicerunner.h"
-#include "connection/connectionmode.h"
 #include "settings/sessionsettings.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>
 #include <QTest>
 
-// One computer: its own settings file, account session, sync and the panes and
-// preferences the sync reads and replaces.
+// One computer: a settings file of its own, an account session, the sync, and the
+// preferences and panes (key@baud) that the sync reads and replaces.
 struct Computer
 {
-    explicit Computer(const QString &ini, int baud, const QStringList &ports, const QString &history)
+    Computer(const QString &ini, int baud, const QString &ports, const QString &history)
         : account(&network, SettingsLocation(ini))
         , sync(&network, &account, SettingsLocation(ini))
     {
         prefs = LastSettings::builtInDefaults();
         prefs.LastBaudrate = baud;
         prefs.SendList = {history};
-        for (const QString &key : ports) {
+        for (const QString &key : ports.split(QLatin1Char(' '))) {
             FormatSetting pane;
-            pane.ConnMode = key.startsWith(QLatin1String("ser")) ? SerialPort : TcpClient;
             pane.BaudRate = baud;
-            pane.SendList = {history};
             panes.append({key, pane});
         }
-        sync.setHooks({[this] {
-                           QJsonObject doc = sessionSettingsToJson(prefs, account.deviceId(), {}, 0, true);
-                           addSessionPorts(doc, panes, true);
-                           return doc;
-                       },
-                       [this](const QJsonObject &doc) {
-                           if (!sessionSettingsFromJson(doc, prefs))
-                               return false;
-                           panes = sessionPortsFromJson(doc, [](const QString &) { return FormatSetting(); });
-                           return true;
-                       },
-                       [this] {
-                           ++asked;
-                           return answer;
-                       }});
+        auto local = [this] {
+            QJsonObject doc = sessionSettingsToJson(prefs, account.deviceId(), {}, 0, true);
+            addSessionPorts(doc, panes, true);
+            return doc;
+        };
+        auto apply = [this](const QJsonObject &doc) {
+            if (!sessionSettingsFromJson(doc, prefs))
+                return false;
+            panes = sessionPortsFromJson(doc, [](const QString &) { return FormatSetting(); });
+            return true;
+        };
+        auto ask = [this] {
+            ++asked;
+            return answer;
+        };
+        sync.setHooks({local, apply, ask});
         sync.setOptions({true, false, 30});
     }
-
-    bool signIn(const QString &email, const QString &password)
-    {
-        network.login(email, password, account.deviceId(), QStringLiteral("bench"), QStringLiteral("0.1.0"));
-        return QTest::qWaitFor([this] { return account.hasValidAccessToken(); }, 15000);
-    }
-    // Runs one sync to its end; the last status text.
-    QString runSync(SettingsSync::Trigger trigger)
+    // Runs one sync to its end; returns its last status text.
+    QString run(SettingsSync::Trigger trigger)
     {
         QSignalSpy status(&sync, &SettingsSync::statusMessage);
         sync.start(trigger);
-        if (!QTest::qWaitFor([this] { return !sync.isSyncing(); }, 15000) || status.isEmpty())
-            return QStringLiteral("(no end)");
-        return status.last().at(0).toString();
+        return QTest::qWaitFor([this] { return !sync.isSyncing(); }, 15000) ? status.last().at(0).toString() : QString();
     }
-    QStringList portKeys() const
+    QString state() const
     {
         QStringList keys;
         for (const SessionPort &p : panes)
-            keys << p.portKey;
-        return keys;
+            keys << p.portKey + QLatin1Char('@') + QString::number(p.settings.BaudRate);
+        return QStringLiteral("%1 [%2] (%3)").arg(prefs.LastBaudrate).arg(keys.join(QLatin1Char(' ')), prefs.SendList.join(QLatin1Char(' ')));
+    }
+    // The revision and baud rate the service holds now.
+    QString cloud()
+    {
+        QSignalSpy answer(&network, &NetworkServices::syncResponse);
+        network.readSyncItems(account.accessToken(), SettingsSync::itemNamespace());
+        const QJsonObject item = answer.wait(10000) ? answer.at(0).at(0).toJsonObject()[u"items"][0].toObject() : QJsonObject();
+        return QStringLiteral("r%1 %2").arg(item[u"revision"].toInt()).arg(
+            item[u"payload"][u"settings"][u"connection"][u"serial"][u"baud_rate"].toInt());
     }
 
     NetworkServices network;
@@ -83,124 +82,63 @@ class tst_CloudSync : public QObject
 private slots:
     void manualConflict_data();
     void manualConflict();
-    void autoSyncInterval_data();
-    void autoSyncInterval();
-
-private:
-    // The item as the service holds it now.
-    QJsonObject cloudItem(Computer &reader);
 };
-
-QJsonObject tst_CloudSync::cloudItem(Computer &reader)
-{
-    QSignalSpy answer(&reader.network, &NetworkServices::syncResponse);
-    reader.network.readSyncItems(reader.account.accessToken(), SettingsSync::itemNamespace());
-    if (!answer.wait(10000))
-        return {};
-    return answer.at(0).at(0).toJsonObject().value(QStringLiteral("items")).toArray().at(0).toObject();
-}
 
 void tst_CloudSync::manualConflict_data()
 {
     QTest::addColumn<SettingsSync::Choice>("choice");
-    QTest::addColumn<int>("baud");          // the second computer's afterwards
-    QTest::addColumn<QStringList>("ports");  // its panes
-    QTest::addColumn<QStringList>("history"); // its send history
-    QTest::addColumn<int>("revision");      // the cloud's, also stored on the second computer unless cancelled
-
-    const QStringList both{QStringLiteral("ser-0"), QStringLiteral("tcpc-1")};
-    QTest::newRow("use cloud") << SettingsSync::Choice::UseCloud << 1111 << QStringList{QStringLiteral("ser-0")}
-                               << QStringList{QStringLiteral("a1")} << 1;
-    QTest::newRow("keep local") << SettingsSync::Choice::KeepLocal << 2222 << both << QStringList{QStringLiteral("b1")} << 2;
-    QTest::newRow("merge lists") << SettingsSync::Choice::MergeLists << 2222 << both
-                                 << QStringList{QStringLiteral("b1"), QStringLiteral("a1")} << 2;
-    QTest::newRow("cancel") << SettingsSync::Choice::Cancel << 2222 << both << QStringList{QStringLiteral("b1")} << 1;
+    QTest::addColumn<QString>("state"); // the second computer's afterwards: baud [panes] (send history)
+    QTest::addColumn<QString>("cloud"); // revision and baud rate in the cloud afterwards
+    QTest::newRow("use cloud") << SettingsSync::Choice::UseCloud << "1111 [ser-0@1111 udps-2@1111] (a1)" << "r1 1111";
+    QTest::newRow("keep local") << SettingsSync::Choice::KeepLocal << "2222 [ser-0@2222 tcpc-1@2222] (b1)" << "r2 2222";
+    QTest::newRow("merge lists") << SettingsSync::Choice::MergeLists
+                                 << "2222 [ser-0@2222 tcpc-1@2222 udps-2@1111] (b1 a1)" << "r2 2222";
+    QTest::newRow("cancel") << SettingsSync::Choice::Cancel << "2222 [ser-0@2222 tcpc-1@2222] (b1)" << "r1 1111";
 }
 
 void tst_CloudSync::manualConflict()
 {
     QFETCH(SettingsSync::Choice, choice);
-    QFETCH(int, baud);
-    QFETCH(QStringList, ports);
-    QFETCH(QStringList, history);
-    QFETCH(int, revision);
-
+    QFETCH(QString, state);
+    QFETCH(QString, cloud);
     CloudServiceRunner service;
     QVERIFY(service.start());
-    const QString email = QStringLiteral("ann@example.com");
-    const QString password = QStringLiteral("correct horse");
-    QVERIFY(service.addUser(email, password));
+    QVERIFY(service.addUser(QStringLiteral("ann@example.com"), QStringLiteral("correct horse")));
     qputenv("QLN_HOST", service.url().toUtf8());
     QTemporaryDir dir;
-    Computer a(dir.filePath(QStringLiteral("a.ini")), 1111, {QStringLiteral("ser-0")}, QStringLiteral("a1"));
-    Computer b(dir.filePath(QStringLiteral("b.ini")), 2222, {QStringLiteral("ser-0"), QStringLiteral("tcpc-1")},
-               QStringLiteral("b1"));
-    QVERIFY(a.signIn(email, password));
-    QVERIFY(b.signIn(email, password));
+    Computer a(dir.filePath(QStringLiteral("a.ini")), 1111, QStringLiteral("ser-0 udps-2"), QStringLiteral("a1"));
+    Computer b(dir.filePath(QStringLiteral("b.ini")), 2222, QStringLiteral("ser-0 tcpc-1"), QStringLiteral("b1"));
+    for (Computer *c : {&a, &b}) {
+        c->account.beginSignIn(false);
+        c->network.login(QStringLiteral("ann@example.com"), QStringLiteral("correct horse"), c->account.deviceId(), {}, {});
+        QVERIFY(QTest::qWaitFor([c] { return c->account.hasValidAccessToken(); }, 15000));
+    }
 
     // The first sync of the account uploads from revision 0.
-    QCOMPARE(a.runSync(SettingsSync::Trigger::User), QStringLiteral("Settings synced"));
+    QCOMPARE(a.run(SettingsSync::Trigger::User), QStringLiteral("Settings synced"));
     QCOMPARE(a.sync.storedRevision(), qint64(1));
-    QCOMPARE(cloudItem(a).value(QStringLiteral("updated_by")).toString(), a.account.deviceId());
+    QCOMPARE(a.cloud(), QStringLiteral("r1 1111"));
 
-    // The second computer has never synced: a manual sync asks.
+    // The second computer has never synced: its manual sync asks.
     b.answer = choice;
-    b.runSync(SettingsSync::Trigger::User);
+    b.run(SettingsSync::Trigger::User);
     QCOMPARE(b.asked, 1);
-    QCOMPARE(b.prefs.LastBaudrate, baud);
-    QCOMPARE(b.portKeys(), ports);
-    QCOMPARE(b.panes.first().settings.BaudRate, baud);
-    QCOMPARE(b.prefs.SendList, history);
-    QCOMPARE(b.sync.storedRevision(), qint64(choice == SettingsSync::Choice::Cancel ? 0 : revision));
+    QCOMPARE(b.state(), state);
+    QCOMPARE(b.cloud(), cloud);
+    QCOMPARE(b.sync.storedRevision(), choice == SettingsSync::Choice::Cancel ? 0 : cloud.mid(1, 1).toLongLong());
 
-    const QJsonObject item = cloudItem(a);
-    QCOMPARE(item.value(QStringLiteral("revision")).toInt(), revision);
-    LastSettings cloud = LastSettings::builtInDefaults();
-    QVERIFY(sessionSettingsFromJson(item.value(QStringLiteral("payload")).toObject(), cloud));
-    if (revision == 2) {
-        // What the second computer has now is what the cloud has.
-        QCOMPARE(cloud.LastBaudrate, b.prefs.LastBaudrate);
-        QCOMPARE(cloud.SendList, b.prefs.SendList);
-        // A timer sync on the first computer changes neither side.
-        const LastSettings before = a.prefs;
-        QCOMPARE(a.runSync(SettingsSync::Trigger::Timer), QStringLiteral("Cloud settings changed; use Sync Now to resolve."));
-        QCOMPARE(a.asked, 0);
-        QCOMPARE(a.prefs.LastBaudrate, before.LastBaudrate);
-        QCOMPARE(a.sync.storedRevision(), qint64(1));
-        QCOMPARE(cloudItem(a).value(QStringLiteral("revision")).toInt(), 2);
+    // A timer sync never asks and, when the cloud moved on, changes neither side.
+    const QString before = a.state();
+    const QString text = a.run(SettingsSync::Trigger::Timer);
+    QCOMPARE(a.asked, 0);
+    if (cloud.startsWith(QLatin1String("r2"))) {
+        QCOMPARE(text, QStringLiteral("Cloud settings changed; use Sync Now to resolve."));
+        QCOMPARE(a.state(), before);
+        QCOMPARE(a.cloud(), cloud);
     } else {
-        QCOMPARE(cloud.LastBaudrate, 1111);
+        QCOMPARE(text, QStringLiteral("Settings synced")); // it holds the cloud's revision
+        QCOMPARE(a.cloud(), QStringLiteral("r2 1111"));
     }
-    if (choice == SettingsSync::Choice::UseCloud) {
-        // Holding the cloud's revision, the next sync uploads without a question.
-        b.prefs.LastBaudrate = 3333;
-        QCOMPARE(b.runSync(SettingsSync::Trigger::User), QStringLiteral("Settings synced"));
-        QCOMPARE(b.asked, 1);
-        QCOMPARE(cloudItem(a).value(QStringLiteral("revision")).toInt(), 2);
-    }
-}
-
-void tst_CloudSync::autoSyncInterval_data()
-{
-    QTest::addColumn<int>("minutes");
-    QTest::addColumn<int>("periodMinutes");
-    QTest::newRow("2 runs every 5") << 2 << 5;
-    QTest::newRow("45 as set") << 45 << 45;
-    QTest::newRow("2000 runs every 1440") << 2000 << 1440;
-}
-
-void tst_CloudSync::autoSyncInterval()
-{
-    QFETCH(int, minutes);
-    QFETCH(int, periodMinutes);
-    QTemporaryDir dir;
-    Computer c(dir.filePath(QStringLiteral("c.ini")), 9600, {}, QString());
-    c.sync.setOptions({false, true, minutes});
-    QVERIFY(c.sync.isAutoSyncRunning());
-    QCOMPARE(c.sync.autoSyncPeriodMs(), periodMinutes * 60000);
-    QCOMPARE(c.sync.options().intervalMinutes, minutes);
-    c.sync.setOptions({false, false, minutes});
-    QVERIFY(!c.sync.isAutoSyncRunning());
 }
 
 QTEST_MAIN(tst_CloudSync)
