@@ -34,10 +34,8 @@ public:
     bool hasValidAccessToken() const;
     QString accessToken() const { return m_accessToken; }
     QDateTime accessExpiry() const { return m_accessExpiry; }
-    bool hasRefreshToken() const { return !m_refreshToken.isEmpty(); }
     // Signed in: an access token, or a refresh token to get one.
     bool isSignedIn() const { return !m_accessToken.isEmpty() || !m_refreshToken.isEmpty(); }
-    bool rememberMe() const { return m_rememberMe; }
     int userId() const { return m_userId; }
     QString email() const { return m_email; }
     QString username() const { return m_username; }

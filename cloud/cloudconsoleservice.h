@@ -41,13 +41,10 @@ public:
     void setSessionsProvider(SessionsProvider provider) { m_sessions = std::move(provider); }
     bool isWatching() const { return m_watching; }
     QString deviceId() const { return m_deviceId; }
-    int pollInterval() const { return m_pollTimer.interval(); }
 
     // The two permission switches of the Cloud menu; both off until the user allows.
     void setAllowRemoteSend(bool allow) { m_allowSend = allow; }
     void setAllowPortControl(bool allow) { m_allowPortControl = allow; }
-
-    const ConsoleEventQueue &queue() const { return m_queue; }
 
 signals:
     void stoppedItself(const QString &reason);

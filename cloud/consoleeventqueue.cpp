@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 ConsoleEventQueue::ConsoleEventQueue(int maxEvents, qint64 maxBytes)
     : m_maxEvents(qMax(2, maxEvents))
     , m_maxBytes(qMax<qint64>(1, maxBytes))

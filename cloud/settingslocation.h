@@ -18,7 +18,6 @@ public:
         return m_iniFile.isEmpty() ? std::make_unique<QSettings>()
                                    : std::make_unique<QSettings>(m_iniFile, QSettings::IniFormat);
     }
-    QString iniFile() const { return m_iniFile; }
 
 private:
     QString m_iniFile;

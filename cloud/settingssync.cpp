@@ -51,7 +51,7 @@ SettingsSync::SettingsSync(NetworkServices *network, AccountSession *account, Se
     connect(m_network, &NetworkServices::syncResponse, this, &SettingsSync::onSyncResponse);
     connect(m_network, &NetworkServices::networkError, this, &SettingsSync::onNetworkError);
     connect(&m_timer, &QTimer::timeout, this, [this] { start(Trigger::Timer); });
-    setOptions(options());
+    restartTimer(options());
 }
 
 int SettingsSync::autoSyncIntervalMs(int minutes)
@@ -75,6 +75,11 @@ void SettingsSync::setOptions(const Options &o)
     store->setValue(kSendHistory, o.sendHistory);
     store->setValue(kAutoSync, o.autoSync);
     store->setValue(kInterval, o.intervalMinutes);
+    restartTimer(o);
+}
+
+void SettingsSync::restartTimer(const Options &o)
+{
     if (o.autoSync)
         m_timer.start(autoSyncIntervalMs(o.intervalMinutes));
     else

@@ -53,8 +53,6 @@ public:
     Options options() const;
     // Stores the options and starts or stops the timer.
     void setOptions(const Options &options);
-    bool isAutoSyncRunning() const { return m_timer.isActive(); }
-    int autoSyncPeriodMs() const { return m_timer.interval(); }
 
     void start(Trigger trigger);
     bool isSyncing() const { return m_syncing; }
@@ -70,6 +68,7 @@ private:
     void upload(QJsonObject document, qint64 baseRevision);
     bool apply(const QJsonObject &document, qint64 revision);
     void finish(const QString &text);
+    void restartTimer(const Options &options);
 
     NetworkServices *m_network;
     AccountSession *m_account;

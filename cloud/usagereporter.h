@@ -27,7 +27,6 @@ public:
     // none is left. The network goes with the process, so without this the exit
     // report would never leave.
     bool waitForReports(int ms);
-    int reportsInFlight() const { return m_inFlight; }
     // The service's last answer ("launches", "first_seen", "last_seen", "message").
     QJsonObject clientStatus() const { return m_status; }
     int launches() const;
