@@ -4,6 +4,7 @@
 
 #include "bridge/bridgeconfig.h"
 #include "bridge/bridgemanager.h"
+#include "cloud/usagereporter.h"
 #include "connection/connectioncontroller.h"
 #include "connection/connectionmode.h"
 #include "logging/logname.h"
@@ -105,6 +106,7 @@ MainWindow::MainWindow(QWidget *parent)
     }
     arrangePanes();
     setCurrentFile(QString());
+    setupCloud();
 
     // Re-open what was connected at the last exit; a serial port only when it is there.
     if (m_preferences.OpenLastConnection && m_preferences.LastConnectionOpen) {
@@ -176,10 +178,7 @@ void MainWindow::setupStatusBar()
 void MainWindow::markNotYetAvailable()
 {
     // Commands whose features have not landed yet say so instead of doing nothing.
-    const QList<QAction *> later{ui->acAccountSignIn,       ui->acAccountMe,      ui->acAccountSignOut,
-                                 ui->acAccountSyncNow,      ui->acAccountSyncSettings, ui->acCloudConsole,
-                                 ui->acCloudConsoleAllowSend, ui->acCloudConsoleAllowPortControl, ui->acToolsBridge,
-                                 ui->actionNew_Connection};
+    const QList<QAction *> later{ui->acToolsBridge, ui->actionNew_Connection};
     for (QAction *action : later) {
         connect(action, &QAction::triggered, this, [this, action] {
             if (action->isCheckable())
@@ -206,6 +205,13 @@ void MainWindow::loadPreferences()
 
 void MainWindow::savePreferences(bool firstPaneOpen)
 {
+    m_preferences = currentPreferences(firstPaneOpen);
+    QSettings store;
+    writePreferences(store, m_preferences);
+}
+
+LastSettings MainWindow::currentPreferences(bool firstPaneOpen) const
+{
     PreferenceSources sources;
     if (SerialPortWidget *first = pane(0)) {
         sources.firstPane = first->settings();
@@ -220,9 +226,7 @@ void MainWindow::savePreferences(bool firstPaneOpen)
     sources.openLastConnection = ui->acControlOpen->isChecked();
     sources.lastConnectionOpen = firstPaneOpen;
     sources.autoReconnect = m_autoReconnect;
-    m_preferences = collectPreferences(m_preferences, sources);
-    QSettings store;
-    writePreferences(store, m_preferences);
+    return collectPreferences(m_preferences, sources);
 }
 
 // ---- Panes and grid ---------------------------------------------------------
@@ -1028,5 +1032,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
     savePreferences(firstOpen);
     QSettings store;
     writeBridgeConfigs(store, m_bridges->configurations());
+    // The window is gone already; the report gets a moment to leave.
+    m_usage->reportExit();
+    m_usage->waitForReports(ExitReportWaitMs);
     event->accept();
 }

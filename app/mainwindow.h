@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cloud/settingssync.h"
 #include "settings/lastsettings.h"
 #include "settings/quicksettingslayout.h"
 
@@ -11,7 +12,12 @@
 #include <array>
 #include <memory>
 
+class AccountSession;
 class AsciiCode;
+class CloudConsoleService;
+class NetworkServices;
+class PortSession;
+class UsageReporter;
 class ModbusBuilderDialog;
 class BridgeManager;
 class PortSession;
@@ -37,6 +43,8 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 public:
     static constexpr int MaxPanes = 16;
+    // How long a closed window's process waits for the exit report at most.
+    static constexpr int ExitReportWaitMs = 500;
     enum RunState { RunRunning = 0, RunPaused = 1, RunStopped = 2 };
 
     explicit MainWindow(QWidget *parent = nullptr);
@@ -67,6 +75,19 @@ public:
     // The file transfer driver of a pane (its progress strip is in the pane).
     PortTransfer *transferOf(SerialPortWidget *pane) const;
 
+    // ---- Cloud ----
+    NetworkServices *network() const { return m_network; }
+    AccountSession *account() const { return m_account; }
+    CloudConsoleService *cloudConsole() const { return m_cloudConsole; }
+    SettingsSync *settingsSync() const { return m_sync; }
+    UsageReporter *usageReporter() const { return m_usage; }
+    QList<PortSession *> portSessions() const;
+    // The session settings document of this window, send histories included.
+    QJsonObject sessionDocument() const;
+    // Applies a document as opening a settings document would: the panes are made
+    // anew from its ports, and the preferences take its values. False when refused.
+    bool applySessionDocument(const QJsonObject &document);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
     bool event(QEvent *event) override;
@@ -79,6 +100,7 @@ protected:
     virtual void showInformation(const QString &title, const QString &text);
     // Runs a modal dialog; returns its result code.
     virtual int execDialog(QDialog &dialog);
+    virtual SettingsSync::Choice askSyncConflict();
 
 private slots:
     void on_acFileNew_triggered();
@@ -116,6 +138,14 @@ private slots:
     void on_acHelpOnline_triggered();
     void on_acHelpHomepage_triggered();
     void on_actionAbout_triggered();
+    void on_acAccountSignIn_triggered();
+    void on_acAccountMe_triggered();
+    void on_acAccountSignOut_triggered();
+    void on_acAccountSyncNow_triggered();
+    void on_acAccountSyncSettings_triggered();
+    void on_acCloudConsole_triggered(bool checked);
+    void on_acCloudConsoleAllowSend_triggered(bool checked);
+    void on_acCloudConsoleAllowPortControl_triggered(bool checked);
     void updateStatusBar();
     void onRefresh();
 
@@ -124,6 +154,11 @@ private:
     void setupStatusBar();
     void loadPreferences();
     void savePreferences(bool firstPaneOpen);
+    LastSettings currentPreferences(bool firstPaneOpen) const;
+    void setupCloud();
+    void updateCloudActions();
+    void showCloudStatus(const QString &text, int timeoutMs);
+    void showAccountInformation();
     void markNotYetAvailable();
     void setLayoutAction(QAction *checked);
     void setPanesPerRow(int perRow);
@@ -181,4 +216,14 @@ private:
     // A transfer dialog asked to be shown again when its transfer ends.
     QPointer<SerialPortWidget> m_reopenPane;
     int m_reopenDirection = 0;
+    // Cloud services, alive as long as the window.
+    NetworkServices *m_network = nullptr;
+    AccountSession *m_account = nullptr;
+    CloudConsoleService *m_cloudConsole = nullptr;
+    SettingsSync *m_sync = nullptr;
+    UsageReporter *m_usage = nullptr;
+    QAction *m_quotaAction = nullptr;
+    QLabel *m_cloudLabel = nullptr;
+    QTimer m_cloudLabelTimer;
+    bool m_accountInfoWanted = false;
 };

@@ -39,9 +39,15 @@ LastSettings LastSettings::builtInDefaults()
 
 LastSettings readPreferences(QSettings &settings)
 {
-    const LastSettings d = LastSettings::builtInDefaults();
-    const SettingsReader r(settings);
-    LastSettings s = d;
+    LastSettings s = LastSettings::builtInDefaults();
+    readPreferenceValues(SettingsReader(settings), s);
+    s.quickSettings = QuickSettingsLayout::readFrom(settings);
+    return s;
+}
+
+void readPreferenceValues(const SettingsReader &r, LastSettings &s)
+{
+    const LastSettings d = s; // every key falls back to the value it replaces
 
     s.LastConnMode = r.integer(QStringLiteral("LastConnMode"), d.LastConnMode, 0, 7);
     s.LastPortName = r.text(QStringLiteral("LastPortName"), d.LastPortName).trimmed();
@@ -76,15 +82,13 @@ LastSettings readPreferences(QSettings &settings)
     s.LastTxAutoFeedLine = r.boolean(QStringLiteral("LastTxAutoFeedLine"), d.LastTxAutoFeedLine);
     s.LastTxLineEndingMode = r.integer(QStringLiteral("LastTxLineEndingMode"), d.LastTxLineEndingMode, 0);
 
-    s.quickSettings = QuickSettingsLayout::readFrom(settings);
-
     s.LastDisplaySendMsg = r.boolean(QStringLiteral("LastDisplaySendMsg"), d.LastDisplaySendMsg);
     s.LastDisplaySendTime = r.boolean(QStringLiteral("LastDisplaySendTime"), d.LastDisplaySendTime);
     s.LastDisplayRxTimeFormat = r.nonBlank(QStringLiteral("LastDisplayRxTimeFormat"), d.LastDisplayRxTimeFormat);
     s.LastDisplayTxTimeFormat = r.nonBlank(QStringLiteral("LastDisplayTxTimeFormat"), d.LastDisplayTxTimeFormat);
     s.LastDisplayBufferSize = r.integer(QStringLiteral("LastDisplayBufferSize"), d.LastDisplayBufferSize, 1);
-    s.displayFont = makeDisplayFont(r.text(QStringLiteral("LastDisplayFontFamily")),
-                                    r.integer(QStringLiteral("LastDisplayFontSize"), 12, 1, 1000));
+    s.displayFont = makeDisplayFont(r.text(QStringLiteral("LastDisplayFontFamily"), d.displayFont.family()),
+                                    r.integer(QStringLiteral("LastDisplayFontSize"), d.displayFont.pointSize(), 1, 1000));
     s.displayFont.setWeight(QFont::Normal);
     s.LastFormatDisplayColor = r.boolean(QStringLiteral("LastFormatDisplayColor"), d.LastFormatDisplayColor);
     s.LastSendTextColor = r.colour(QStringLiteral("LastSendTextColor"), d.LastSendTextColor);
@@ -102,15 +106,14 @@ LastSettings readPreferences(QSettings &settings)
     s.LastLogRotateTime = r.time(QStringLiteral("LastLogRotateTime"), d.LastLogRotateTime);
     s.LastNeedHourTimeStamp = r.boolean(QStringLiteral("LastNeedHourTimeStamp"), d.LastNeedHourTimeStamp);
 
-    s.SendList = r.list(QStringLiteral("SendList"));
-    s.RecentFiles = distinctPaths(r.list(QStringLiteral("RecentFiles")));
-    s.LastFile = r.text(QStringLiteral("LastFile"));
-    s.LastLogFile = r.text(QStringLiteral("LastLogFile"));
-    s.LastDirectory = r.text(QStringLiteral("LastDirectory"));
+    s.SendList = r.list(QStringLiteral("SendList"), d.SendList);
+    s.RecentFiles = distinctPaths(r.list(QStringLiteral("RecentFiles"), d.RecentFiles));
+    s.LastFile = r.text(QStringLiteral("LastFile"), d.LastFile);
+    s.LastLogFile = r.text(QStringLiteral("LastLogFile"), d.LastLogFile);
+    s.LastDirectory = r.text(QStringLiteral("LastDirectory"), d.LastDirectory);
     s.OpenLastConnection = r.boolean(QStringLiteral("OpenLastConnection"), d.OpenLastConnection);
     s.LastConnectionOpen = r.boolean(QStringLiteral("LastConnectionOpen"), d.LastConnectionOpen);
     s.AutoReconnect = r.boolean(QStringLiteral("AutoReconnect"), d.AutoReconnect);
-    return s;
 }
 
 void writePreferences(QSettings &settings, const LastSettings &s)

@@ -11,6 +11,7 @@
 #include <QTime>
 
 class QSettings;
+class SettingsReader;
 
 // The application preferences: the first pane's last-used values, the
 // quick-settings layout, recent files and window state kept between runs.
@@ -92,6 +93,11 @@ struct LastSettings
 // Reads every key; a missing key or a value that does not parse or lies out of
 // range takes the built-in default.
 LastSettings readPreferences(QSettings &settings);
+
+// The same keys and rules from any source: every key that is present and valid
+// replaces its field; a missing or invalid one keeps the field as it is. The
+// quick-settings layout is not read here.
+void readPreferenceValues(const SettingsReader &reader, LastSettings &prefs);
 
 // Writes every key that readPreferences reads. Keys of other parts of the
 // program in the same store are left alone.

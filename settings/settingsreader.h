@@ -7,19 +7,27 @@
 #include <QTime>
 
 #include <climits>
+#include <functional>
 #include <initializer_list>
 
 // Typed reads from a settings store or document: anything missing, unparsable
 // or out of range gives the fallback, so a damaged file never leaves a pane
-// unusable.
+// unusable. Any other key-value source (the JSON session document) reads
+// through the same rules when given as a lookup.
 class SettingsReader
 {
 public:
-    explicit SettingsReader(QSettings &settings) : m_settings(settings) {}
+    using Lookup = std::function<QVariant(const QString &key)>;
+
+    explicit SettingsReader(QSettings &settings)
+        : m_value([&settings](const QString &key) { return settings.value(key); })
+    {
+    }
+    explicit SettingsReader(Lookup lookup) : m_value(std::move(lookup)) {}
 
     int integer(const QString &key, int fallback, qint64 min = INT_MIN, qint64 max = INT_MAX) const
     {
-        const QVariant v = m_settings.value(key);
+        const QVariant v = m_value(key);
         if (!v.isValid())
             return fallback;
         bool ok = false;
@@ -41,7 +49,7 @@ public:
 
     bool boolean(const QString &key, bool fallback) const
     {
-        const QVariant v = m_settings.value(key);
+        const QVariant v = m_value(key);
         if (v.typeId() == QMetaType::Bool)
             return v.toBool();
         const QString s = v.toString().trimmed().toLower();
@@ -54,7 +62,7 @@ public:
 
     QString text(const QString &key, const QString &fallback = QString()) const
     {
-        const QVariant v = m_settings.value(key);
+        const QVariant v = m_value(key);
         return v.isValid() ? v.toString() : fallback;
     }
 
@@ -67,7 +75,7 @@ public:
 
     QStringList list(const QString &key, const QStringList &fallback = {}) const
     {
-        const QVariant v = m_settings.value(key);
+        const QVariant v = m_value(key);
         return v.isValid() ? v.toStringList() : fallback;
     }
 
@@ -79,7 +87,7 @@ public:
 
     QTime time(const QString &key, const QTime &fallback) const
     {
-        const QVariant v = m_settings.value(key);
+        const QVariant v = m_value(key);
         QTime t;
         if (v.typeId() == QMetaType::QTime)
             t = v.toTime();
@@ -89,5 +97,5 @@ public:
     }
 
 private:
-    QSettings &m_settings;
+    Lookup m_value;
 };

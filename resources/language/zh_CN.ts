@@ -2,6 +2,80 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>AccountDialog</name>
+    <message>
+        <source>Account</source>
+        <translation>账户</translation>
+    </message>
+    <message>
+        <source>Sign In</source>
+        <translation>登录</translation>
+    </message>
+    <message>
+        <source>Email</source>
+        <translation>电子邮件</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>密码</translation>
+    </message>
+    <message>
+        <source>Keep me signed in</source>
+        <translation>保持登录</translation>
+    </message>
+    <message>
+        <source>Register</source>
+        <translation>注册</translation>
+    </message>
+    <message>
+        <source>Username</source>
+        <translation>用户名</translation>
+    </message>
+    <message>
+        <source>Confirm</source>
+        <translation>确认密码</translation>
+    </message>
+    <message>
+        <source>Code</source>
+        <translation>验证码</translation>
+    </message>
+    <message>
+        <source>Send Code</source>
+        <translation>发送验证码</translation>
+    </message>
+    <message>
+        <source>Please enter an email address.</source>
+        <translation>请输入电子邮件地址。</translation>
+    </message>
+    <message>
+        <source>Please enter your email and password.</source>
+        <translation>请输入电子邮件和密码。</translation>
+    </message>
+    <message>
+        <source>Passwords do not match.</source>
+        <translation>两次输入的密码不一致。</translation>
+    </message>
+    <message>
+        <source>Request completed.</source>
+        <translation>请求已完成。</translation>
+    </message>
+    <message>
+        <source>Request failed.</source>
+        <translation>请求失败。</translation>
+    </message>
+</context>
+<context>
+    <name>AccountSession</name>
+    <message>
+        <source>Not signed in</source>
+        <translation>未登录</translation>
+    </message>
+    <message>
+        <source>Your cloud sign-in has ended. Please sign in again.</source>
+        <translation>云端登录已失效，请重新登录。</translation>
+    </message>
+</context>
+<context>
     <name>AsciiCode</name>
     <message>
         <source>ASCII Code Chart</source>
@@ -289,6 +363,101 @@
     <message>
         <source>Egress queue overflowed</source>
         <translation>发送队列溢出</translation>
+    </message>
+</context>
+<context>
+    <name>CloudConsoleService</name>
+    <message>
+        <source>Cloud Console stopped: monthly traffic quota used up. Please top up to continue.</source>
+        <translation>云控制台已停止：本月流量配额已用完，请充值后继续。</translation>
+    </message>
+    <message>
+        <source>Port %1: %2</source>
+        <translation>端口 %1：%2</translation>
+    </message>
+    <message>
+        <source>remote send is disabled on the device</source>
+        <translation>设备已禁止远程发送</translation>
+    </message>
+    <message>
+        <source>remote port control is disabled on the device</source>
+        <translation>设备已禁止远程端口控制</translation>
+    </message>
+    <message>
+        <source>the console session has changed</source>
+        <translation>控制台会话已变更</translation>
+    </message>
+    <message>
+        <source>snapshot sent</source>
+        <translation>已发送端口快照</translation>
+    </message>
+    <message>
+        <source>no port with this key</source>
+        <translation>没有该标识的端口</translation>
+    </message>
+    <message>
+        <source>the port is already open</source>
+        <translation>端口已经打开</translation>
+    </message>
+    <message>
+        <source>failed to open the port</source>
+        <translation>打开端口失败</translation>
+    </message>
+    <message>
+        <source>port opened</source>
+        <translation>端口已打开</translation>
+    </message>
+    <message>
+        <source>port closed</source>
+        <translation>端口已关闭</translation>
+    </message>
+    <message>
+        <source>unsupported command: %1</source>
+        <translation>不支持的命令：%1</translation>
+    </message>
+    <message>
+        <source>empty payload</source>
+        <translation>内容为空</translation>
+    </message>
+    <message>
+        <source>invalid hex: %1</source>
+        <translation>无效的十六进制：%1</translation>
+    </message>
+    <message>
+        <source>the port is not open</source>
+        <translation>端口未打开</translation>
+    </message>
+    <message>
+        <source>the port did not take the data</source>
+        <translation>端口未接收数据</translation>
+    </message>
+    <message>
+        <source>sent %1 bytes</source>
+        <translation>已发送 %1 字节</translation>
+    </message>
+    <message>
+        <source>only a serial port has parameters</source>
+        <translation>只有串口才有串口参数</translation>
+    </message>
+    <message>
+        <source>invalid value for %1</source>
+        <translation>%1 的取值无效</translation>
+    </message>
+    <message>
+        <source>a value is outside the allowed range</source>
+        <translation>有取值超出允许范围</translation>
+    </message>
+    <message>
+        <source>the port is busy</source>
+        <translation>端口正忙</translation>
+    </message>
+    <message>
+        <source>port settings applied: %1 baud, %2 data bits, parity %3, %4 stop bits, flow control %5</source>
+        <translation>端口参数已应用：波特率 %1，数据位 %2，校验 %3，停止位 %4，流控 %5</translation>
+    </message>
+    <message>
+        <source>… %1 bytes skipped</source>
+        <translation>… 已跳过 %1 字节</translation>
     </message>
 </context>
 <context>
@@ -1232,6 +1401,46 @@ Do you want to save your changes?</source>
         <source>Note: this port appends a checksum on send; the inserted frame already includes its CRC.</source>
         <translation>注意：此端口发送时会追加校验，而插入的帧本身已包含 CRC。</translation>
     </message>
+    <message>
+        <source>Account</source>
+        <translation>账户</translation>
+    </message>
+    <message>
+        <source>Cloud Console: a browser is watching</source>
+        <translation>云控制台：有浏览器正在查看</translation>
+    </message>
+    <message>
+        <source>Cloud Console: nobody is watching</source>
+        <translation>云控制台：无人查看</translation>
+    </message>
+    <message>
+        <source>Traffic this month: not known yet</source>
+        <translation>本月流量：暂未知</translation>
+    </message>
+    <message>
+        <source>Traffic this month: %1 up, no limit</source>
+        <translation>本月流量：上传 %1，不限量</translation>
+    </message>
+    <message>
+        <source>Traffic this month: %1 of %2 up</source>
+        <translation>本月流量：已上传 %1 / %2</translation>
+    </message>
+    <message>
+        <source>Signed in as %1.</source>
+        <translation>已登录为 %1。</translation>
+    </message>
+    <message>
+        <source>Month %1: uploaded %2, downloaded %3.</source>
+        <translation>%1 月：上传 %2，下载 %3。</translation>
+    </message>
+    <message>
+        <source>Upload left this month: %1.</source>
+        <translation>本月剩余上传量：%1。</translation>
+    </message>
+    <message>
+        <source>Cloud Console starts when you are signed in.</source>
+        <translation>登录后云控制台将自动启动。</translation>
+    </message>
 </context>
 <context>
     <name>ModbusBuilderDialog</name>
@@ -1455,6 +1664,45 @@ Your account, saved settings files and log files are not changed. Active connect
     <message>
         <source>Restore Default Settings</source>
         <translation>恢复默认设置</translation>
+    </message>
+</context>
+<context>
+    <name>NetworkServices</name>
+    <message>
+        <source>The server does not offer this feature yet. The service may be under maintenance or being upgraded; please try again later or check for a newer version.</source>
+        <translation>服务器暂不提供此功能。服务可能正在维护或升级，请稍后重试或检查是否有新版本。</translation>
+    </message>
+    <message>
+        <source>The server declined the request. Please sign in again and retry.</source>
+        <translation>服务器拒绝了请求，请重新登录后重试。</translation>
+    </message>
+    <message>
+        <source>The server encountered an internal error. Please try again later.</source>
+        <translation>服务器内部错误，请稍后重试。</translation>
+    </message>
+    <message>
+        <source>The server rejected the request (HTTP %1). Please try again later.</source>
+        <translation>服务器拒绝了请求（HTTP %1），请稍后重试。</translation>
+    </message>
+    <message>
+        <source>The server returned an unexpected response. Please try again later.</source>
+        <translation>服务器返回了意外的响应，请稍后重试。</translation>
+    </message>
+    <message>
+        <source>The server did not respond in time. Please check your network connection and try again.</source>
+        <translation>服务器未及时响应，请检查网络连接后重试。</translation>
+    </message>
+    <message>
+        <source>A secure connection to the server could not be established. Please check your network environment.</source>
+        <translation>无法与服务器建立安全连接，请检查网络环境。</translation>
+    </message>
+    <message>
+        <source>The proxy server could not be reached. Please check your proxy settings.</source>
+        <translation>无法连接代理服务器，请检查代理设置。</translation>
+    </message>
+    <message>
+        <source>Could not connect to the server. Please check your network connection and try again.</source>
+        <translation>无法连接服务器，请检查网络连接后重试。</translation>
     </message>
 </context>
 <context>
@@ -2354,6 +2602,80 @@ Your account, saved settings files and log files are not changed. Active connect
     <message>
         <source>UDP Group</source>
         <translation>UDP 组播</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsSync</name>
+    <message>
+        <source>Please sign in to sync settings.</source>
+        <translation>请先登录再同步设置。</translation>
+    </message>
+    <message>
+        <source>Syncing...</source>
+        <translation>正在同步...</translation>
+    </message>
+    <message>
+        <source>Cloud settings are not compatible.</source>
+        <translation>云端设置不兼容。</translation>
+    </message>
+    <message>
+        <source>Settings synced</source>
+        <translation>设置已同步</translation>
+    </message>
+    <message>
+        <source>Sync failed.</source>
+        <translation>同步失败。</translation>
+    </message>
+    <message>
+        <source>Cloud settings changed; use Sync Now to resolve.</source>
+        <translation>云端设置已变更，请使用“立即同步”处理。</translation>
+    </message>
+    <message>
+        <source>Cloud settings applied</source>
+        <translation>已应用云端设置</translation>
+    </message>
+</context>
+<context>
+    <name>SyncSettingsDialog</name>
+    <message>
+        <source>Sync Settings</source>
+        <translation>同步设置</translation>
+    </message>
+    <message>
+        <source>Sync send history</source>
+        <translation>同步发送历史</translation>
+    </message>
+    <message>
+        <source>Sync automatically</source>
+        <translation>自动同步</translation>
+    </message>
+    <message>
+        <source>Auto sync interval</source>
+        <translation>自动同步间隔</translation>
+    </message>
+    <message>
+        <source> min</source>
+        <translation> 分钟</translation>
+    </message>
+    <message>
+        <source>Cloud settings are different from this computer.</source>
+        <translation>云端设置与本机不同。</translation>
+    </message>
+    <message>
+        <source>Choose which settings to keep for this manual sync.</source>
+        <translation>请选择本次手动同步要保留的设置。</translation>
+    </message>
+    <message>
+        <source>Use Cloud</source>
+        <translation>使用云端</translation>
+    </message>
+    <message>
+        <source>Keep Local</source>
+        <translation>保留本地</translation>
+    </message>
+    <message>
+        <source>Merge Lists</source>
+        <translation>合并列表</translation>
     </message>
 </context>
 <context>
