@@ -4,11 +4,13 @@
 
 #include "bridge/bridgeconfig.h"
 #include "bridge/bridgemanager.h"
+#include "bridge/dialogs/bridgedialog.h"
 #include "connection/connectioncontroller.h"
 #include "connection/connectionmode.h"
 #include "logging/logname.h"
 #include "settings/formatsetting.h"
 #include "settings/dialogs/multiportsettingdlg.h"
+#include "settings/dialogs/newconnection.h"
 #include "settings/preferencesources.h"
 #include "settings/recentfilesmodel.h"
 #include "settings/serialportlist.h"
@@ -178,8 +180,7 @@ void MainWindow::markNotYetAvailable()
     // Commands whose features have not landed yet say so instead of doing nothing.
     const QList<QAction *> later{ui->acAccountSignIn,       ui->acAccountMe,      ui->acAccountSignOut,
                                  ui->acAccountSyncNow,      ui->acAccountSyncSettings, ui->acCloudConsole,
-                                 ui->acCloudConsoleAllowSend, ui->acCloudConsoleAllowPortControl, ui->acToolsBridge,
-                                 ui->actionNew_Connection};
+                                 ui->acCloudConsoleAllowSend, ui->acCloudConsoleAllowPortControl};
     for (QAction *action : later) {
         connect(action, &QAction::triggered, this, [this, action] {
             if (action->isCheckable())
@@ -536,6 +537,33 @@ void MainWindow::on_acToolsModbus_triggered()
                 [this](const QString &frame) { insertFrame(frame, FrameSource::ModbusBuilder); });
         return window;
     });
+}
+
+void MainWindow::on_acToolsBridge_triggered()
+{
+    QStringList labels;
+    for (int i = 0; i < m_paneCount; ++i) {
+        const PortSession *s = m_panes[size_t(i)]->session();
+        const QString description = s->settings().ConnMode == SerialPort ? s->settings().PortName
+                                    : s->settings().ConnMode == Unassigned ? QString()
+                                                                           : s->title();
+        labels << QStringLiteral("%1: %2").arg(i + 1).arg(description.isEmpty() ? tr("(not configured)") : description);
+    }
+    BridgeDialog dialog(m_bridges, labels, this);
+    dialog.exec();
+    refreshBridgeBadges();
+    setWindowModified(true);
+}
+
+void MainWindow::on_actionNew_Connection_triggered()
+{
+    NewConnection dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (dialog.selectedIndex() == NewConnection::BridgeChoice)
+        on_acToolsBridge_triggered();
+    else
+        on_acEditAdd_triggered();
 }
 
 SerialPortWidget *MainWindow::insertFrame(const QString &text, FrameSource source)

@@ -105,6 +105,8 @@ private slots:
     void on_acToolCalc_triggered();
     void on_acToolsAscii_triggered();
     void on_acToolsModbus_triggered();
+    void on_acToolsBridge_triggered();
+    void on_actionNew_Connection_triggered();
     void on_acViewHorizontal_triggered();
     void on_acViewVertical_triggered();
     void on_acViewGrid_triggered();
