@@ -2,6 +2,8 @@
 
 #include "codec/modbuscodec.h"
 
+#include <algorithm>
+
 namespace {
 
 quint16 be16(const char *p)
@@ -107,11 +109,17 @@ QList<QByteArray> ModbusGateway::request(const QString &peer, const QByteArray &
     QList<QByteArray> frames;
     const QList<MbapParser::Request> requests = client.parser.feed(bytes);
     for (const MbapParser::Request &r : requests) {
-        if (client.pending.size() >= size_t(MaxPending)) {
-            client.pending.pop_front();
+        if (live(client.pending) >= MaxPending) {
+            for (Pending &p : client.pending) {
+                if (!std::exchange(p.dropped, true))
+                    break;
+            }
             ++m_counters.expired;
+            // Placeholders are bounded too; the oldest goes without trace.
+            if (client.pending.size() >= size_t(4 * MaxPending))
+                client.pending.pop_front();
         }
-        client.pending.push_back({r.transactionId, r.unit, now, m_order++});
+        client.pending.push_back({r.transactionId, r.unit, quint8(r.pdu.at(0)), now, m_order++});
         frames.append(rtuFrame(r.unit, r.pdu));
         ++m_counters.requests;
     }
@@ -138,9 +146,15 @@ QList<ModbusGateway::Response> ModbusGateway::answer(const QByteArray &frame, co
     return responses;
 }
 
+int ModbusGateway::live(const std::deque<Pending> &pending)
+{
+    return int(std::count_if(pending.begin(), pending.end(), [](const Pending &p) { return !p.dropped; }));
+}
+
 std::optional<ModbusGateway::Response> ModbusGateway::match(const QByteArray &frame, const QString &owner)
 {
     const quint8 unit = quint8(frame.at(0));
+    const quint8 function = quint8(frame.at(1)) & 0x7F; // an exception answers its function too
     Client *best = nullptr;
     std::deque<Pending>::iterator bestAt;
     QString bestPeer;
@@ -148,7 +162,8 @@ std::optional<ModbusGateway::Response> ModbusGateway::match(const QByteArray &fr
         if (!owner.isEmpty() && c.key() != owner)
             continue;
         auto &pending = c->pending;
-        const auto it = std::find_if(pending.begin(), pending.end(), [unit](const Pending &p) { return p.unit == unit; });
+        const auto it = std::find_if(pending.begin(), pending.end(),
+                                     [&](const Pending &p) { return p.unit == unit && p.function == function; });
         if (it != pending.end() && (!best || it->order < bestAt->order)) {
             best = &c.value();
             bestAt = it;
@@ -158,7 +173,10 @@ std::optional<ModbusGateway::Response> ModbusGateway::match(const QByteArray &fr
     if (!best)
         return std::nullopt;
     const quint16 id = bestAt->transactionId;
+    const bool dropped = bestAt->dropped;
     best->pending.erase(bestAt);
+    if (dropped)
+        return std::nullopt;
     const QByteArray pdu = frame.mid(1, frame.size() - 3);
     QByteArray out;
     out.reserve(MbapParser::HeaderBytes + pdu.size());
@@ -174,8 +192,9 @@ void ModbusGateway::expire(qint64 now)
 {
     for (Client &c : m_clients) {
         while (!c.pending.empty() && now - c.pending.front().sentAt >= m_timeoutMs) {
+            if (!c.pending.front().dropped)
+                ++m_counters.expired;
             c.pending.pop_front();
-            ++m_counters.expired;
         }
     }
 }
@@ -206,7 +225,7 @@ int ModbusGateway::pending() const
 {
     int n = 0;
     for (const Client &c : m_clients)
-        n += int(c.pending.size());
+        n += live(c.pending);
     return n;
 }
 

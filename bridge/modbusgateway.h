@@ -47,10 +47,13 @@ private:
 // answer() with each frame the line delivers (send each response to its peer);
 // expire() once nextDeadline() has passed; peerLost() when a client leaves.
 //
-// Answers carry no transaction id, so they are matched by unit, oldest first: the
-// client that owns the line (when clients take turns) or else the client whose
-// transaction for that unit has waited longest gets it. The line answers in the
+// Answers carry no transaction id, so they are matched by unit and function, oldest
+// first: the client that owns the line (when clients take turns) or else the client
+// whose transaction for that unit has waited longest gets it. The line answers in the
 // order it was asked, so with several clients sharing it each still receives its own.
+// A transaction pushed out by newer ones was already sent: it stays as a placeholder
+// until its answer comes (and is dropped) or its time is up, so that the answers
+// after it still reach their own requests.
 class ModbusGateway
 {
 public:
@@ -97,8 +100,10 @@ private:
     {
         quint16 transactionId;
         quint8 unit;
+        quint8 function;
         qint64 sentAt;
         quint64 order;
+        bool dropped = false; // pushed out: its answer goes nowhere
     };
     struct Client
     {
@@ -108,6 +113,7 @@ private:
 
     std::optional<Response> match(const QByteArray &frame, const QString &owner);
     QList<QByteArray> splitAnswers(const QByteArray &frame) const;
+    static int live(const std::deque<Pending> &pending);
 
     QHash<QString, Client> m_clients;
     qint64 m_timeoutMs = 2000;
