@@ -48,6 +48,8 @@ BridgeLink *Gateway::link(int index) const
 
 void Gateway::log(const QString &text) const
 {
+    if (m_sink)
+        return m_sink(text);
     const QString line = QStringLiteral("%1 quillon-gateway: %2\n")
                              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")), text);
     std::fputs(line.toLocal8Bit().constData(), stderr);

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 class BridgeLink;
@@ -34,6 +35,8 @@ public:
     // link and port; finished() follows.
     void shutdown();
     BridgeLink *link(int index) const;
+    // Where log lines go (standard error unless set).
+    void setLogSink(std::function<void(const QString &)> sink) { m_sink = std::move(sink); }
 
 signals:
     void finished();
@@ -60,4 +63,5 @@ private:
     QTimer m_drainPoll;
     QElapsedTimer m_draining;
     bool m_stopping = false;
+    std::function<void(const QString &)> m_sink;
 };

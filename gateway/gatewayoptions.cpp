@@ -170,7 +170,8 @@ bool GatewayOptions::readConfigFile(const QString &path, QList<GatewayBridge> *b
         defaultFramingFor(base);
         QStringList unknown;
         b.config = readBridgeRecord(file, base, &unknown);
-        const QString serial = file.value(QStringLiteral("serial")).toString();
+        // The INI reader splits a value at commas.
+        const QString serial = file.value(QStringLiteral("serial")).toStringList().join(QLatin1Char(','));
         const QString listen = file.value(QStringLiteral("listen")).toString();
         file.endGroup();
         unknown.removeAll(QStringLiteral("serial"));
