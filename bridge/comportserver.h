@@ -18,7 +18,6 @@ struct LineChange;
 class ComPortServer
 {
 public:
-    static QByteArray signature() { return QByteArrayLiteral("Quillon bridge"); }
 
     // The answers to one batch of a client's events (codec in the server role).
     static QByteArray serve(const Rfc2217Codec &codec, const QList<Rfc2217Event> &events, PortSession *serial);
