@@ -1294,8 +1294,9 @@ command line or configuration, 2 when a TCP port cannot be served.
 
 选项：
   --serial DEVICE[,BAUD[,8N1[,FLOW]]]
-                     串口，例如 /dev/ttyUSB0,19200,8E1,none；BAUD 默认 9600，
-                     格式默认 8N1，FLOW（none、rtscts 或 xonxoff）默认 none
+                     串口，例如 /dev/ttyUSB0,19200,8E1,none；
+                     BAUD 默认 9600，格式默认 8N1，
+                     FLOW（none、rtscts 或 xonxoff）默认 none
   --listen [ADDR:]PORT
                      客户端连接的位置；ADDR 默认 127.0.0.1（所有网卡用
                      0.0.0.0，IPv6 用 [::1]）

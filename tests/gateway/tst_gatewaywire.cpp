@@ -108,6 +108,12 @@ private:
     QString m_log;
 };
 
+// Arguments written as one line.
+QStringList args(const QString &line)
+{
+    return line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
 QProcess *run(std::vector<std::unique_ptr<QProcess>> &owned, const QString &program, const QStringList &args)
 {
     owned.push_back(std::make_unique<QProcess>());
@@ -219,18 +225,18 @@ void tst_GatewayWire::modbus()
     QVERIFY(host.start(binary, {QStringLiteral("--config"), config}, m_port));
     const QString mbpoll = TestPeers::findTool(QStringLiteral("mbpoll"));
     const QString port = QString::number(m_port);
-    const QStringList tcp{QStringLiteral("-m"), QStringLiteral("tcp"), QStringLiteral("-p"), port, QStringLiteral("-1")};
+    const QString tcp = QStringLiteral("-m tcp -p %1 -1 127.0.0.1 ").arg(port);
 
-    QProcess *read = run(m_peers, mbpoll, tcp + QStringList{QStringLiteral("-a1"), QStringLiteral("-t4"), QStringLiteral("-r1"), QStringLiteral("-c125"), QStringLiteral("127.0.0.1")});
+    QProcess *read = run(m_peers, mbpoll, args(tcp + QStringLiteral("-a1 -t4 -r1 -c125")));
     QVERIFY(finishedOk(read, 10000));
     const QString out = QString::fromLatin1(read->readAllStandardOutput());
     QVERIFY2(out.contains(QStringLiteral("[1]: \t1000")) && out.contains(QStringLiteral("[125]: \t1124")), qPrintable(out));
-    QProcess *write = run(m_peers, mbpoll, tcp + QStringList{QStringLiteral("-a1"), QStringLiteral("-t0"), QStringLiteral("-r30"), QStringLiteral("127.0.0.1"), QStringLiteral("1"), QStringLiteral("0"), QStringLiteral("1")});
+    QProcess *write = run(m_peers, mbpoll, args(tcp + QStringLiteral("-a1 -t0 -r30 1 0 1")));
     QVERIFY(finishedOk(write, 10000));
     QProcess *client = run(m_peers, python, {script(QStringLiteral("modbus_client.py")), port, QStringLiteral("5"), QStringLiteral("0")});
     QVERIFY2(finishedOk(client, 30000), client->readAllStandardOutput().constData());
 
-    QProcess *absent = run(m_peers, mbpoll, tcp + QStringList{QStringLiteral("-a2"), QStringLiteral("-o"), QStringLiteral("0.5"), QStringLiteral("-t4"), QStringLiteral("-r1"), QStringLiteral("127.0.0.1")});
+    QProcess *absent = run(m_peers, mbpoll, args(tcp + QStringLiteral("-a2 -o 0.5 -t4 -r1")));
     QVERIFY(finished(absent, 10000) && absent->exitCode() != 0);
 
     QTcpSocket raw;
@@ -291,9 +297,7 @@ void tst_GatewayWire::sharedClients()
     QString polled;
     while (one->state() != QProcess::NotRunning || two->state() != QProcess::NotRunning || polls < 3) {
         QProcess *poll = run(m_peers, TestPeers::findTool(QStringLiteral("mbpoll")),
-                             {QStringLiteral("-m"), QStringLiteral("tcp"), QStringLiteral("-p"), port, QStringLiteral("-a1"),
-                              QStringLiteral("-t4"), QStringLiteral("-r11"), QStringLiteral("-c3"), QStringLiteral("-1"),
-                              QStringLiteral("127.0.0.1")});
+                             args(QStringLiteral("-m tcp -p %1 -a1 -t4 -r11 -c3 -1 127.0.0.1").arg(port)));
         QVERIFY(finished(poll, 10000));
         polled = QString::fromLatin1(poll->readAllStandardOutput());
         QVERIFY2(poll->exitCode() == 0 && polled.contains(QStringLiteral("[13]: \t1012")), qPrintable(polled));
@@ -313,8 +317,7 @@ void tst_GatewayWire::rfc2217Server()
 {
     QFETCH(bool, binary);
     Host host;
-    QVERIFY(host.start(binary, {QStringLiteral("--serial"), m_pty->a() + QStringLiteral(",115200"), QStringLiteral("--listen"),
-                                QStringLiteral("127.0.0.1:%1").arg(m_port), QStringLiteral("--protocol"), QStringLiteral("rfc2217")},
+    QVERIFY(host.start(binary, args(QStringLiteral("--serial %1,115200 --listen 127.0.0.1:%2 --protocol rfc2217").arg(m_pty->a()).arg(m_port)),
                        m_port));
     QProcess *client = run(m_peers, python, {script(QStringLiteral("rfc2217_client.py")), QString::number(m_port), m_pty->a(), m_pty->b()});
     QVERIFY2(finishedOk(client, 60000), client->readAllStandardError().constData());
@@ -337,8 +340,8 @@ void tst_GatewayWire::rfc2217Server()
     QVERIFY(host.stop());
 }
 
-// SIGTERM while the framer holds an unfinished line: it reaches the device, and the
-// program exits cleanly.
+// SIGTERM while the framer holds an unfinished line (for up to a minute): it reaches
+// the device, and the program exits cleanly.
 void tst_GatewayWire::stopDeliversWhatIsOnItsWay()
 {
     Host host;
@@ -353,10 +356,7 @@ void tst_GatewayWire::stopDeliversWhatIsOnItsWay()
     QCOMPARE(TestPeers::readFor(device, 11, 3000), QByteArray("first line\n"));
     QTest::qWait(300);
     QVERIFY(device.readAll().isEmpty());
-    QElapsedTimer clock;
-    clock.start();
-    QVERIFY(host.stop());
-    QVERIFY2(clock.elapsed() < 3000, qPrintable(host.log()));
+    QVERIFY2(host.stop(), qPrintable(host.log()));
     QCOMPARE(TestPeers::readFor(device, 10, 3000), QByteArray("unfinished"));
 }
 
@@ -381,7 +381,7 @@ void tst_GatewayWire::hostileModbusClients()
     for (quint16 len : {0, 1, 255, 65535})
         lengths += mbap(9, 0, len, QByteArray("\x01\x03", 2));
     bad[1].write(lengths);
-    bad[2].write(mbap(3, 0, 254, QByteArray("\x01\x10", 2)));
+    bad[2].write(mbap(3, 0, 254, QByteArray("\x01\x10", 2))); // then never finished
     QElapsedTimer clock;
     clock.start();
     int good = 0;
