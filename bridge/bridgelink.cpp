@@ -430,7 +430,17 @@ bool BridgeLink::protocolInput(End end, QByteArray &bytes, const QString &peer, 
                 m_pipes[end].ingestFrame(frame, QString(), at);
         }
     } else {
-        modbusAnswers(m_answerFramer.push(bytes, at), at);
+        // Answers whose length their function code tells go at once; anything else
+        // waits for the framer's idle gap.
+        QList<QByteArray> frames;
+        qsizetype at0 = 0;
+        for (qsizetype n; m_answerFramer.isEmpty() && (n = ModbusGateway::answerLength(bytes, at0)) > 0
+             && at0 + n <= bytes.size() && ModbusGateway::hasValidCrc(bytes.mid(at0, n));
+             at0 += n)
+            frames.append(bytes.mid(at0, n));
+        if (at0 < bytes.size())
+            frames += m_answerFramer.push(bytes.mid(at0), at);
+        modbusAnswers(frames, at);
     }
     return false;
 }
