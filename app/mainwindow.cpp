@@ -5,11 +5,13 @@
 #include "bridge/bridgeconfig.h"
 #include "bridge/bridgemanager.h"
 #include "cloud/usagereporter.h"
+#include "bridge/dialogs/bridgedialog.h"
 #include "connection/connectioncontroller.h"
 #include "connection/connectionmode.h"
 #include "logging/logname.h"
 #include "settings/formatsetting.h"
 #include "settings/dialogs/multiportsettingdlg.h"
+#include "settings/dialogs/newconnection.h"
 #include "settings/preferencesources.h"
 #include "settings/recentfilesmodel.h"
 #include "settings/serialportlist.h"
@@ -82,7 +84,6 @@ MainWindow::MainWindow(QWidget *parent)
     ui->menuDebug->menuAction()->setVisible(false);
     setupToolBar();
     setupStatusBar();
-    markNotYetAvailable();
 
     m_portSplitter = makeSplitter(Qt::Vertical, ui->centralwidget);
     m_portSplitter->setObjectName(QStringLiteral("portSplitter"));
@@ -173,19 +174,6 @@ void MainWindow::setupStatusBar()
     m_logLabel->setTextFormat(Qt::RichText);
     statusBar()->addWidget(m_logLabel, 1);
     connect(m_logLabel, &QLabel::linkActivated, this, [this] { on_acFileViewCurrentDataLog_triggered(); });
-}
-
-void MainWindow::markNotYetAvailable()
-{
-    // Commands whose features have not landed yet say so instead of doing nothing.
-    const QList<QAction *> later{ui->acToolsBridge, ui->actionNew_Connection};
-    for (QAction *action : later) {
-        connect(action, &QAction::triggered, this, [this, action] {
-            if (action->isCheckable())
-                action->setChecked(false);
-            showInformation(tr("Quillon"), tr("\"%1\" is not available yet.").arg(action->text().remove(QLatin1Char('&'))));
-        });
-    }
 }
 
 void MainWindow::loadPreferences()
@@ -540,6 +528,33 @@ void MainWindow::on_acToolsModbus_triggered()
                 [this](const QString &frame) { insertFrame(frame, FrameSource::ModbusBuilder); });
         return window;
     });
+}
+
+void MainWindow::on_acToolsBridge_triggered()
+{
+    QStringList labels;
+    for (int i = 0; i < m_paneCount; ++i) {
+        const PortSession *s = m_panes[size_t(i)]->session();
+        const QString description = s->settings().ConnMode == SerialPort ? s->settings().PortName
+                                    : s->settings().ConnMode == Unassigned ? QString()
+                                                                           : s->title();
+        labels << QStringLiteral("%1: %2").arg(i + 1).arg(description.isEmpty() ? tr("(not configured)") : description);
+    }
+    BridgeDialog dialog(m_bridges, labels, this);
+    dialog.exec();
+    refreshBridgeBadges();
+    setWindowModified(true);
+}
+
+void MainWindow::on_actionNew_Connection_triggered()
+{
+    NewConnection dialog(this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (dialog.selectedIndex() == NewConnection::BridgeChoice)
+        on_acToolsBridge_triggered();
+    else
+        on_acEditAdd_triggered();
 }
 
 SerialPortWidget *MainWindow::insertFrame(const QString &text, FrameSource source)

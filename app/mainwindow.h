@@ -127,6 +127,8 @@ private slots:
     void on_acToolCalc_triggered();
     void on_acToolsAscii_triggered();
     void on_acToolsModbus_triggered();
+    void on_acToolsBridge_triggered();
+    void on_actionNew_Connection_triggered();
     void on_acViewHorizontal_triggered();
     void on_acViewVertical_triggered();
     void on_acViewGrid_triggered();
@@ -159,7 +161,6 @@ private:
     void updateCloudActions();
     void showCloudStatus(const QString &text, int timeoutMs);
     void showAccountInformation();
-    void markNotYetAvailable();
     void setLayoutAction(QAction *checked);
     void setPanesPerRow(int perRow);
     void removeAllPanes();

@@ -182,6 +182,46 @@ BridgeConfig BridgeConfig::normalised() const
     return c;
 }
 
+namespace {
+
+// Collects the field names.
+struct FieldNames
+{
+    QStringList *names;
+    template<typename T>
+    void add(const char *key, T &) const { names->append(QLatin1String(key)); }
+    template<typename T>
+    void number(const char *key, T &f) const { add(key, f); }
+    template<typename T>
+    void flag(const char *key, T &f) const { add(key, f); }
+    template<typename T>
+    void text(const char *key, T &f) const { add(key, f); }
+    template<typename T>
+    void list(const char *key, T &f) const { add(key, f); }
+    template<typename T>
+    void delimiter(const char *key, T &f) const { add(key, f); }
+};
+
+} // namespace
+
+BridgeConfig readBridgeRecord(QSettings &settings, const BridgeConfig &base, QStringList *unknown)
+{
+    BridgeConfig c = base;
+    visitFields(c, RecordReader(settings));
+    normaliseEnums(c);
+    if (unknown) {
+        QStringList names;
+        BridgeConfig scratch;
+        visitFields(scratch, FieldNames{&names});
+        const QStringList keys = settings.childKeys();
+        for (const QString &key : keys) {
+            if (!names.contains(key))
+                unknown->append(key);
+        }
+    }
+    return c;
+}
+
 QList<BridgeConfig> readBridgeConfigs(QSettings &settings)
 {
     const SettingsReader reader(settings);

@@ -78,5 +78,9 @@ public:
 // record starts from the defaults; unreadable values keep them and enumerations
 // out of range are replaced. At most MaxStoredBridges records are read.
 QList<BridgeConfig> readBridgeConfigs(QSettings &settings);
+// Reads one record's fields from the settings' current group over `base`, with the same
+// rules. Keys that name no field are returned in `unknown` when given.
+BridgeConfig readBridgeRecord(QSettings &settings, const BridgeConfig &base = BridgeConfig(),
+                              QStringList *unknown = nullptr);
 // Writes every field of every record and removes the groups of records beyond them.
 void writeBridgeConfigs(QSettings &settings, const QList<BridgeConfig> &configs);

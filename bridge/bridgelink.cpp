@@ -1,6 +1,7 @@
 #include "bridge/bridgelink.h"
 
 #include "bridge/bridgelog.h"
+#include "bridge/comportserver.h"
 #include "bridge/portendpoint.h"
 #include "connection/connectioncontroller.h"
 #include "connection/connectionmode.h"
@@ -21,6 +22,8 @@ BridgeLink::BridgeLink(const BridgeConfig &config, PortEndpoint *a, PortEndpoint
         p.configure(m_config);
     m_arbiter.configure({BridgeFramer::settingsFrom(m_config), m_config.ArbiterResponseTimeoutMs,
                          m_config.ArbiterMaxQueuedRequests});
+    m_gateway.configure(m_config.ModbusTransactionTimeoutMs);
+    m_answerFramer.configure(BridgeFramer::settingsFrom(m_config));
     m_serviceTimer.setSingleShot(true);
     m_serviceTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_serviceTimer, &QTimer::timeout, this, &BridgeLink::onTimeout);
@@ -97,6 +100,7 @@ void BridgeLink::start()
     }
     configureEnds();
     chooseArbiterEnd();
+    chooseProtocolEnd();
     if (m_config.LogEnabled && !m_config.LogFilePath.isEmpty()) {
         m_capture.configure({m_config.LogFilePath, m_config.LogHex, m_config.LogRotateBytes, m_config.displayName(),
                              m_ends[EndA] ? m_ends[EndA]->label() : QString(),
@@ -173,6 +177,8 @@ void BridgeLink::stop()
         disconnect(c);
     m_connections.clear();
     const qint64 at = now();
+    if (m_config.Protocol == BridgeConfig::ModbusGateway && m_protocolEnd >= 0)
+        modbusAnswers(m_answerFramer.flush(), at);
     for (End e : {EndA, EndB}) {
         if (!forwards(e))
             continue;
@@ -183,7 +189,13 @@ void BridgeLink::stop()
             qCInfo(lcBridge) << m_config.displayName() << "stopped with" << dropped << "bytes unsent";
         applyHold(e, at);
     }
+    if (m_protocolEnd >= 0 && m_ends[m_protocolEnd])
+        m_ends[m_protocolEnd]->setTelnetEscape(false);
+    m_protocolEnd = -1;
+    m_codecs.clear();
     for (End e : {EndA, EndB}) {
+        if (std::exchange(m_drainHeld[e], false) && m_ends[e])
+            m_ends[e]->setReadPaused(false);
         if (std::exchange(m_leased[e], false) && m_ends[e] && m_ends[e]->session())
             m_ends[e]->session()->lease()->release(PortRequester::Bridge);
         if (std::exchange(m_bounded[e], false) && m_ends[e])
@@ -209,17 +221,50 @@ void BridgeLink::resume()
     service();
 }
 
+void BridgeLink::drain()
+{
+    if (!m_running)
+        return;
+    const qint64 at = now();
+    for (End e : {EndA, EndB}) {
+        if (m_ends[e] && !std::exchange(m_drainHeld[e], true))
+            m_ends[e]->setReadPaused(true);
+    }
+    if (m_config.Protocol == BridgeConfig::ModbusGateway && m_protocolEnd >= 0)
+        modbusAnswers(m_answerFramer.flush(), at);
+    for (End e : {EndA, EndB}) {
+        if (forwards(e))
+            m_pipes[e].flush();
+    }
+    service();
+}
+
+bool BridgeLink::isDrained() const
+{
+    for (End e : {EndA, EndB}) {
+        const PortEndpoint *sink = m_ends[other(e)];
+        if (forwards(e) && (!m_pipes[e].isIdle() || (sink && sink->isOpen() && sink->pendingBytes() > 0)))
+            return false;
+    }
+    return true;
+}
+
 // ---- Traffic ------------------------------------------------------------------------
 
-void BridgeLink::onTap(End end, const QByteArray &bytes, const QString &peer)
+void BridgeLink::onTap(End end, const QByteArray &chunk, const QString &peer)
 {
-    if (!m_running || bytes.isEmpty())
+    if (!m_running || chunk.isEmpty())
         return;
     if (!peer.isEmpty())
         m_lastSender[end] = peer;
+    const qint64 at = now();
+    QByteArray bytes = chunk;
+    if (!protocolInput(end, bytes, peer, at)) {
+        service();
+        return;
+    }
     if (!forwards(end))
         return;
-    const qint64 at = now();
     addCapture(end, peer, bytes);
     if (m_arbiterEnd == end) {
         m_arbiter.request(bytes, peer, at);
@@ -243,6 +288,10 @@ void BridgeLink::framesFromDevice(End source, int frames)
 void BridgeLink::onTimeout()
 {
     const qint64 at = now();
+    if (m_config.Protocol == BridgeConfig::ModbusGateway && m_protocolEnd >= 0) {
+        modbusAnswers(m_answerFramer.onTimer(at), at);
+        m_gateway.expire(at);
+    }
     for (End e : {EndA, EndB}) {
         if (forwards(e))
             framesFromDevice(e, m_pipes[e].onTimer(at));
@@ -252,13 +301,19 @@ void BridgeLink::onTimeout()
     service();
 }
 
-void BridgeLink::onPeerArrived(End, const QString &)
+void BridgeLink::onPeerArrived(End end, const QString &peer)
 {
+    if (speaksTelnet() && end == m_protocolEnd)
+        greet(peer);
     service();
 }
 
 void BridgeLink::onPeerLost(End end, const QString &peer)
 {
+    if (end == m_protocolEnd) {
+        m_codecs.remove(peer);
+        m_gateway.peerLost(peer);
+    }
     if (peer.isEmpty())
         return service();
     if (m_arbiterEnd == end)
@@ -271,13 +326,149 @@ void BridgeLink::onPeerLost(End end, const QString &peer)
     service();
 }
 
-void BridgeLink::onDeviceSettingsChanged(End)
+void BridgeLink::onDeviceSettingsChanged(End end)
 {
     m_stateText.clear(); // a label in it may have changed
     // A new connection mode may make an end a server, or stop it being one.
     configureEnds();
     chooseArbiterEnd();
+    chooseProtocolEnd();
+    if (m_config.Protocol == BridgeConfig::Rfc2217Client && m_protocolEnd >= 0 && end != m_protocolEnd) {
+        const QStringList peers = m_codecs.keys();
+        for (const QString &peer : peers)
+            sendLineSettings(peer);
+    }
     service();
+}
+
+// ---- Protocol modes -----------------------------------------------------------------
+
+bool BridgeLink::speaksTelnet() const
+{
+    return m_config.Protocol == BridgeConfig::Rfc2217Server || m_config.Protocol == BridgeConfig::Rfc2217Client;
+}
+
+void BridgeLink::chooseProtocolEnd()
+{
+    const int before = m_protocolEnd;
+    m_protocolEnd = -1;
+    for (End e : {EndA, EndB}) {
+        const PortEndpoint *ep = m_ends[e], *device = m_ends[other(e)];
+        if (!ep || !device || !ep->session() || !device->session() || device->isTcp())
+            continue;
+        const bool fits = m_config.Protocol == BridgeConfig::Rfc2217Client ? ep->isTcpClient()
+                                                                            : m_config.Protocol != BridgeConfig::Transparent && ep->isTcp();
+        if (fits) {
+            m_protocolEnd = e;
+            break;
+        }
+    }
+    if (m_protocolEnd == before)
+        return;
+    if (before >= 0 && m_ends[before])
+        m_ends[before]->setTelnetEscape(false);
+    m_codecs.clear();
+    if (m_protocolEnd < 0) {
+        if (m_config.Protocol != BridgeConfig::Transparent)
+            qCInfo(lcBridge) << m_config.displayName() << "has no TCP end facing a device; forwarding as it comes";
+        return;
+    }
+    PortEndpoint *ep = m_ends[m_protocolEnd];
+    ep->setTelnetEscape(speaksTelnet());
+    // Clients already connected were never greeted.
+    if (speaksTelnet() && ep->isOpen()) {
+        const QStringList peers = ep->isTcpClient() ? QStringList{QString()} : ep->session()->peers();
+        for (const QString &peer : peers)
+            greet(peer);
+    }
+}
+
+void BridgeLink::greet(const QString &peer)
+{
+    const auto role = m_config.Protocol == BridgeConfig::Rfc2217Client ? Rfc2217Codec::Client : Rfc2217Codec::Server;
+    Rfc2217Codec &codec = m_codecs.insert(peer, Rfc2217Codec(role)).value();
+    m_ends[m_protocolEnd]->writeRaw(codec.buildHandshake(), peer);
+}
+
+bool BridgeLink::protocolInput(End end, QByteArray &bytes, const QString &peer, qint64 at)
+{
+    if (m_protocolEnd < 0)
+        return true;
+    if (speaksTelnet()) {
+        if (end != m_protocolEnd)
+            return true;
+        const bool server = m_config.Protocol == BridgeConfig::Rfc2217Server;
+        auto it = m_codecs.find(peer);
+        if (it == m_codecs.end())
+            it = m_codecs.insert(peer, Rfc2217Codec(server ? Rfc2217Codec::Server : Rfc2217Codec::Client));
+        const bool accepted = it->comPortAccepted();
+        QList<Rfc2217Event> events;
+        QByteArray reply;
+        bytes = it->parse(bytes, &events, &reply);
+        const bool nowAccepted = it->comPortAccepted();
+        if (server) {
+            PortEndpoint *device = m_ends[other(end)];
+            // Copied: applying a line change reopens the port, whose signals may reach back here.
+            const Rfc2217Codec codec = *it;
+            reply += ComPortServer::serve(codec, events, device ? device->session() : nullptr);
+        }
+        if (!reply.isEmpty() && m_ends[end])
+            m_ends[end]->writeRaw(reply, peer);
+        if (!server && !accepted && nowAccepted)
+            sendLineSettings(peer);
+        return !bytes.isEmpty();
+    }
+    if (!forwards(end))
+        return false;
+    if (end == m_protocolEnd) {
+        const QList<QByteArray> frames = m_gateway.request(peer, bytes, at);
+        for (const QByteArray &frame : frames) {
+            addCapture(end, peer, frame);
+            if (m_arbiterEnd == end)
+                m_arbiter.requestFrame(frame, peer);
+            else
+                m_pipes[end].ingestFrame(frame, QString(), at);
+        }
+    } else {
+        // Answers whose length their function code tells go at once; anything else
+        // waits for the framer's idle gap.
+        QList<QByteArray> frames;
+        qsizetype at0 = 0;
+        for (qsizetype n; m_answerFramer.isEmpty() && (n = ModbusGateway::answerLength(bytes, at0)) > 0
+             && at0 + n <= bytes.size() && ModbusGateway::hasValidCrc(bytes.mid(at0, n));
+             at0 += n)
+            frames.append(bytes.mid(at0, n));
+        if (at0 < bytes.size())
+            frames += m_answerFramer.push(bytes.mid(at0), at);
+        modbusAnswers(frames, at);
+    }
+    return false;
+}
+
+void BridgeLink::modbusAnswers(const QList<QByteArray> &frames, qint64 at)
+{
+    const End device = other(End(m_protocolEnd));
+    const bool turns = m_arbiterEnd == m_protocolEnd;
+    for (const QByteArray &frame : frames) {
+        const QString owner = turns ? m_arbiter.answer(at) : QString();
+        const QList<ModbusGateway::Response> responses = m_gateway.answer(frame, owner, at);
+        for (const ModbusGateway::Response &r : responses) {
+            addCapture(device, r.peer, r.bytes);
+            m_pipes[device].ingestFrame(r.bytes, r.peer, at);
+        }
+        if (turns)
+            m_arbiter.answerComplete();
+    }
+}
+
+void BridgeLink::sendLineSettings(const QString &peer)
+{
+    const auto it = m_codecs.constFind(peer);
+    PortEndpoint *device = m_ends[other(End(m_protocolEnd))];
+    if (it == m_codecs.cend() || !it->comPortAccepted() || !device || !device->session())
+        return;
+    m_ends[m_protocolEnd]->writeRaw(ComPortServer::lineCommands(*it, device->session()->lineSettingsInEffect()), peer);
+    emit message(tr("%1: sent the serial parameters to the remote port").arg(m_config.displayName()));
 }
 
 void BridgeLink::service()
@@ -314,6 +505,10 @@ void BridgeLink::service()
         }
         if (m_arbiterEnd >= 0)
             earliest(m_arbiter.nextDeadline(at));
+        if (m_config.Protocol == BridgeConfig::ModbusGateway && m_protocolEnd >= 0) {
+            earliest(m_answerFramer.nextDeadline(at));
+            earliest(m_gateway.nextDeadline(at));
+        }
         // Restarting a timer on every chunk costs more than the odd early wake-up.
         if (due < 0)
             m_serviceTimer.stop();

@@ -3,10 +3,13 @@
 #include "bridge/bridgecapture.h"
 #include "bridge/bridgeconfig.h"
 #include "bridge/bridgepipe.h"
+#include "bridge/modbusgateway.h"
 #include "bridge/portendpoint.h"
 #include "bridge/turnarbiter.h"
+#include "connection/rfc2217codec.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QMetaObject>
 #include <QObject>
@@ -32,8 +35,9 @@ enum class BridgeState { Disabled = 0, Waiting = 1, Running = 2, Degraded = 3, S
 // fast as that end takes it, holds a source back while its queue is full, retries
 // a blocked destination, lets many clients take turns at one device, mutes the
 // views when traffic is too fast to show, keeps per-second samples and records a
-// capture file. It is the one driver of its pipes, arbiter and capture; it refers
-// to the ends through endpoints it does not own.
+// capture file. It is the one driver of its pipes, arbiter, capture and protocol
+// engines (RFC 2217 in either role, the Modbus TCP to RTU gateway); it refers to the
+// ends through endpoints it does not own.
 class BridgeLink : public QObject
 {
     Q_OBJECT
@@ -57,6 +61,10 @@ public:
     void stop();
     bool isRunning() const { return m_running; }
     void resume();
+    // Shutting down: the sources are held and what the framers keep is queued, so
+    // that the queues can empty before stop(). Drained once everything is written.
+    void drain();
+    bool isDrained() const;
 
     BridgeState state() const { return m_state; }
     QString stateText() const { return m_stateText; }
@@ -70,6 +78,11 @@ public:
     QString captureError() const { return m_captureError; }
     // Slowing the sender down is asked for, but a source end cannot be held back.
     bool cannotSlowDown() const;
+
+    // The end that speaks the protocol (the TCP end, -1 while transparent or while
+    // no end fits), and the Modbus gateway's state.
+    int protocolEnd() const { return m_protocolEnd; }
+    const ModbusGateway &gateway() const { return m_gateway; }
 
     // Tests run the link on their own clock.
     void setClock(Clock clock) { m_clock = std::move(clock); }
@@ -90,7 +103,7 @@ private:
     qint64 readRoom() const { return m_config.QueueLimitBytes - m_config.HighWatermark; }
     qint64 now() const;
     bool forwards(End source) const;
-    void onTap(End end, const QByteArray &bytes, const QString &peer);
+    void onTap(End end, const QByteArray &chunk, const QString &peer);
     void onPeerArrived(End end, const QString &peer);
     void onPeerLost(End end, const QString &peer);
     void onDeviceSettingsChanged(End end);
@@ -98,6 +111,13 @@ private:
     void configureEnds();
     void chooseArbiterEnd();
     void framesFromDevice(End source, int frames);
+    void chooseProtocolEnd();
+    bool speaksTelnet() const;
+    void greet(const QString &peer);
+    // Protocol bytes are taken out of the input; false when nothing is left for the pipe.
+    bool protocolInput(End end, QByteArray &bytes, const QString &peer, qint64 at);
+    void modbusAnswers(const QList<QByteArray> &frames, qint64 at);
+    void sendLineSettings(const QString &peer);
     void service();
     void pump(End source);
     void applyHold(End source, qint64 at);
@@ -113,6 +133,7 @@ private:
     std::array<BridgePipe, 2> m_pipes;
     std::array<bool, 2> m_leased{};
     std::array<bool, 2> m_bounded{};
+    std::array<bool, 2> m_drainHeld{};
     std::array<bool, 2> m_serverConfigured{};
     std::array<QString, 2> m_lastSender;
     TurnArbiter m_arbiter;
@@ -120,6 +141,10 @@ private:
     BridgeCapture m_capture;
     QString m_captureError;
     QList<QMetaObject::Connection> m_connections;
+    int m_protocolEnd = -1;
+    QHash<QString, Rfc2217Codec> m_codecs; // per peer of the protocol end
+    ModbusGateway m_gateway;
+    BridgeFramer m_answerFramer; // the device's answers, one frame each
 
     QElapsedTimer m_elapsed;
     Clock m_clock;

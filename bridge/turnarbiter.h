@@ -37,6 +37,8 @@ public:
     void configure(const Settings &settings);
 
     void request(const QByteArray &bytes, const QString &peer, qint64 now);
+    // A request already cut into its frame elsewhere.
+    void requestFrame(const QByteArray &frame, const QString &peer) { enqueue({frame}, peer); }
     // The oldest waiting request, when no client owns the device; its client owns it.
     std::optional<Request> next(qint64 now);
     // The peer a device chunk belongs to (empty once the turn has ended), extending the turn.

@@ -68,6 +68,9 @@ public:
 
     // TCP server (mode 1)
     void listenTcp(const QHostAddress &address, quint16 port);
+    // Where a TCP server pane listens (every interface unless a program says otherwise).
+    void setListenAddress(const QHostAddress &address) { m_listenAddress = address; }
+    QHostAddress listenAddress() const { return m_listenAddress; }
     QString serverAddressText() const;
     qint64 serverBroadcast(const QByteArray &data);
     bool serverSendTo(const QString &peer, const QByteArray &data);
@@ -147,6 +150,7 @@ private:
     bool m_lowLatency = false;
     int m_clientPolicy = 0;
     QStringList m_allowlist;
+    QHostAddress m_listenAddress{QHostAddress::Any};
     QByteArray m_pendingTcpOutput;
     QList<UdpPeer> m_udpPeers;
     QHash<QString, int> m_udpPeerIndex;

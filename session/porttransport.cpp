@@ -522,7 +522,7 @@ public:
 
     bool open(const FormatSetting &s, const QString &) override
     {
-        m_controller->listenTcp(QHostAddress::Any, quint16(s.LastTargetPort));
+        m_controller->listenTcp(m_controller->listenAddress(), quint16(s.LastTargetPort));
         return isOpen();
     }
 

@@ -257,6 +257,412 @@
     </message>
 </context>
 <context>
+    <name>BridgeDialog</name>
+    <message>
+        <source>Bridges</source>
+        <translation>桥接</translation>
+    </message>
+    <message>
+        <source>On</source>
+        <translation>启用</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>名称</translation>
+    </message>
+    <message>
+        <source>End A</source>
+        <translation>端 A</translation>
+    </message>
+    <message>
+        <source>End B</source>
+        <translation>端 B</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>New...</source>
+        <translation>新建...</translation>
+    </message>
+    <message>
+        <source>Edit...</source>
+        <translation>编辑...</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>删除</translation>
+    </message>
+    <message>
+        <source>Resume</source>
+        <translation>恢复</translation>
+    </message>
+    <message>
+        <source>%1 B</source>
+        <translation>%1 B</translation>
+    </message>
+    <message>
+        <source>%1 KB</source>
+        <translation>%1 KB</translation>
+    </message>
+    <message>
+        <source>%1 MB</source>
+        <translation>%1 MB</translation>
+    </message>
+    <message>
+        <source>&lt;b&gt;%1&lt;/b&gt;&lt;br/&gt;A→B&amp;nbsp; %2 &amp;nbsp; %3/s &amp;nbsp; queue %4 &amp;nbsp; &lt;span style=&apos;color:%9&apos;&gt;dropped %5&lt;/span&gt;&lt;br/&gt;B→A&amp;nbsp; %6 &amp;nbsp; %7/s &amp;nbsp; queue %8 &amp;nbsp; &lt;span style=&apos;color:%9&apos;&gt;dropped %10&lt;/span&gt;</source>
+        <translation>&lt;b&gt;%1&lt;/b&gt;&lt;br/&gt;A→B&amp;nbsp; %2 &amp;nbsp; %3/秒 &amp;nbsp; 队列 %4 &amp;nbsp; &lt;span style=&apos;color:%9&apos;&gt;丢弃 %5&lt;/span&gt;&lt;br/&gt;B→A&amp;nbsp; %6 &amp;nbsp; %7/秒 &amp;nbsp; 队列 %8 &amp;nbsp; &lt;span style=&apos;color:%9&apos;&gt;丢弃 %10&lt;/span&gt;</translation>
+    </message>
+    <message>
+        <source>&lt;br/&gt;&lt;span style=&apos;color:#c0392b&apos;&gt;Capture stopped: %1&lt;/span&gt;</source>
+        <translation>&lt;br/&gt;&lt;span style=&apos;color:#c0392b&apos;&gt;抓包已停止：%1&lt;/span&gt;</translation>
+    </message>
+    <message>
+        <source>Taking turns: %1 waiting, %2 unanswered, %3 dropped</source>
+        <translation>轮流使用：%1 个等待，%2 个未应答，%3 个丢弃</translation>
+    </message>
+    <message>
+        <source>ⓘ Taking turns is configured, but neither end accepts several clients, so there is nothing to arbitrate.</source>
+        <translation>ⓘ 已设置轮流使用，但两端都不接受多个客户端，因此无需仲裁。</translation>
+    </message>
+    <message>
+        <source>ⓘ One end cannot be slowed down (a serial port without flow control, or UDP). If the buffer fills, the newest data is dropped and counted above.</source>
+        <translation>ⓘ 有一端无法减速（没有流控的串口，或 UDP）。缓冲区满时，最新的数据会被丢弃并计入上面的统计。</translation>
+    </message>
+    <message>
+        <source>A bridge joins two ports; add a second port first (Connection &gt; Add Port).</source>
+        <translation>桥接需要连接两个端口；请先添加第二个端口（连接 &gt; 添加端口）。</translation>
+    </message>
+    <message>
+        <source>Bridge %1</source>
+        <translation>桥接 %1</translation>
+    </message>
+</context>
+<context>
+    <name>BridgeEditDialog</name>
+    <message>
+        <source>Bridge</source>
+        <translation>桥接</translation>
+    </message>
+    <message>
+        <source>Endpoints</source>
+        <translation>端点</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>名称</translation>
+    </message>
+    <message>
+        <source>e.g. Meter gateway</source>
+        <translation>例如：仪表网关</translation>
+    </message>
+    <message>
+        <source>End A</source>
+        <translation>端 A</translation>
+    </message>
+    <message>
+        <source>Direction</source>
+        <translation>方向</translation>
+    </message>
+    <message>
+        <source>End B</source>
+        <translation>端 B</translation>
+    </message>
+    <message>
+        <source>Enabled</source>
+        <translation>启用</translation>
+    </message>
+    <message>
+        <source>Open both ends automatically</source>
+        <translation>自动打开两端</translation>
+    </message>
+    <message>
+        <source>Show forwarded data in the views</source>
+        <translation>在视图中显示转发的数据</translation>
+    </message>
+    <message>
+        <source>Access</source>
+        <translation>访问控制</translation>
+    </message>
+    <message>
+        <source>A TCP server endpoint puts read and write access to a physical device on the network. Bind it to 127.0.0.1 unless remote machines really need it.</source>
+        <translation>TCP 服务器端点会把物理设备的读写权限开放到网络上。除非远程机器确实需要，请绑定到 127.0.0.1。</translation>
+    </message>
+    <message>
+        <source>Allowed clients</source>
+        <translation>允许的客户端</translation>
+    </message>
+    <message>
+        <source>One address or subnet per line, e.g.
+192.168.1.10
+192.168.1.0/24
+
+Leave empty to allow any address.</source>
+        <translation>每行一个地址或子网，例如
+192.168.1.10
+192.168.1.0/24
+
+留空表示允许任何地址。</translation>
+    </message>
+    <message>
+        <source>Protocol</source>
+        <translation>协议</translation>
+    </message>
+    <message>
+        <source>Mode</source>
+        <translation>模式</translation>
+    </message>
+    <message>
+        <source>Transaction timeout</source>
+        <translation>事务超时</translation>
+    </message>
+    <message>
+        <source> ms</source>
+        <translation> 毫秒</translation>
+    </message>
+    <message>
+        <source>How long a transaction id is held for its answer. Set it below the master&apos;s own timeout, or the gateway keeps state for requests the master has already given up on.</source>
+        <translation>事务号等待应答的时长。请设置得比主站自身的超时短，否则网关会为主站已放弃的请求保留状态。</translation>
+    </message>
+    <message>
+        <source>Framing</source>
+        <translation>分帧</translation>
+    </message>
+    <message>
+        <source>Idle gap</source>
+        <translation>空闲间隔</translation>
+    </message>
+    <message>
+        <source>Delimiter</source>
+        <translation>分隔符</translation>
+    </message>
+    <message>
+        <source>Hex, e.g. 0D0A</source>
+        <translation>十六进制，例如 0D0A</translation>
+    </message>
+    <message>
+        <source>Frame length</source>
+        <translation>帧长度</translation>
+    </message>
+    <message>
+        <source> bytes</source>
+        <translation> 字节</translation>
+    </message>
+    <message>
+        <source>Max frame size</source>
+        <translation>最大帧长</translation>
+    </message>
+    <message>
+        <source>Max hold time</source>
+        <translation>最长保留时间</translation>
+    </message>
+    <message>
+        <source>Data that never completes a frame is released after this long.</source>
+        <translation>始终凑不成一帧的数据会在这段时间后发出。</translation>
+    </message>
+    <message>
+        <source>Flow control</source>
+        <translation>流量控制</translation>
+    </message>
+    <message>
+        <source>Buffer limit</source>
+        <translation>缓冲区上限</translation>
+    </message>
+    <message>
+        <source> KB</source>
+        <translation> KB</translation>
+    </message>
+    <message>
+        <source>When the buffer fills</source>
+        <translation>缓冲区满时</translation>
+    </message>
+    <message>
+        <source>TCP server clients</source>
+        <translation>TCP 服务器客户端</translation>
+    </message>
+    <message>
+        <source>With several clients sharing one serial port their frames interleave on the wire and the device receives garbage. One client at a time refuses further clients while one is connected; taking turns queues whole requests and hands the port to one client until its answer is back.</source>
+        <translation>多个客户端共用一个串口时，它们的帧会在线路上交错，设备收到的是乱码。“一次一个客户端”在已有客户端连接时拒绝其他客户端；“轮流使用”把完整的请求排队，并把端口交给一个客户端，直到它的应答返回。</translation>
+    </message>
+    <message>
+        <source>Answer timeout</source>
+        <translation>应答超时</translation>
+    </message>
+    <message>
+        <source>How long a client owns the device after its request goes out. Too short hands the bus away mid-answer; too long lets one silent device stall every other client.</source>
+        <translation>请求发出后客户端占用设备的时长。太短会在应答中途把总线交给别人；太长会让一台不应答的设备拖住所有其他客户端。</translation>
+    </message>
+    <message>
+        <source>Taking turns needs a framing mode that marks where a request ends; with &quot;Forward immediately&quot; there is nothing to take turns with.</source>
+        <translation>轮流使用需要一种能标出请求结束位置的分帧方式；使用“立即转发”时无从轮流。</translation>
+    </message>
+    <message>
+        <source>UDP target</source>
+        <translation>UDP 目标</translation>
+    </message>
+    <message>
+        <source>Stop automatically if a cable loop is detected</source>
+        <translation>检测到线缆环路时自动停止</translation>
+    </message>
+    <message>
+        <source>Capture</source>
+        <translation>抓包</translation>
+    </message>
+    <message>
+        <source>Record both directions to one file</source>
+        <translation>将两个方向记录到同一个文件</translation>
+    </message>
+    <message>
+        <source>One time-ordered file with each frame marked A-&gt;B or B-&gt;A, so a capture reads as a protocol trace instead of two logs someone has to interleave by hand.</source>
+        <translation>一个按时间排序的文件，每帧标记 A-&gt;B 或 B-&gt;A，读起来就是一份协议跟踪，而不是需要人工交错对照的两份日志。</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>文件</translation>
+    </message>
+    <message>
+        <source>Browse...</source>
+        <translation>浏览...</translation>
+    </message>
+    <message>
+        <source>Format</source>
+        <translation>格式</translation>
+    </message>
+    <message>
+        <source>Start a new file at</source>
+        <translation>新文件起始大小</translation>
+    </message>
+    <message>
+        <source> MB</source>
+        <translation> MB</translation>
+    </message>
+    <message>
+        <source>The previous capture is kept as .1 and older ones are discarded, so an unattended gateway cannot fill its disk.</source>
+        <translation>上一个抓包文件保留为 .1，更早的会被删除，因此无人值守的网关不会占满磁盘。</translation>
+    </message>
+    <message>
+        <source>A → B</source>
+        <translation>A → B</translation>
+    </message>
+    <message>
+        <source>B → A</source>
+        <translation>B → A</translation>
+    </message>
+    <message>
+        <source>A ⇄ B (both ways)</source>
+        <translation>A ⇄ B（双向）</translation>
+    </message>
+    <message>
+        <source>Transparent (pass bytes through)</source>
+        <translation>透明（原样转发字节）</translation>
+    </message>
+    <message>
+        <source>RFC 2217 server (remote client sets the serial parameters)</source>
+        <translation>RFC 2217 服务器（远程客户端设置串口参数）</translation>
+    </message>
+    <message>
+        <source>RFC 2217 client (set a remote device server&apos;s serial parameters)</source>
+        <translation>RFC 2217 客户端（设置远程设备服务器的串口参数）</translation>
+    </message>
+    <message>
+        <source>Modbus TCP to Modbus RTU gateway</source>
+        <translation>Modbus TCP 转 Modbus RTU 网关</translation>
+    </message>
+    <message>
+        <source>Forward immediately (lowest latency)</source>
+        <translation>立即转发（延迟最低）</translation>
+    </message>
+    <message>
+        <source>Cut on idle gap (Modbus RTU)</source>
+        <translation>按空闲间隔分帧（Modbus RTU）</translation>
+    </message>
+    <message>
+        <source>Cut on delimiter</source>
+        <translation>按分隔符分帧</translation>
+    </message>
+    <message>
+        <source>Fixed length</source>
+        <translation>固定长度</translation>
+    </message>
+    <message>
+        <source>Slow the sender down (recommended)</source>
+        <translation>让发送方减速（推荐）</translation>
+    </message>
+    <message>
+        <source>Drop the oldest data</source>
+        <translation>丢弃最旧的数据</translation>
+    </message>
+    <message>
+        <source>Drop the newest data</source>
+        <translation>丢弃最新的数据</translation>
+    </message>
+    <message>
+        <source>Stop the bridge and tell me</source>
+        <translation>停止桥接并通知我</translation>
+    </message>
+    <message>
+        <source>One client at a time (recommended)</source>
+        <translation>一次一个客户端（推荐）</translation>
+    </message>
+    <message>
+        <source>Take turns, one request at a time</source>
+        <translation>轮流使用，一次一个请求</translation>
+    </message>
+    <message>
+        <source>All clients share the port</source>
+        <translation>所有客户端共享端口</translation>
+    </message>
+    <message>
+        <source>Reply to the last sender</source>
+        <translation>回复最后的发送方</translation>
+    </message>
+    <message>
+        <source>Fixed destination</source>
+        <translation>固定目标</translation>
+    </message>
+    <message>
+        <source>All known peers</source>
+        <translation>所有已知对端</translation>
+    </message>
+    <message>
+        <source>Hex</source>
+        <translation>十六进制</translation>
+    </message>
+    <message>
+        <source>Text (control bytes escaped)</source>
+        <translation>文本（控制字节转义）</translation>
+    </message>
+    <message>
+        <source>Modbus RTU has no length field, so the serial side needs &quot;Cut on idle gap&quot; framing for a reply to be recognised as one frame.</source>
+        <translation>Modbus RTU 没有长度字段，因此串口一侧需要“按空闲间隔分帧”，才能把一个应答识别为一帧。</translation>
+    </message>
+    <message>
+        <source>The network end speaks Telnet. Point a client at it with rfc2217://host:port, or a virtual COM driver that supports RFC 2217.</source>
+        <translation>网络端使用 Telnet。用 rfc2217://主机:端口 或支持 RFC 2217 的虚拟串口驱动连接它。</translation>
+    </message>
+    <message>
+        <source>The network end must be a TCP client pointed at a device server that speaks RFC 2217 (Moxa NPort, ser2net, another Quillon). The other end&apos;s serial parameters are sent to the remote port when the link connects and whenever they change.</source>
+        <translation>网络端必须是指向支持 RFC 2217 的设备服务器（Moxa NPort、ser2net、另一个 Quillon）的 TCP 客户端。另一端的串口参数会在连接时以及每次变化时发送到远程端口。</translation>
+    </message>
+    <message>
+        <source>Capture file</source>
+        <translation>抓包文件</translation>
+    </message>
+    <message>
+        <source>Log files (*.log *.txt);;All files (*)</source>
+        <translation>日志文件 (*.log *.txt);;所有文件 (*)</translation>
+    </message>
+    <message>
+        <source>Bridges</source>
+        <translation>桥接</translation>
+    </message>
+    <message>
+        <source>The delimiter must be hex bytes, e.g. 0D0A.</source>
+        <translation>分隔符必须是十六进制字节，例如 0D0A。</translation>
+    </message>
+</context>
+<context>
     <name>BridgeLink</name>
     <message>
         <source>%1: capture stopped, %2</source>
@@ -289,6 +695,10 @@
     <message>
         <source>Waiting for both ends to open</source>
         <translation>等待两端打开</translation>
+    </message>
+    <message>
+        <source>%1: sent the serial parameters to the remote port</source>
+        <translation>%1：已将串口参数发送到远程端口</translation>
     </message>
 </context>
 <context>
@@ -363,6 +773,17 @@
     <message>
         <source>Egress queue overflowed</source>
         <translation>发送队列溢出</translation>
+    </message>
+</context>
+<context>
+    <name>BridgeSparkline</name>
+    <message>
+        <source>Last two minutes. Above the line: A to B. Below: B to A. Red bands mark seconds where data was dropped.</source>
+        <translation>最近两分钟。线上方：A 到 B。线下方：B 到 A。红色带标出有数据被丢弃的秒。</translation>
+    </message>
+    <message>
+        <source>No traffic yet</source>
+        <translation>尚无流量</translation>
     </message>
 </context>
 <context>
@@ -884,6 +1305,196 @@
     </message>
 </context>
 <context>
+    <name>Gateway</name>
+    <message>
+        <source>%1: cannot listen on %2</source>
+        <translation>%1：无法在 %2 上监听</translation>
+    </message>
+    <message>
+        <source>%1: client %2 connected</source>
+        <translation>%1：客户端 %2 已连接</translation>
+    </message>
+    <message>
+        <source>%1: client %2 left</source>
+        <translation>%1：客户端 %2 已离开</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1：%2</translation>
+    </message>
+    <message>
+        <source>%1: serving %2 on %3 (%4)</source>
+        <translation>%1：在 %3 上提供 %2（%4）</translation>
+    </message>
+    <message>
+        <source>%1: opened %2</source>
+        <translation>%1：已打开 %2</translation>
+    </message>
+    <message>
+        <source>%1: %2; trying again every %3 s</source>
+        <translation>%1：%2；每 %3 秒重试一次</translation>
+    </message>
+    <message>
+        <source>stopping</source>
+        <translation>正在停止</translation>
+    </message>
+    <message>
+        <source>%1: %2 bytes to the serial port, %3 bytes to the network, %4 bytes dropped</source>
+        <translation>%1：%2 字节发往串口，%3 字节发往网络，丢弃 %4 字节</translation>
+    </message>
+    <message>
+        <source>; Modbus: %1 requests, %2 responses, %3 malformed requests, %4 failed answers, %5 unmatched answers, %6 expired</source>
+        <translation>；Modbus：%1 个请求，%2 个响应，%3 个格式错误的请求，%4 个无效应答，%5 个无法匹配的应答，%6 个已过期</translation>
+    </message>
+</context>
+<context>
+    <name>GatewayOptions</name>
+    <message>
+        <source>Expected DEVICE[,BAUD[,8N1[,FLOW]]] for --serial, got &quot;%1&quot;.</source>
+        <translation>--serial 应为 DEVICE[,BAUD[,8N1[,FLOW]]]，实际为“%1”。</translation>
+    </message>
+    <message>
+        <source>The baud rate &quot;%1&quot; is not a number from 50 to 16000000.</source>
+        <translation>波特率“%1”不是 50 到 16000000 之间的数字。</translation>
+    </message>
+    <message>
+        <source>The line format &quot;%1&quot; is not like 8N1 (data bits 5 to 8, parity N, E, O, M or S, stop bits 1, 1.5 or 2).</source>
+        <translation>线路格式“%1”不符合 8N1 的形式（数据位 5 到 8，校验 N、E、O、M 或 S，停止位 1、1.5 或 2）。</translation>
+    </message>
+    <message>
+        <source>The flow control &quot;%1&quot; is not none, rtscts or xonxoff.</source>
+        <translation>流控“%1”不是 none、rtscts 或 xonxoff。</translation>
+    </message>
+    <message>
+        <source>Expected [ADDR:]PORT for --listen, with a numeric address and a port from 1 to 65535, got &quot;%1&quot;.</source>
+        <translation>--listen 应为 [ADDR:]PORT，地址为数字形式，端口为 1 到 65535，实际为“%1”。</translation>
+    </message>
+    <message>
+        <source>Expected immediate, idle-gap[:MS], delimiter:HEX or fixed:N for --framing, got &quot;%1&quot;.</source>
+        <translation>--framing 应为 immediate、idle-gap[:MS]、delimiter:HEX 或 fixed:N，实际为“%1”。</translation>
+    </message>
+    <message>
+        <source>Expected raw, rfc2217 or modbus for --protocol, got &quot;%1&quot;.</source>
+        <translation>--protocol 应为 raw、rfc2217 或 modbus，实际为“%1”。</translation>
+    </message>
+    <message>
+        <source>Cannot read the configuration file %1.</source>
+        <translation>无法读取配置文件 %1。</translation>
+    </message>
+    <message>
+        <source>%1 is not a valid configuration file.</source>
+        <translation>%1 不是有效的配置文件。</translation>
+    </message>
+    <message>
+        <source>unknown or fixed keys %1</source>
+        <translation>未知或不可设置的键 %1</translation>
+    </message>
+    <message>
+        <source>serial= and listen= are both needed</source>
+        <translation>serial= 和 listen= 都必须给出</translation>
+    </message>
+    <message>
+        <source>%1, section [%2]: %3</source>
+        <translation>%1，节 [%2]：%3</translation>
+    </message>
+    <message>
+        <source>Unknown option &quot;%1&quot;.</source>
+        <translation>未知选项“%1”。</translation>
+    </message>
+    <message>
+        <source>%1 needs a value.</source>
+        <translation>%1 需要一个值。</translation>
+    </message>
+    <message>
+        <source>Expected an address or ADDR/NET for --allow, got &quot;%1&quot;.</source>
+        <translation>--allow 应为地址或 ADDR/NET，实际为“%1”。</translation>
+    </message>
+    <message>
+        <source>--serial and --listen go together.</source>
+        <translation>--serial 和 --listen 必须同时给出。</translation>
+    </message>
+    <message>
+        <source>Nothing to serve: give --serial and --listen, or --config.</source>
+        <translation>没有可服务的内容：请给出 --serial 和 --listen，或 --config。</translation>
+    </message>
+    <message>
+        <source>Usage:
+  quillon-gateway --serial DEVICE[,BAUD[,8N1[,FLOW]]] --listen [ADDR:]PORT [options]
+  quillon-gateway --config FILE
+
+Serves a serial port on a TCP port without a window: as raw bytes, as an RFC 2217
+remote serial port, or as a Modbus TCP to Modbus RTU gateway. Runs until SIGINT or
+SIGTERM; data on its way is then delivered for up to one second.
+
+Options:
+  --serial DEVICE[,BAUD[,8N1[,FLOW]]]
+                     the serial port, e.g. /dev/ttyUSB0,19200,8E1,none; BAUD
+                     defaults to 9600, the format to 8N1, FLOW (none, rtscts or
+                     xonxoff) to none
+  --listen [ADDR:]PORT
+                     where clients connect; ADDR defaults to 127.0.0.1 (use
+                     0.0.0.0 for every interface, [::1] for IPv6)
+  --protocol raw|rfc2217|modbus
+                     raw passes bytes through (default); rfc2217 lets clients set
+                     the line parameters and control lines; modbus turns Modbus
+                     TCP requests into RTU frames and the answers back
+  --framing immediate|idle-gap[:MS]|delimiter:HEX|fixed:N
+                     how bytes are cut into frames (default immediate, and
+                     idle-gap with modbus; MS defaults to 4)
+  --allow ADDR[/NET] only these clients may connect (repeatable; default any)
+  --capture FILE     record both directions, time-stamped, to FILE
+  --name NAME        the bridge&apos;s name in log lines (default &quot;gateway&quot;)
+  --config FILE      more bridges from an INI file, one section per bridge with
+                     serial= and listen= as above and any bridge setting
+                     (Protocol=2, FramingMode=1, FanoutMode=2, QueueLimitBytes=...)
+  -h, --help         show this help
+      --version      show the version
+
+Log lines go to standard error. Exit status: 0 after a clean stop, 1 for a bad
+command line or configuration, 2 when a TCP port cannot be served.
+</source>
+        <translation>用法：
+  quillon-gateway --serial DEVICE[,BAUD[,8N1[,FLOW]]] --listen [ADDR:]PORT [选项]
+  quillon-gateway --config FILE
+
+在没有窗口的情况下把串口开放到 TCP 端口：原样转发字节、作为 RFC 2217 远程串口，
+或作为 Modbus TCP 转 Modbus RTU 网关。运行到收到 SIGINT 或 SIGTERM 为止；之后
+正在途中的数据最多再投递一秒。
+
+选项：
+  --serial DEVICE[,BAUD[,8N1[,FLOW]]]
+                     串口，例如 /dev/ttyUSB0,19200,8E1,none；
+                     BAUD 默认 9600，格式默认 8N1，
+                     FLOW（none、rtscts 或 xonxoff）默认 none
+  --listen [ADDR:]PORT
+                     客户端连接的位置；ADDR 默认 127.0.0.1（所有网卡用
+                     0.0.0.0，IPv6 用 [::1]）
+  --protocol raw|rfc2217|modbus
+                     raw 原样转发字节（默认）；rfc2217 允许客户端设置线路参数
+                     和控制线；modbus 把 Modbus TCP 请求转换为 RTU 帧，并把
+                     应答转换回来
+  --framing immediate|idle-gap[:MS]|delimiter:HEX|fixed:N
+                     字节的分帧方式（默认 immediate，modbus 时默认
+                     idle-gap；MS 默认 4）
+  --allow ADDR[/NET] 只允许这些客户端连接（可重复；默认任何客户端）
+  --capture FILE     把两个方向带时间戳记录到 FILE
+  --name NAME        日志中的桥接名称（默认 &quot;gateway&quot;）
+  --config FILE      从 INI 文件读取更多桥接，每个桥接一节，包含与上面相同的
+                     serial= 和 listen=，以及任意桥接设置
+                     （Protocol=2、FramingMode=1、FanoutMode=2、QueueLimitBytes=...）
+  -h, --help         显示此帮助
+      --version      显示版本
+
+日志行写到标准错误。退出状态：正常停止为 0，命令行或配置有误为 1，
+无法提供 TCP 端口服务为 2。
+</translation>
+    </message>
+    <message>
+        <source>Try quillon-gateway --help.</source>
+        <translation>请尝试 quillon-gateway --help。</translation>
+    </message>
+</context>
+<context>
     <name>LampRow</name>
     <message>
         <source>TX</source>
@@ -1292,10 +1903,6 @@
         <translation>新建连接</translation>
     </message>
     <message>
-        <source>&quot;%1&quot; is not available yet.</source>
-        <translation>“%1”暂不可用。</translation>
-    </message>
-    <message>
         <source>Set Port Number Per Column</source>
         <translation>设置每列端口数</translation>
     </message>
@@ -1440,6 +2047,10 @@ Do you want to save your changes?</source>
     <message>
         <source>Cloud Console starts when you are signed in.</source>
         <translation>登录后云控制台将自动启动。</translation>
+    </message>
+    <message>
+        <source>(not configured)</source>
+        <translation>（未配置）</translation>
     </message>
 </context>
 <context>

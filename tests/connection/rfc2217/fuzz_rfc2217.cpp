@@ -1,6 +1,10 @@
-// libFuzzer target: the Telnet/COM-PORT parser in both roles, and the client session.
-// Checks that parsing in chunks gives the same result as parsing at once, that the
-// subnegotiation buffer stays capped and that payload never grows.
+// libFuzzer target: the Telnet/COM-PORT parser in both roles, the client session, the
+// server role's answers and the Modbus gateway's MBAP parser and matching. Checks that
+// parsing in chunks gives the same result as parsing at once, that the subnegotiation
+// and MBAP buffers stay capped, that payload never grows, and that every answer the
+// server gives is well formed and carries a plausible baud rate.
+#include "bridge/comportanswers.h"
+#include "bridge/modbusgateway.h"
 #include "connection/rfc2217clientsession.h"
 #include "connection/rfc2217codec.h"
 #include "connection/rfc2217lineconfig.h"
@@ -102,6 +106,66 @@ void runSession(quint8 seed, const QByteArray &input)
     session.remoteSummary();
 }
 
+// The server role: whatever a client sends, the answers parse back on the client side
+// into exactly one event per answered request, none of them a request.
+void runServerAnswers(quint8 seed, const QByteArray &input)
+{
+    Rfc2217Codec server(Rfc2217Codec::Server);
+    QList<Rfc2217Event> events;
+    server.parse(input, &events, nullptr);
+    ComPortState state;
+    state.baudRate = 9600 + seed;
+    for (const Rfc2217Event &e : std::as_const(events)) {
+        if (e.kind == Rfc2217Event::BaudRate && !e.request && isPlausibleBaudRate(e.value))
+            state.baudRate = qint32(e.value);
+    }
+    const QByteArray reply = comPortAnswers(server, events, state);
+    Rfc2217Codec client(Rfc2217Codec::Client);
+    QList<Rfc2217Event> heard;
+    check(client.parse(reply, &heard, nullptr).isEmpty());
+    qsizetype answered = 0;
+    for (const Rfc2217Event &e : std::as_const(events))
+        answered += e.kind <= Rfc2217Event::Signature ? 1 : 0;
+    check(heard.size() == answered);
+    for (const Rfc2217Event &e : std::as_const(heard)) {
+        check(e.fromServer);
+        if (e.kind == Rfc2217Event::BaudRate)
+            check(isPlausibleBaudRate(e.value) && e.value == quint32(state.baudRate));
+    }
+}
+
+// The gateway: a client's stream whole and in chunks gives the same frames, the
+// parser never keeps more than one request, and answers built from the input never
+// produce more responses than requests.
+void runMbap(quint8 seed, const QByteArray &input)
+{
+    ModbusGateway whole, chunked;
+    const QList<QByteArray> frames = whole.request(QStringLiteral("c"), input, 0);
+    QList<QByteArray> pieces;
+    quint32 state = seed * 2654435761u + 7;
+    for (qsizetype pos = 0; pos < input.size();) {
+        state = state * 1103515245u + 12345u;
+        const qsizetype len = qMin<qsizetype>(input.size() - pos, 1 + (state >> 16) % 13);
+        pieces += chunked.request(QStringLiteral("c"), input.mid(pos, len), 0);
+        pos += len;
+    }
+    // A malformed header empties the buffer with the rest of its chunk, so chunking
+    // may only differ once something was malformed.
+    if (whole.counters().malformedRequests == 0 && chunked.counters().malformedRequests == 0)
+        check(frames == pieces);
+    check(whole.pending() <= ModbusGateway::MaxPending);
+    qint64 responses = 0;
+    for (const QByteArray &frame : frames) {
+        check(ModbusGateway::hasValidCrc(frame));
+        responses += whole.answer(frame, QString(), 1).size();
+    }
+    responses += whole.answer(input, QString(), 2).size();
+    check(responses <= whole.counters().requests);
+    MbapParser parser;
+    parser.feed(input);
+    check(parser.buffered() < 6 + MbapParser::MaxLength);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
@@ -113,5 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     runRole(Rfc2217Codec::Client, splitSeed, input);
     runRole(Rfc2217Codec::Server, splitSeed, input);
     runSession(splitSeed, input);
+    runServerAnswers(splitSeed, input);
+    runMbap(splitSeed, input);
     return 0;
 }
