@@ -225,8 +225,9 @@ void tst_BridgeWire::floodGuardStopsACableLoop()
     QVERIFY(cable.waitForStarted(5000));
     QTest::qWait(300);
     QTimer inject;
-    connect(&inject, &QTimer::timeout, this, [&] { rig.ends[0]->send(QByteArray(4096, 'L')); });
-    inject.start(20);
+    // Faster than the loop turns, so that its backlog grows even on a busy machine.
+    connect(&inject, &QTimer::timeout, this, [&] { rig.ends[0]->send(QByteArray(16384, 'L')); });
+    inject.start(10);
     QVERIFY(runUntil([&] { return rig.link()->state() == BridgeState::Suspended; }, 20000));
     QCOMPARE(rig.link()->stateText(), QStringLiteral("Suspended: Flood guard tripped (possible cable loop)"));
     inject.stop();

@@ -221,7 +221,7 @@ void tst_GatewayWire::modbus()
     QFETCH(bool, binary);
     QVERIFY(startSlave());
     Host host;
-    const QString config = writeConfig(QStringLiteral("[meter]\nserial=%1,115200\nlisten=%2\nProtocol=2\nModbusTransactionTimeoutMs=300\n"));
+    const QString config = writeConfig(QStringLiteral("[meter]\nserial=%1,115200\nlisten=%2\nProtocol=2\nModbusTransactionTimeoutMs=600\n"));
     QVERIFY(host.start(binary, {QStringLiteral("--config"), config}, m_port));
     const QString mbpoll = TestPeers::findTool(QStringLiteral("mbpoll"));
     const QString port = QString::number(m_port);
@@ -236,7 +236,7 @@ void tst_GatewayWire::modbus()
     QProcess *client = run(m_peers, python, {script(QStringLiteral("modbus_client.py")), port, QStringLiteral("5"), QStringLiteral("0")});
     QVERIFY2(finishedOk(client, 30000), client->readAllStandardOutput().constData());
 
-    QProcess *absent = run(m_peers, mbpoll, args(tcp + QStringLiteral("-a2 -o 0.5 -t4 -r1")));
+    QProcess *absent = run(m_peers, mbpoll, args(tcp + QStringLiteral("-a2 -o 1.5 -t4 -r1")));
     QVERIFY(finished(absent, 10000) && absent->exitCode() != 0);
 
     QTcpSocket raw;
