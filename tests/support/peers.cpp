@@ -97,12 +97,8 @@ bool Ser2net::start(const QString &device, const QString &accepter, const QStrin
 
 LrzszPeer::~LrzszPeer()
 {
-    for (auto &p : m_programs) {
-        if (p->state() != QProcess::NotRunning) {
-            p->kill();
-            p->waitForFinished(3000);
-        }
-    }
+    for (auto &p : m_programs)
+        TestPeers::stop(*p);
 }
 
 QString LrzszPeer::missingTools()
@@ -115,12 +111,6 @@ QString LrzszPeer::missingTools()
     return missing.join(QLatin1Char(' '));
 }
 
-bool LrzszPeer::startPair(const QString &folder)
-{
-    m_pair = std::make_unique<PtyPair>(folder);
-    return m_pair->start();
-}
-
 QProcess *LrzszPeer::run(const QString &tty, const QString &command, const QString &workDir)
 {
     m_programs.push_back(std::make_unique<QProcess>());
@@ -130,13 +120,4 @@ QProcess *LrzszPeer::run(const QString &tty, const QString &command, const QStri
                                 QStringLiteral("SYSTEM:exec %1").arg(command)});
     p->waitForStarted(5000);
     return p;
-}
-
-bool LrzszPeer::wait(QProcess *process, int ms)
-{
-    if (process->state() == QProcess::NotRunning || process->waitForFinished(ms))
-        return true;
-    process->kill();
-    process->waitForFinished(3000);
-    return false;
 }

@@ -48,9 +48,8 @@ private:
     quint16 m_port = 0;
 };
 
-// A pty pair in a folder, and lrzsz programs run on its ends. lrzsz runs behind a
-// second socat, so its flush on exit hits a socket and cannot throw away its own last
-// bytes still waiting in the pty.
+// lrzsz programs run on a pty end. lrzsz runs behind a second socat, so its flush on
+// exit hits a socket and cannot throw away its own last bytes still waiting in the pty.
 class LrzszPeer
 {
 public:
@@ -61,17 +60,9 @@ public:
 
     // Empty when socat and lrzsz are installed, else what is missing.
     static QString missingTools();
-
-    bool startPair(const QString &folder);
-    QString ttyA() const { return m_pair ? m_pair->a() : QString(); }
-    QString ttyB() const { return m_pair ? m_pair->b() : QString(); }
-
     // Runs a shell command such as "rx -q -c out.bin" on tty inside workDir.
     QProcess *run(const QString &tty, const QString &command, const QString &workDir);
-    // Waits for a process started by run; false on timeout (the process is then killed).
-    static bool wait(QProcess *process, int ms);
 
 private:
-    std::unique_ptr<PtyPair> m_pair;
     std::vector<std::unique_ptr<QProcess>> m_programs;
 };
