@@ -43,6 +43,8 @@ void SimulatedLine::transmit(int from, QByteArray bytes)
         qint64 len = bytes.size() - pos;
         if (f.maxDelayMs > 0 && len > 1)
             len = 1 + m_random.bounded(int(len));
+        if (f.maxPiece > 0)
+            len = qMin<qint64>(len, f.maxPiece);
         const qint64 sentBy = sendStart + 1 + (pos + len) / m_bytesPerMs;
         const qint64 delay = f.maxDelayMs > 0 ? m_random.bounded(f.maxDelayMs + 1) : 0;
         const qint64 arrival = std::max(m_lastArrival[from], sentBy + delay);

@@ -25,6 +25,7 @@ public:
         double corrupt = 0;    // per write: flip one byte
         double duplicate = 0;  // per write: deliver it twice
         int maxDelayMs = 0;    // extra latency per piece, and writes split into pieces
+        int maxPiece = 0;      // when set, no piece is longer (1: byte by byte)
     };
     struct Side
     {

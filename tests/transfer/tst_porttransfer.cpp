@@ -1,9 +1,11 @@
 // A transfer on a port session over a fake transport and a virtual clock: when it may
-// start, who may use the port meanwhile, and what hostile input does to it.
+// start, who may use the port meanwhile and what hostile input does to it; and the
+// received file's name and path, which must stay inside the chosen folder.
 #include "tests/session/faketransport.h"
 
 #include "connection/connectionmode.h"
 #include "transfer/porttransfer.h"
+#include "transfer/xferfilesink.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -23,6 +25,13 @@ QByteArray header(const QString &name, qint64 size, qint64 mtime = 0)
     return XmodemCodec::buildFrame(0, XmodemCodec::buildHeader({name, size, mtime}), true);
 }
 
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+constexpr qint64 Now = 1700000000;  // 2023-11-14
 
 } // namespace
 
@@ -34,6 +43,9 @@ private slots:
     void refusals();
     void hostileInput_data();
     void hostileInput();
+    void sanitizedNames_data();
+    void sanitizedNames();
+    void linksAreNeitherFollowedNorReplaced();
 
 private:
     void make(int mode = TcpClient, bool open = true);
@@ -150,12 +162,12 @@ void tst_PortTransfer::hostileInput_data()
                               "limit."
                            << QStringList() << false;
     QTest::newRow("folder parts, garbage between blocks")
-        << QList<QByteArray>{header(QStringLiteral("../../g.bin"), 4, 1600000000), QByteArray("\x04zz\x18q\xff\x00", 7)} + rest
-        << 0 << "Transfer complete" << QStringList{QStringLiteral("g.bin")} << true;
-    QTest::newRow("time in 1970") << QList<QByteArray>{header(QStringLiteral("/etc/old"), 4, 60)} + rest << 0
-                                  << "Transfer complete" << QStringList{QStringLiteral("old")} << false;
-    QTest::newRow("time in 2100") << QList<QByteArray>{header(QStringLiteral("C:\\new"), 4, 4102444800)} + rest << 0
-                                  << "Transfer complete" << QStringList{QStringLiteral("new")} << false;
+        << QList<QByteArray>{header(QStringLiteral("../../x"), 4, 1600000000), QByteArray("\x04zz\x18q\xff\x00", 7)} + rest
+        << 0 << "Transfer complete" << QStringList{QStringLiteral("x")} << true;
+    QTest::newRow("time in 1970") << QList<QByteArray>{header(QStringLiteral("/etc/passwd"), 4, 60)} + rest << 0
+                                  << "Transfer complete" << QStringList{QStringLiteral("passwd")} << false;
+    QTest::newRow("time in 2100") << QList<QByteArray>{header(QStringLiteral("C:\\x"), 4, 4102444800)} + rest << 0
+                                  << "Transfer complete" << QStringList{QStringLiteral("x")} << false;
     QTest::newRow("device stops answering")
         << QList<QByteArray>{header(QStringLiteral("s.bin"), 300), frame(1, data)} << 11
         << "Transfer failed: Gave up after 10 retries. (42% transferred)" << QStringList{QStringLiteral("s.bin.partial")}
@@ -191,6 +203,65 @@ void tst_PortTransfer::hostileInput()
         return;
     const qint64 mtime = QFileInfo(QDir(folder()).filePath(files.first())).lastModified().toSecsSinceEpoch();
     QVERIFY2(timeKept ? mtime == 1600000000 : qAbs(mtime - QDateTime::currentSecsSinceEpoch()) < 60, qPrintable(QString::number(mtime)));
+}
+
+void tst_PortTransfer::sanitizedNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("expected");
+    const QString fallback = QStringLiteral("received_%1.bin")
+                                 .arg(QDateTime::fromSecsSinceEpoch(Now).toString(QStringLiteral("yyyyMMdd-hhmmss")));
+    QTest::newRow("drive-relative") << QStringLiteral("C:x") << QStringLiteral("C");
+    QTest::newRow("dot dot") << QStringLiteral("..") << fallback;
+    QTest::newRow("empty") << QString() << fallback;
+    QTest::newRow("NUL and controls") << QStringLiteral("a%1b\x01\x1f\x7f" "c.bin").arg(QChar(0)) << QStringLiteral("abc.bin");
+    QTest::newRow("trailing dots and spaces") << QStringLiteral(" report.txt. . ") << QStringLiteral("report.txt");
+    QTest::newRow("device name") << QStringLiteral("com1.tar.gz") << QStringLiteral("_com1.tar.gz");
+    QTest::newRow("only removed characters") << QStringLiteral("<>|?*\"") << fallback;
+    QTest::newRow("not a device") << QStringLiteral("COM10.bin") << QStringLiteral("COM10.bin");
+    // 150 two-byte characters: 300 bytes, cut before the 128th character.
+    QTest::newRow("300-byte UTF-8") << QString(150, QChar(0xe9)) << QString(127, QChar(0xe9));
+}
+
+void tst_PortTransfer::sanitizedNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, expected);
+    const QString clean = sanitizeFileName(name, Now);
+    QCOMPARE(clean, expected);
+    QVERIFY(clean.toUtf8().size() <= 255);
+}
+
+void tst_PortTransfer::linksAreNeitherFollowedNorReplaced()
+{
+    QTemporaryDir tmp;
+    const QString folder = tmp.filePath(QStringLiteral("links"));
+    QVERIFY(QDir().mkpath(folder));
+    const QString outside = tmp.filePath(QStringLiteral("outside.txt"));
+    QFile target(outside);
+    QVERIFY(target.open(QIODevice::WriteOnly) && target.write("precious") == 8);
+    target.close();
+    const QDir dir(folder);
+    // One link at the final name, a dangling one at "(1)", one at the temporary name.
+    QVERIFY(QFile::link(outside, dir.filePath(QStringLiteral("fw.bin"))));
+    QVERIFY(QFile::link(tmp.filePath(QStringLiteral("nowhere")), dir.filePath(QStringLiteral("fw (1).bin"))));
+    QVERIFY(QFile::link(outside, dir.filePath(QStringLiteral(".fw (2).bin.part"))));
+
+    XferFileSink sink(folder, QString(), Now);
+    QVERIFY2(sink.open({QStringLiteral("fw.bin"), -1, 0}), qPrintable(sink.errorText()));
+    QVERIFY(sink.nameTaken());
+    QVERIFY(sink.write("new data"));
+    // Written under a hidden temporary name, the link there removed, then renamed.
+    QVERIFY(QFileInfo(dir.filePath(QStringLiteral(".fw (2).bin.part"))).isFile());
+    QVERIFY(!QFileInfo(dir.filePath(QStringLiteral(".fw (2).bin.part"))).isSymLink());
+    QVERIFY(sink.finish(-1));
+    QCOMPARE(sink.finalPath(), dir.filePath(QStringLiteral("fw (2).bin")));
+    QCOMPARE(readAll(sink.finalPath()), QByteArray("new data"));
+    QVERIFY(!QFileInfo(sink.finalPath()).isSymLink());
+    QCOMPARE(readAll(outside), QByteArray("precious"));
+    QVERIFY(QFileInfo(dir.filePath(QStringLiteral("fw.bin"))).isSymLink());
+    QVERIFY(QFileInfo(dir.filePath(QStringLiteral("fw (1).bin"))).isSymLink());
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral(".fw (2).bin.part"))));
 }
 
 QTEST_GUILESS_MAIN(tst_PortTransfer)

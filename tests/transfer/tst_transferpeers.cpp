@@ -139,26 +139,19 @@ void tst_TransferPeers::againstLrzsz_data()
     QTest::addColumn<int>("protocol");
     QTest::addColumn<QString>("command");
     QTest::addColumn<QByteArray>("data");
-    struct Row
-    {
-        bool receive;
-        XferProtocol protocol;
-        const char *command;
-        bool big;
-    };
-    const Row rows[] = {
+    // Direction, protocol, the lrzsz command, and whether it also takes 1 MiB.
+    const std::tuple<bool, XferProtocol, const char *, bool> rows[] = {
         {false, Xmodem, "rx -q out.bin", false},     {false, XmodemCrc, "rx -q -c out.bin", false},
         {false, Xmodem1k, "rx -q -c out.bin", true}, {false, Ymodem, "rb -q", true},
         {true, Xmodem, "sx -q src.bin", false},      {true, XmodemCrc, "sx -q src.bin", false},
         {true, Xmodem1k, "sx -q -k src.bin", false}, {true, Ymodem, "sb -q src.bin", false},
         {true, Ymodem, "sb -q -k src.bin", true},    {true, YmodemG, "sb -q -k src.bin", true},
     };
-    for (const Row &r : rows) {
+    for (const auto &[receive, protocol, command, big] : rows) {
         for (qint64 size : {qint64(0), qint64(1), qint64(1025), MiB}) {
-            if (size < MiB || r.big) {
-                QTest::addRow("pty %s %s/%s/%lld", r.receive ? "from" : "to", r.command,
-                              qPrintable(xferProtocolName(r.protocol)), size)
-                    << int(SerialPort) << r.receive << int(r.protocol) << QString::fromLatin1(r.command) << randomBytes(size);
+            if (size < MiB || big) {
+                QTest::addRow("pty %s %s/%s/%lld", receive ? "from" : "to", command, qPrintable(xferProtocolName(protocol)), size)
+                    << int(SerialPort) << receive << int(protocol) << QString::fromLatin1(command) << randomBytes(size);
             }
         }
     }

@@ -1,4 +1,6 @@
-// Scripted exchanges with one engine: frames, start requests, timeouts and failures.
+// The XMODEM/YMODEM engine: scripted exchanges with one engine on a virtual clock, then
+// our sender against our receiver over a simulated line with faults.
+#include "simulatedline.h"
 #include "tests/support/memoryxfer.h"
 
 #include "transfer/xmodemcodec.h"
@@ -13,6 +15,18 @@ namespace {
 const QByteArray ack(1, XmodemCodec::Ack);
 const QByteArray nak(1, XmodemCodec::Nak);
 const QByteArray eot(1, XmodemCodec::Eot);
+constexpr int SenderSide = 0;
+constexpr int ReceiverSide = 1;
+const XferProtocol allProtocols[] = {Xmodem, XmodemCrc, Xmodem1k, Ymodem, YmodemG};
+
+QByteArray randomBytes(qint64 size, quint32 seed)
+{
+    QRandomGenerator rng(seed);
+    QByteArray data(size, Qt::Uninitialized);
+    for (char &c : data)
+        c = char(rng.bounded(256));
+    return data;
+}
 
 QByteArray frame128(quint8 block, const QByteArray &payload)
 {
@@ -56,11 +70,52 @@ struct Harness
 
 using Script = std::function<void(Harness &)>;
 
+// Sender and receiver of one protocol, with the file in memory on both ends.
+struct Pair
+{
+    XferProtocol protocol;
+    int blockSize;
+    QByteArray data;
+    XmodemCodec sender;
+    XmodemCodec receiver;
+    MemorySource source{data};
+    MemorySink sink;
+    XferFileInfo sentInfo{QStringLiteral("Prüfdaten v2.bin"), data.size(), 1700000000};
+
+    Pair(XferProtocol p, int block, const QByteArray &bytes) : protocol(p), blockSize(block), data(bytes)
+    {
+        sender.init(false, protocol, blockSize);
+        sender.setSource(&source);
+        receiver.init(true, protocol, blockSize);
+        receiver.setSink(&sink);
+    }
+    void run(SimulatedLine &line) { line.run(sender, sentInfo, receiver, XferFileInfo{QStringLiteral("received.bin"), -1, 0}); }
+    // The receiver has the file once, exactly: YMODEM knows the size and brings the
+    // name and time along; XMODEM pads with SUB to whole blocks, where XMODEM-1K sends a
+    // short tail as one 128-byte block.
+    bool receivedExactly() const
+    {
+        const bool ymodem = protocol == Ymodem || protocol == YmodemG;
+        const bool big = protocol != Xmodem && protocol != XmodemCrc && blockSize != 128;
+        QByteArray expected = data;
+        int blocks = 0;
+        for (qint64 rest = data.size(), block = 0; rest > 0; rest -= block, ++blocks) {
+            block = big && rest > 128 ? 1024 : 128;
+            if (!ymodem)
+                expected.append(QByteArray(qMax<qint64>(0, block - rest), XmodemCodec::Sub));
+        }
+        const XferFileInfo &got = sink.info;
+        const bool header = got.name == sentInfo.name && got.size == data.size() && got.mtime == sentInfo.mtime
+            && sink.finishedWith == data.size() && receiver.progress().fileName == sentInfo.name;
+        return sink.data == expected && sink.writes == blocks && sink.finished && (!ymodem || header);
+    }
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Script)
 
-class TestXmodemCodec : public QObject
+class TestXmodem : public QObject
 {
     Q_OBJECT
 
@@ -78,28 +133,26 @@ private slots:
     void receivedHeaderFields_data();
     void receivedHeaderFields();
     void endOfFileAndBatch();
-    void receiverParsesAnySplit_data();
-    void receiverParsesAnySplit();
+    void transfer_data();
+    void transfer();
+    void tamperedLine_data();
+    void tamperedLine();
+    void localCancelReachesTheOtherSide_data();
+    void localCancelReachesTheOtherSide();
 };
 
-void TestXmodemCodec::framing()
+void TestXmodem::framing()
 {
     QCOMPARE(XmodemCodec::crc16("123456789", 9), quint16(0x31c3));
     QCOMPARE(XmodemCodec::checksum8("\xff\x02\x10", 3), quint8(0x11));
-    const QByteArray f = XmodemCodec::buildFrame(3, QByteArray(128, 'A'), true);
-    QCOMPARE(f.left(3), QByteArray("\x01\x03\xfc"));
-    QCOMPARE(f.mid(131).toHex(), QByteArray::number(XmodemCodec::crc16(f.constData() + 3, 128), 16).rightJustified(4, '0'));
-    const QByteArray g = XmodemCodec::buildFrame(255, QByteArray(1024, '\0'), false);
-    QCOMPARE(g.size(), 1028);
-    QCOMPARE(g.left(3), QByteArray("\x02\xff\x00", 3));
-    QCOMPARE(XmodemCodec::abortSequence(), QByteArray(8, XmodemCodec::Can) + QByteArray(8, XmodemCodec::Bs));
+    QCOMPARE(XmodemCodec::buildFrame(255, QByteArray(1024, '\0'), false).left(3), QByteArray("\x02\xff\x00", 3));
     // The YMODEM header: name, size and octal time; names cut to 100 bytes keep characters whole.
     QCOMPARE(XmodemCodec::buildHeader({QStringLiteral("a.bin"), 1025, 012345}), QByteArray("a.bin\0" "1025 12345", 16).leftJustified(128, '\0'));
     QCOMPARE(XmodemCodec::buildHeader({QStringLiteral("ü"), -1, 0}), QByteArray("\xc3\xbc\0" "0", 4).leftJustified(128, '\0'));
     QCOMPARE(XmodemCodec::buildHeader({QString(99, u'n') + QStringLiteral("üü"), 1, 0}), (QByteArray(99, 'n') + QByteArray("\0" "1", 2)).leftJustified(128, '\0'));
 }
 
-void TestXmodemCodec::firstFrame()
+void TestXmodem::firstFrame()
 {
     // The sender follows the receiver's request (C: CRC, NAK: checksum) and sends a short
     // tail of XMODEM-1K as a 128-byte block; noise before the request is ignored and a
@@ -124,7 +177,7 @@ void TestXmodemCodec::firstFrame()
     }
 }
 
-void TestXmodemCodec::receiverStartRequests_data()
+void TestXmodem::receiverStartRequests_data()
 {
     QTest::addColumn<XferProtocol>("protocol");
     QTest::addColumn<QByteArray>("requests");
@@ -135,7 +188,7 @@ void TestXmodemCodec::receiverStartRequests_data()
     QTest::newRow("sender waits a minute") << Xmodem1k << QByteArray() << QList<qint64>{0};
 }
 
-void TestXmodemCodec::receiverStartRequests()
+void TestXmodem::receiverStartRequests()
 {
     QFETCH(XferProtocol, protocol);
     QFETCH(QByteArray, requests);
@@ -156,7 +209,7 @@ void TestXmodemCodec::receiverStartRequests()
                                      : QStringLiteral("The device did not request the transfer. Check that it is waiting to receive and that the baud rate matches."));
 }
 
-void TestXmodemCodec::outputPendingHoldsInputAndTimers()
+void TestXmodem::outputPendingHoldsInputAndTimers()
 {
     XmodemCodec c;
     MemorySource source(QByteArray(300, 'q'));
@@ -176,7 +229,7 @@ void TestXmodemCodec::outputPendingHoldsInputAndTimers()
     QCOMPARE(c.onTimer(610010).bytes, second.bytes);
 }
 
-void TestXmodemCodec::senderRetriesThenGivesUp()
+void TestXmodem::senderRetriesThenGivesUp()
 {
     Harness h;
     h.start(false, Xmodem, QByteArray(500, 'r'));
@@ -203,7 +256,7 @@ void TestXmodemCodec::senderRetriesThenGivesUp()
     QCOMPARE(g.codec.progress().totalRetries, 20);
 }
 
-void TestXmodemCodec::receiverRetriesThenGivesUp_data()
+void TestXmodem::receiverRetriesThenGivesUp_data()
 {
     QTest::addColumn<XferProtocol>("protocol");
     QTest::addColumn<int>("damage"); // the byte flipped in each frame sent, or -1: silence
@@ -218,7 +271,7 @@ void TestXmodemCodec::receiverRetriesThenGivesUp_data()
     QTest::newRow("YMODEM silence after data NAKs") << Ymodem << -1 << true << '\x15';
 }
 
-void TestXmodemCodec::receiverRetriesThenGivesUp()
+void TestXmodem::receiverRetriesThenGivesUp()
 {
     QFETCH(XferProtocol, protocol);
     QFETCH(int, damage);
@@ -251,7 +304,7 @@ void TestXmodemCodec::receiverRetriesThenGivesUp()
                                          : QStringLiteral("Gave up after 10 retries."));
 }
 
-void TestXmodemCodec::failures_data()
+void TestXmodem::failures_data()
 {
     QTest::addColumn<Script>("script");
     QTest::addColumn<int>("code");
@@ -294,7 +347,7 @@ void TestXmodemCodec::failures_data()
     row("YMODEM-G sender silence", [=](Harness &h) { gSender(h, 5); h.take(h.codec.onDrained(h.now)); h.expire(); }, 2, "stopped responding");
 }
 
-void TestXmodemCodec::failures()
+void TestXmodem::failures()
 {
     QFETCH(Script, script);
     QFETCH(int, code);
@@ -312,7 +365,7 @@ void TestXmodemCodec::failures()
         QVERIFY(a.bytes.isEmpty() && !a.ended() && a.timeoutMs == -1);
 }
 
-void TestXmodemCodec::receivedHeaderFields_data()
+void TestXmodem::receivedHeaderFields_data()
 {
     QTest::addColumn<QByteArray>("payload");
     QTest::addColumn<XferFileInfo>("info");
@@ -325,7 +378,7 @@ void TestXmodemCodec::receivedHeaderFields_data()
     QTest::newRow("name with folders is passed on") << QByteArray("../../etc/x\0" "1", 13) << XferFileInfo{QStringLiteral("../../etc/x"), 1, 0};
 }
 
-void TestXmodemCodec::receivedHeaderFields()
+void TestXmodem::receivedHeaderFields()
 {
     QFETCH(QByteArray, payload);
     QFETCH(XferFileInfo, info);
@@ -342,7 +395,7 @@ void TestXmodemCodec::receivedHeaderFields()
     QCOMPARE(h.sink.data.size(), info.size >= 0 ? qMin<qint64>(info.size, 128) : 128);
 }
 
-void TestXmodemCodec::endOfFileAndBatch()
+void TestXmodem::endOfFileAndBatch()
 {
     // A 0x04 out of a garbled frame must not end the file: only an EOT with nothing
     // around it counts. The timeout's NAK brings the real one again.
@@ -384,67 +437,194 @@ void TestXmodemCodec::endOfFileAndBatch()
     QCOMPARE(s.codec.state(), XmodemCodec::SendEotAcked);
     QCOMPARE(s.timeout, 10000);
     QVERIFY(s.expire().done && s.out.isEmpty());
-
-    // A local cancel sends the abort, once.
-    Harness c;
-    c.start(true, Xmodem1k);
-    const XferAction a = c.codec.cancel(5);
-    QVERIFY(a.failed && a.timeoutMs == -1);
-    QCOMPARE(a.errorCode, qint32(XferAction::LocalCancelled));
-    QCOMPARE(a.message, QStringLiteral("Cancelled."));
-    QCOMPARE(a.bytes, XmodemCodec::abortSequence());
-    QVERIFY(c.codec.cancel(6).bytes.isEmpty() && !c.codec.cancel(6).failed);
 }
 
-void TestXmodemCodec::receiverParsesAnySplit_data()
+void TestXmodem::transfer_data()
 {
     QTest::addColumn<XferProtocol>("protocol");
-    QTest::addColumn<int>("split"); // 0 whole, 1 byte by byte, 2 random points
+    QTest::addColumn<int>("blockSize");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<SimulatedLine::Faults>("dataFaults");
+    QTest::addColumn<SimulatedLine::Faults>("replyFaults");
     QTest::addColumn<quint32>("seed");
-    for (XferProtocol p : {XmodemCrc, Ymodem, YmodemG}) {
+    using Faults = SimulatedLine::Faults;
+    const Faults clean{};
+    const Faults delay{0, 0, 0, 40};
+    for (XferProtocol p : allProtocols) {
         const QByteArray name = xferProtocolName(p).toLatin1();
-        QTest::addRow("%s/whole", name.constData()) << p << 0 << 0u;
-        QTest::addRow("%s/byte by byte", name.constData()) << p << 1 << 0u;
-        for (quint32 seed = 1; seed <= 5; ++seed)
-            QTest::addRow("%s/random/seed%u", name.constData(), seed) << p << 2 << seed;
+        for (int size : {0, 1, 128, 1024, 1025, 5000}) {
+            QTest::addRow("%s/%d/clean", name.constData(), size) << p << 1024 << size << clean << clean << 1u;
+            QTest::addRow("%s/%d/delay", name.constData(), size) << p << 1024 << size << delay << delay << 2u;
+        }
+        QTest::addRow("%s/byte by byte", name.constData()) << p << 1024 << 2000 << Faults{0, 0, 0, 0, 1} << clean << 3u;
+        if (p != Xmodem && p != XmodemCrc)
+            QTest::addRow("%s/3000/block128", name.constData()) << p << 128 << 3000 << Faults{0, 0, 0, 20} << clean << 3u;
+        // Lost and damaged data is repaired by NAKs and timeouts; YMODEM-G has nothing to
+        // repair with and must fail cleanly.
+        for (quint32 seed = 100; seed < 120; ++seed) {
+            QTest::addRow("%s/drop/seed%u", name.constData(), seed) << p << 1024 << 20000 << Faults{0.15, 0, 0, 30} << Faults{0, 0, 0, 30} << seed;
+            QTest::addRow("%s/corrupt/seed%u", name.constData(), seed) << p << 1024 << 20000 << Faults{0, 0.15, 0, 30} << Faults{0, 0, 0, 30} << seed;
+        }
+        // Faults everywhere, replies included: a clean failure is acceptable, a wrong file is not.
+        const Faults everything{0.05, 0.05, 0.02, 30};
+        for (quint32 seed = 21; seed <= 26; ++seed)
+            QTest::addRow("%s/everything/seed%u", name.constData(), seed) << p << 1024 << 20000 << everything << everything << seed;
     }
 }
 
-void TestXmodemCodec::receiverParsesAnySplit()
+void TestXmodem::transfer()
 {
     QFETCH(XferProtocol, protocol);
-    QFETCH(int, split);
+    QFETCH(int, blockSize);
+    QFETCH(int, size);
+    QFETCH(SimulatedLine::Faults, dataFaults);
+    QFETCH(SimulatedLine::Faults, replyFaults);
     QFETCH(quint32, seed);
-    const bool ymodem = protocol != XmodemCrc;
-    QRandomGenerator rng(seed);
-    QByteArray file(2000, Qt::Uninitialized);
-    for (char &c : file)
-        c = char(rng.bounded(256));
-    // What the sender puts on the line in one go before it waits for an answer. A
-    // streaming sender does not wait between blocks, so there they form one turn.
-    const QByteArray blocks[] = {XmodemCodec::buildFrame(1, file.left(1024), true),
-                                 XmodemCodec::buildFrame(2, file.mid(1024).leftJustified(1024, XmodemCodec::Sub), true)};
-    QList<QByteArray> turns;
-    if (ymodem)
-        turns << frame128(0, XmodemCodec::buildHeader(XferFileInfo{QStringLiteral("s.bin"), 2000, 0}));
-    turns << (protocol == YmodemG ? QList<QByteArray>{blocks[0] + blocks[1]} : QList<QByteArray>{blocks[0], blocks[1]}) << eot;
-    if (ymodem)
-        turns << frame128(0, {});
-    Harness h;
-    h.start(true, protocol);
-    for (const QByteArray &turn : turns) {
-        for (qsizetype pos = 0, len = 0; pos < turn.size(); pos += len) {
-            len = split == 0 ? turn.size() - pos : split == 1 ? 1 : 1 + rng.bounded(int(turn.size() - pos));
-            h.feed(turn.mid(pos, len));
-        }
+    Pair pair(protocol, blockSize, randomBytes(size, seed * 7919u + quint32(size)));
+    SimulatedLine line(seed);
+    line.setFaults(SenderSide, dataFaults);
+    line.setFaults(ReceiverSide, replyFaults);
+    pair.run(line);
+    const SimulatedLine::Side &tx = line.side(SenderSide);
+    const SimulatedLine::Side &rx = line.side(ReceiverSide);
+    QVERIFY2(tx.ended && rx.ended, "both sides must end on their own");
+    // Whatever the line did, a receiver that reports success has exactly the file.
+    if (rx.end.done)
+        QVERIFY(pair.receivedExactly());
+    // A duplicated frame is ACKed twice and puts the sender one ACK ahead; XMODEM has
+    // no way to notice, so only then may the sender finish alone.
+    if (tx.end.done && dataFaults.duplicate + replyFaults.duplicate == 0)
+        QVERIFY2(rx.end.done, "the sender cannot finish unless the receiver has the file");
+    const auto damages = [](const SimulatedLine::Faults &f) { return f.drop + f.corrupt + f.duplicate > 0; };
+    if (!damages(dataFaults) && !damages(replyFaults)) {
+        QVERIFY2(tx.end.done && rx.end.done, qPrintable(tx.end.message + rx.end.message));
+        QCOMPARE(pair.sender.progress().totalRetries + pair.receiver.progress().totalRetries, 0);
+        QCOMPARE(pair.sender.progress().bytesDone, qint64(size));
     }
-    QVERIFY2(h.last.done, qPrintable(h.last.message));
-    QCOMPARE(h.sink.data, ymodem ? file : file.leftJustified(2048, XmodemCodec::Sub));
-    QCOMPARE(h.sink.writes, 2);
-    QCOMPARE(h.out, protocol == XmodemCrc ? QByteArray("C\x06\x06\x06")
-                    : protocol == Ymodem  ? QByteArray("C\x06" "C\x06\x06\x06" "C\x06")
-                                          : QByteArray("G\x06" "G\x06" "G\x06"));
+    if (protocol != YmodemG && !damages(replyFaults))
+        QVERIFY2(rx.end.done, qPrintable(rx.end.message));
+    const QList<qint32> allowed{XferAction::RetriesExhausted, XferAction::RemoteCancelled, XferAction::OutOfStep};
+    for (const SimulatedLine::Side *s : {&tx, &rx})
+        QVERIFY2(s->end.done || allowed.contains(s->end.errorCode), qPrintable(s->end.message));
 }
 
-QTEST_APPLESS_MAIN(TestXmodemCodec)
-#include "tst_xmodemcodec.moc"
+void TestXmodem::tamperedLine_data()
+{
+    QTest::addColumn<XferProtocol>("protocol");
+    QTest::addColumn<int>("blockSize");
+    QTest::addColumn<int>("side");      // whose write is changed
+    QTest::addColumn<QByteArray>("match"); // the write to change, or empty for any
+    QTest::addColumn<int>("index");     // which of the matching writes
+    QTest::addColumn<QByteArray>("change"); // "drop", "double", "garble" (and lose the NAK), or bytes to add
+    QTest::addColumn<int>("senderEnd"); // -1 done, or the error code
+    QTest::addColumn<int>("receiverEnd");
+    const int done = -1;
+    const int retries = XferAction::RetriesExhausted;
+    const int cancelled = XferAction::RemoteCancelled;
+    const QByteArray any;
+    // A duplicated block is written once.
+    QTest::newRow("XMODEM first block doubled") << Xmodem << 1024 << SenderSide << any << 0 << QByteArray("double") << done << done;
+    QTest::newRow("YMODEM header doubled") << Ymodem << 1024 << SenderSide << any << 0 << QByteArray("double") << done << done;
+    QTest::newRow("YMODEM-G data block doubled") << YmodemG << 1024 << SenderSide << any << 3 << QByteArray("double") << done << done;
+    // A lost reply is repaired by the timeouts, except where nothing follows it.
+    QTest::newRow("XMODEM first ACK lost") << Xmodem << 128 << ReceiverSide << QByteArray("\x06") << 0 << QByteArray("drop") << done << done;
+    QTest::newRow("XMODEM-CRC start request lost") << XmodemCrc << 128 << ReceiverSide << QByteArray("C") << 0 << QByteArray("drop") << done << done;
+    QTest::newRow("XMODEM-1K block garbled, its NAK lost") << Xmodem1k << 128 << SenderSide << any << 1 << QByteArray("garble") << done << done;
+    // The receiver is finished once it acknowledged the EOT; nothing can repair that loss.
+    QTest::newRow("XMODEM ACK of the EOT lost") << Xmodem << 128 << ReceiverSide << QByteArray("\x06") << 11 << QByteArray("drop") << retries << done;
+    QTest::newRow("YMODEM header ACK+C lost") << Ymodem << 128 << ReceiverSide << QByteArray("\x06" "C") << 0 << QByteArray("drop") << done << done;
+    // The receiver waits 10 s after the file, as long as the sender waits before
+    // repeating the EOT: it is done before the repeat arrives, and the sender gives up.
+    QTest::newRow("YMODEM EOT ACK+C lost") << Ymodem << 128 << ReceiverSide << QByteArray("\x06" "C") << 1 << QByteArray("drop") << retries << done;
+    QTest::newRow("YMODEM third data ACK lost") << Ymodem << 128 << ReceiverSide << QByteArray("\x06") << 2 << QByteArray("drop") << done << done;
+    // YMODEM-G cannot wait out a silence: the sender fails, the receiver still has the file.
+    QTest::newRow("YMODEM-G EOT ACK+G lost") << YmodemG << 128 << ReceiverSide << QByteArray("\x06" "G") << 1 << QByteArray("drop") << retries << done;
+    // Two CANs in a row cancel; a CAN with anything else between is line noise. The
+    // bytes ride behind the third write, so they never split a frame.
+    QTest::newRow("receiver gets CAN CAN") << Xmodem1k << 1024 << SenderSide << any << 2 << QByteArray("\x18\x18") << retries << cancelled;
+    QTest::newRow("receiver gets CAN noise") << Xmodem1k << 1024 << SenderSide << any << 2 << QByteArray("\x18x") << done << done;
+    QTest::newRow("sender gets CAN CAN") << Xmodem1k << 1024 << ReceiverSide << any << 2 << QByteArray("\x18\x18") << cancelled << retries;
+    QTest::newRow("sender gets CAN ACK CAN") << Xmodem1k << 1024 << ReceiverSide << QByteArray("\x06") << 2 << QByteArray("\x18\x06\x18") << done << done;
+}
+
+void TestXmodem::tamperedLine()
+{
+    QFETCH(XferProtocol, protocol);
+    QFETCH(int, blockSize);
+    QFETCH(int, side);
+    QFETCH(QByteArray, match);
+    QFETCH(int, index);
+    QFETCH(QByteArray, change);
+    QFETCH(int, senderEnd);
+    QFETCH(int, receiverEnd);
+    Pair pair(protocol, blockSize, randomBytes(blockSize == 128 ? 10 * 128 + 5 : 10 * 1024 - 3, 9));
+    SimulatedLine line(2);
+    int seen = 0;
+    bool changed = false;
+    bool loseNak = false;
+    line.setTamper([&](int from, QByteArray &bytes, int) {
+        if (loseNak && from == ReceiverSide && bytes == QByteArray(1, XmodemCodec::Nak)) {
+            loseNak = false;
+            return false;
+        }
+        if (from != side || changed || !(match.isEmpty() || bytes == match) || seen++ < index)
+            return true;
+        changed = true;
+        if (change == "drop")
+            return false;
+        if (change == "garble") {
+            bytes[bytes.size() / 2] = char(bytes.at(bytes.size() / 2) ^ 0x10);
+            loseNak = true;
+        } else if (change == "double")
+            bytes += bytes;
+        else
+            bytes = (match.isEmpty() ? bytes : QByteArray()) + change; // an ACK in the change stands in for the real one
+        return true;
+    });
+    pair.run(line);
+    QVERIFY(changed);
+    const SimulatedLine::Side &tx = line.side(SenderSide);
+    const SimulatedLine::Side &rx = line.side(ReceiverSide);
+    QCOMPARE(tx.end.done ? -1 : tx.end.errorCode, senderEnd);
+    QCOMPARE(rx.end.done ? -1 : rx.end.errorCode, receiverEnd);
+    if (rx.end.done)
+        QVERIFY(pair.receivedExactly());
+    QCOMPARE(pair.sink.opens, 1);
+    for (const SimulatedLine::Side *s : {&tx, &rx}) {
+        if (s->end.errorCode == XferAction::RemoteCancelled) {
+            QCOMPARE(s->end.message, QStringLiteral("The device cancelled the transfer."));
+            QVERIFY(s->end.bytes.isEmpty());
+        }
+    }
+}
+
+void TestXmodem::localCancelReachesTheOtherSide_data()
+{
+    QTest::addColumn<XferProtocol>("protocol");
+    QTest::addColumn<int>("cancelling");
+    QTest::newRow("XMODEM sender cancels") << Xmodem << SenderSide;
+    QTest::newRow("XMODEM receiver cancels") << Xmodem << ReceiverSide;
+    QTest::newRow("YMODEM-G sender cancels") << YmodemG << SenderSide;
+    QTest::newRow("YMODEM-G receiver cancels") << YmodemG << ReceiverSide;
+}
+
+void TestXmodem::localCancelReachesTheOtherSide()
+{
+    QFETCH(XferProtocol, protocol);
+    QFETCH(int, cancelling);
+    Pair pair(protocol, 1024, randomBytes(200000, 4));
+    SimulatedLine line(4);
+    line.cancelAt(cancelling, 2000);
+    pair.run(line);
+    const SimulatedLine::Side &here = line.side(cancelling);
+    const SimulatedLine::Side &there = line.side(1 - cancelling);
+    QCOMPARE(here.end.errorCode, qint32(XferAction::LocalCancelled));
+    QCOMPARE(here.end.message, QStringLiteral("Cancelled."));
+    QCOMPARE(here.end.bytes, XmodemCodec::abortSequence());
+    QCOMPARE(there.end.errorCode, qint32(XferAction::RemoteCancelled));
+    // The other side notices within the time it takes the abort bytes to arrive.
+    QVERIFY(there.endTime - here.endTime < 200);
+}
+
+QTEST_APPLESS_MAIN(TestXmodem)
+#include "tst_xmodem.moc"
