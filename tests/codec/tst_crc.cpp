@@ -1,5 +1,6 @@
 #include "codec/checksum.h"
 #include "codec/crc.h"
+#include "testcorpus.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -32,14 +33,6 @@ quint64 referenceCrc(const QByteArray &data, const CrcParams &p)
         }
     }
     return ((p.refOut ? reflect(reg, p.width) : reg) ^ p.xorOut) & mask;
-}
-
-QByteArray randomData(QRandomGenerator &rng, int size)
-{
-    QByteArray b(size, '\0');
-    for (char &c : b)
-        c = char(rng.bounded(256));
-    return b;
 }
 
 } // namespace
@@ -86,9 +79,8 @@ void tst_Crc::catalog()
         return;
     const CrcParams p{m->width, m->poly, m->init, m->xorOut, m->refIn, m->refOut};
     QCOMPARE(referenceCrc(kCheck, p), check);
-    QRandomGenerator rng(4242);
     for (int size : {1, 2, 3, 7, 8, 15, 16, 17, 64, 255, 1000}) {
-        const QByteArray data = randomData(rng, size);
+        const QByteArray data = TestCorpus::randomBytes(size, 4242 + size);
         QCOMPARE(computeCatalogCrc(id, data), computeCrc(data, p));
     }
 }
@@ -117,7 +109,7 @@ void tst_Crc::engineAgainstReference()
         QCOMPARE(widthMask(width), mask);
         for (int round = 0; width >= 1 && width <= 64 && round < 12; ++round) {
             const CrcParams p{width, (rng.generate64() & mask) | 1, rng.generate64() & mask, rng.generate64() & mask, bool(round & 1), bool(round & 2)};
-            const QByteArray data = randomData(rng, int(rng.bounded(1, 200)));
+            const QByteArray data = TestCorpus::randomBytes(rng.bounded(1, 200), rng.generate());
             QVERIFY2(computeCrc(data, p) == referenceCrc(data, p), qPrintable(QStringLiteral("width %1 round %2").arg(width).arg(round)));
         }
     }
@@ -171,9 +163,8 @@ void tst_Crc::appendChecksum()
     QCOMPARE(::appendChecksum(data, mode).toHex(), (data + appended).toHex());
     QCOMPARE(::appendChecksum(data, ChecksumMode(mode)).toHex(), (data + appended).toHex());
     // The wide-step sum and XOR against a plain byte loop, on every length up to 100.
-    QRandomGenerator rng(77);
     for (int size = 1; size <= 100 && (mode == 1 || mode == 2); ++size) {
-        const QByteArray d = randomData(rng, size);
+        const QByteArray d = TestCorpus::randomBytes(size, 77 + size);
         quint8 want = 0;
         for (char c : d)
             want = mode == 1 ? quint8(want + quint8(c)) : quint8(want ^ quint8(c));

@@ -61,20 +61,20 @@ void tst_WireTextCodecRegistry::encode_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("encoding");
     QTest::addColumn<QByteArray>("bytes");
-    const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
-    QTest::newRow("e-acute ISO-8859-1") << QStringLiteral("\u00e9") << QStringLiteral("ISO-8859-1") << hex("e9");
-    QTest::newRow("euro Windows-1252") << QStringLiteral("\u20ac") << QStringLiteral("cp1252") << hex("80");
-    QTest::newRow("GBK") << QStringLiteral("A\u4e2d\u6587") << QStringLiteral("GBK") << hex("41d6d0cec4");
-    QTest::newRow("GB18030 supplementary") << QString::fromUcs4(U"\U0001F600") << QStringLiteral("GB18030") << hex("9439fc36");
-    QTest::newRow("GB18030 U+10000") << QString::fromUcs4(U"\U00010000") << QStringLiteral("54936") << hex("90308130");
-    QTest::newRow("Big5") << QStringLiteral("\u4e2d") << QStringLiteral("Big5") << hex("a4a4");
-    QTest::newRow("Shift-JIS hiragana") << QStringLiteral("\u3042") << QStringLiteral("sjis") << hex("82a0");
-    QTest::newRow("Shift-JIS control bytes unchanged") << QStringLiteral("\x1a\u3042\x1c\x7f") << QStringLiteral("Shift-JIS")
-                                                       << hex("1a82a01c7f");
-    QTest::newRow("EUC-KR hangul") << QStringLiteral("\ud55c") << QStringLiteral("EUC-KR") << hex("c7d1");
-    QTest::newRow("UTF-8 no BOM written") << QStringLiteral("\u00e9") << QStringLiteral("UTF-8") << hex("c3a9");
-    QTest::newRow("unknown name is UTF-8") << QStringLiteral("\u4e2d") << QStringLiteral("nope") << hex("e4b8ad");
-    QTest::newRow("empty text") << QString() << QStringLiteral("GBK") << QByteArray();
+    const auto row = [](const char *name, const char16_t *text, const char *encoding, const char *hex) {
+        QTest::newRow(name) << QStringView(text).toString() << QString::fromLatin1(encoding) << QByteArray::fromHex(hex);
+    };
+    row("e-acute ISO-8859-1", u"\u00e9", "ISO-8859-1", "e9");
+    row("euro Windows-1252", u"\u20ac", "cp1252", "80");
+    row("GBK", u"A\u4e2d\u6587", "GBK", "41d6d0cec4");
+    row("GB18030 U+10000 by its code page", u"\U00010000", "54936", "90308130");
+    row("Big5", u"\u4e2d", "Big5", "a4a4");
+    row("Shift-JIS hiragana", u"\u3042", "sjis", "82a0");
+    row("Shift-JIS control bytes unchanged", u"\x1a\u3042\x1c\x7f", "Shift-JIS", "1a82a01c7f");
+    row("EUC-KR hangul", u"\ud55c", "EUC-KR", "c7d1");
+    row("UTF-8 no BOM written", u"\u00e9", "UTF-8", "c3a9");
+    row("unknown name is UTF-8", u"\u4e2d", "nope", "e4b8ad");
+    row("empty text", u"", "GBK", "");
 }
 
 void tst_WireTextCodecRegistry::encode()
@@ -93,33 +93,25 @@ void tst_WireTextCodecRegistry::refusalNamesFirstUnencodable_data()
     QTest::addColumn<QString>("encoding");
     QTest::addColumn<QString>("character");
     QTest::addColumn<QString>("canonical");
-
-    const QString high(QChar(0xD800));
-    QTest::newRow("euro as ISO-8859-1") << QStringLiteral("\u20ac") << QStringLiteral("ISO-8859-1")
-                                        << QStringLiteral("\u20ac") << QStringLiteral("ISO-8859-1");
-    QTest::newRow("first of several") << QStringLiteral("a\u00e9\u4e2d\u20ac") << QStringLiteral("latin1")
-                                      << QStringLiteral("\u4e2d") << QStringLiteral("ISO-8859-1");
-    QTest::newRow("emoji counts as one character in Big5") << QString::fromUcs4(U"ok \U0001F600 \u00e9") << QStringLiteral("Big5")
-                                                           << QString::fromUcs4(U"\U0001F600") << QStringLiteral("Big5");
-    QTest::newRow("hangul in Shift-JIS") << QStringLiteral("\u3042\ud55c") << QStringLiteral("Shift_JIS")
-                                         << QStringLiteral("\ud55c") << QStringLiteral("Shift-JIS");
-    QTest::newRow("Thai in GB2312 alias") << QStringLiteral("x\u0e01") << QStringLiteral("euc-cn")
-                                          << QStringLiteral("\u0e01") << QStringLiteral("GB2312");
-    QTest::newRow("lone surrogate in UTF-8") << QStringLiteral("a") + high + QStringLiteral("b") << QStringLiteral("UTF-8")
-                                             << high << QStringLiteral("UTF-8");
-    QTest::newRow("lone high surrogate at the end") << QStringLiteral("ab") + QChar(0xD83D) << QStringLiteral("UTF-8")
-                                                    << QString(QChar(0xD83D)) << QStringLiteral("UTF-8");
-    QTest::newRow("lone low surrogate in GB18030") << QStringLiteral("a") + QChar(0xDC00) << QStringLiteral("GB18030")
-                                                   << QString(QChar(0xDC00)) << QStringLiteral("GB18030");
-    QTest::newRow("lone high surrogate ending Shift-JIS") << QStringLiteral("\u3042") + high << QStringLiteral("Shift-JIS")
-                                                          << high << QStringLiteral("Shift-JIS");
-    QTest::newRow("lone high surrogate before SUB in Shift-JIS") << QStringLiteral("a") + high + QStringLiteral("\x1a")
-                                                                 << QStringLiteral("Shift-JIS") << high << QStringLiteral("Shift-JIS");
-    QTest::newRow("pair across the 512-unit search block") << QString(511, QLatin1Char('a')) + QString::fromUcs4(U"\U00020000")
-                                                           << QStringLiteral("Big5") << QString::fromUcs4(U"\U00020000")
-                                                           << QStringLiteral("Big5");
-    QTest::newRow("far into a long text") << QString(5000, QLatin1Char('z')) + QStringLiteral("\u0100") << QStringLiteral("cp1252")
-                                          << QStringLiteral("\u0100") << QStringLiteral("Windows-1252");
+    const auto row = [](const char *name, const QString &text, const char *encoding, const QString &character,
+                        const char *canonical) {
+        QTest::newRow(name) << text << QString::fromLatin1(encoding) << character << QString::fromLatin1(canonical);
+    };
+    // Lone surrogates cannot be written as literals.
+    const QString high(QChar(0xD800)), emoji = QString::fromUcs4(U"\U0001F600"), ext = QString::fromUcs4(U"\U00020000");
+    const auto s = [](const char16_t *text) { return QStringView(text).toString(); };
+    row("euro as ISO-8859-1", s(u"\u20ac"), "ISO-8859-1", s(u"\u20ac"), "ISO-8859-1");
+    row("first of several", s(u"a\u00e9\u4e2d\u20ac"), "latin1", s(u"\u4e2d"), "ISO-8859-1");
+    row("emoji counts as one character in Big5", s(u"ok ") + emoji + s(u" \u00e9"), "Big5", emoji, "Big5");
+    row("hangul in Shift-JIS", s(u"\u3042\ud55c"), "Shift_JIS", s(u"\ud55c"), "Shift-JIS");
+    row("Thai in GB2312 alias", s(u"x\u0e01"), "euc-cn", s(u"\u0e01"), "GB2312");
+    row("lone surrogate in UTF-8", s(u"a") + high + s(u"b"), "UTF-8", high, "UTF-8");
+    row("lone high surrogate at the end", s(u"ab") + QChar(0xD83D), "UTF-8", QString(QChar(0xD83D)), "UTF-8");
+    row("lone low surrogate in GB18030", s(u"a") + QChar(0xDC00), "GB18030", QString(QChar(0xDC00)), "GB18030");
+    row("lone high surrogate ending Shift-JIS", s(u"\u3042") + high, "Shift-JIS", high, "Shift-JIS");
+    row("lone high surrogate before SUB in Shift-JIS", s(u"a") + high + s(u"\x1a"), "Shift-JIS", high, "Shift-JIS");
+    row("pair across the 512-unit search block", QString(511, u'a') + ext, "Big5", ext, "Big5");
+    row("far into a long text", QString(5000, u'z') + s(u"\u0100"), "cp1252", s(u"\u0100"), "Windows-1252");
 }
 
 void tst_WireTextCodecRegistry::refusalNamesFirstUnencodable()
