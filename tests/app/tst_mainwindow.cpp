@@ -43,19 +43,245 @@ class tst_MainWindow : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void init();
-    void gridRows_data();
-    void gridRows();
-    void paneCountBounds();
-    void documentRoundTrip();
-    void saveChangesPrompt_data();
-    void saveChangesPrompt();
-    void restartRestoresPreferences();
-    void optionsDialogAppliesToEveryPane();
-    void logRecordingFollowsFirstPane();
-    void twoPanesTalkThroughTheGui();
-    void insertFrameGoesToTheFocusedPane();
+    void initTestCase()
+    {
+        QSettings::setDefaultFormat(QSettings::IniFormat);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.filePath(QStringLiteral("config")));
+        QCoreApplication::setOrganizationName(QStringLiteral("VORTANE"));
+        QCoreApplication::setApplicationName(QStringLiteral("Quillon"));
+    }
+
+    void init()
+    {
+        QSettings().clear();
+        m_window = std::make_unique<ScriptedMainWindow>();
+        m_window->show();
+    }
+
+    void gridRows_data()
+    {
+        QTest::addColumn<int>("panes");
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<QList<int>>("rows");
+        QTest::newRow("five in grid") << 5 << "acViewGrid" << QList<int>{2, 2, 1};
+        QTest::newRow("three vertical") << 3 << "acViewVertical" << QList<int>{1, 1, 1};
+        QTest::newRow("four horizontal") << 4 << "acViewHorizontal" << QList<int>{4};
+    }
+
+    void gridRows()
+    {
+        QFETCH(int, panes);
+        QFETCH(QString, layout);
+        QFETCH(QList<int>, rows);
+        addPanes(panes - 1);
+        child<QAction>(m_window.get(), layout)->trigger();
+        auto *outer = child<QSplitter>(m_window.get(), "portSplitter");
+        QList<int> seen;
+        for (int r = 0; r < outer->count(); ++r) {
+            auto *row = qobject_cast<QSplitter *>(outer->widget(r));
+            if (row && !row->isHidden())
+                seen << row->count();
+        }
+        QCOMPARE(seen, rows);
+        // Pane i stands in row i / perRow at position i % perRow.
+        for (int i = 0; i < panes; ++i) {
+            auto *row = qobject_cast<QSplitter *>(m_window->pane(i)->parentWidget());
+            QVERIFY(row);
+            QCOMPARE(outer->indexOf(row), i / rows.first());
+            QCOMPARE(row->indexOf(m_window->pane(i)), i % rows.first());
+        }
+    }
+
+    void paneCountBounds()
+    {
+        // At least one pane and at most sixteen; a refused command says so in the first pane.
+        m_window->acceptDialogs = false;
+        addPanes(1); // the new pane's settings dialog cancelled
+        m_window->acceptDialogs = true;
+        trigger("acEditRemove");
+        QCOMPARE(m_window->paneCount(), 1);
+        QVERIFY(!note(0).isEmpty());
+        addPanes(20);
+        QCOMPARE(m_window->paneCount(), 16);
+        QVERIFY(note(0).contains(QLatin1String("16")));
+        trigger("acEditRemove");
+        QCOMPARE(m_window->paneCount(), 15);
+    }
+
+    void documentRoundTrip()
+    {
+        // Six panes of different modes in a grid open back identical from the saved file.
+        const int modes[] = {SerialPort, TcpServer, TcpClient, UdpServer, UdpGroup, RemoteSerial};
+        addPanes(5);
+        trigger("acViewGrid");
+        for (int i = 0; i < 6; ++i)
+            m_window->pane(i)->applySettings(unusualPane(modes[i], i + 1));
+        const QString path = m_dir.filePath(QStringLiteral("six.qln"));
+        QVERIFY(m_window->saveDocument(path));
+
+        m_window = std::make_unique<ScriptedMainWindow>();
+        QVERIFY(m_window->openDocument(path));
+        QCOMPARE(m_window->paneCount(), 6);
+        QCOMPARE(m_window->panesPerRow(), 2);
+        QCOMPARE(m_window->currentFile(), path);
+        for (int i = 0; i < 6; ++i)
+            QVERIFY2(m_window->pane(i)->settings().sameStoredValues(unusualPane(modes[i], i + 1)), qPrintable(QString::number(i)));
+        QVERIFY(!m_window->openDocument(m_dir.filePath(QStringLiteral("missing.qln"))));
+        QCOMPARE(m_window->paneCount(), 6);
+    }
+
+    void saveChangesPrompt_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("typed"); // the name given to the save dialog, empty to cancel it
+        QTest::addColumn<QString>("saved");
+        QTest::newRow("cancel keeps the document") << int(QMessageBox::Cancel) << "" << "";
+        QTest::newRow("no discards it") << int(QMessageBox::No) << "" << "";
+        QTest::newRow("yes saves, .qln appended") << int(QMessageBox::Yes) << "session" << "session.qln";
+        QTest::newRow("yes keeps another suffix") << int(QMessageBox::Yes) << "other.ini" << "other.ini";
+        QTest::newRow("yes, save dialog cancelled") << int(QMessageBox::Yes) << "" << "";
+    }
+
+    void saveChangesPrompt()
+    {
+        QFETCH(int, answer);
+        QFETCH(QString, typed);
+        QFETCH(QString, saved);
+        addPanes(1); // a change to the untitled document
+        QVERIFY(m_window->isWindowModified());
+        m_window->saveChanges = QMessageBox::StandardButton(answer);
+        m_window->saveName = typed.isEmpty() ? QString() : m_dir.filePath(typed);
+        trigger("acFileNew");
+        const bool discarded = answer == QMessageBox::No || !saved.isEmpty();
+        QCOMPARE(m_window->paneCount(), discarded ? 1 : 2);
+        QCOMPARE(m_window->isWindowModified(), !discarded);
+        SettingsDocument doc;
+        QCOMPARE(readSettingFile(m_dir.filePath(saved), doc), !saved.isEmpty());
+        QCOMPARE(doc.panes.size(), saved.isEmpty() ? 0 : 2);
+    }
+
+    void restartRestoresPreferences()
+    {
+        // What the first pane and the window held at exit seeds the next start; a
+        // recent document deleted in between is gone from the menu.
+        FormatSetting s = m_window->pane(0)->settings();
+        s.BaudRate = 57600;
+        s.SendChecksum = 4;
+        m_window->pane(0)->applySettings(s);
+        trigger("acAutoReconnect");
+        const QString a = m_dir.filePath(QStringLiteral("a.qln")), b = m_dir.filePath(QStringLiteral("b.qln"));
+        QVERIFY(m_window->saveDocument(a));
+        QVERIFY(m_window->saveDocument(b));
+        QCOMPARE(m_window->recentFiles()->files(), (QStringList{b, a}));
+        m_window->close();
+        QVERIFY(QFile::remove(a));
+
+        m_window = std::make_unique<ScriptedMainWindow>();
+        QCOMPARE(m_window->pane(0)->settings().BaudRate, 57600);
+        QCOMPARE(m_window->pane(0)->settings().SendChecksum, 4);
+        QVERIFY(m_window->pane(0)->session()->autoReconnect());
+        QCOMPARE(m_window->recentFiles()->files(), QStringList{b});
+        // Opening through the menu entry goes through the same path as Open.
+        m_window->recentFiles()->actions().first()->trigger();
+        QCOMPARE(m_window->currentFile(), b);
+    }
+
+    void commandsReachEveryPane()
+    {
+        // Recording follows the first pane: it does not record, so all start, then all stop.
+        addPanes(1);
+        FormatSetting s = m_window->pane(1)->settings();
+        s.LogSaveFlag = true;
+        m_window->pane(1)->applySettings(s);
+        const auto recording = [&] {
+            return QList<bool>{m_window->pane(0)->settings().LogSaveFlag, m_window->pane(1)->settings().LogSaveFlag};
+        };
+        trigger("acFileRecordDataLog");
+        QCOMPARE(recording(), (QList<bool>{true, true}));
+        trigger("acFileRecordDataLog");
+        QCOMPARE(recording(), (QList<bool>{false, false}));
+
+        // What the options dialog ends with goes to every pane.
+        m_window->beforeAccept = [](QDialog &dialog) {
+            auto &options = static_cast<MultiPortSettingDlg &>(dialog);
+            QCOMPARE(options.panelCount(), 2);
+            for (int i = 0; i < 2; ++i)
+                options.setSettings(i, unusualPane(TcpClient, i + 1));
+        };
+        m_window->setWindowModified(false);
+        trigger("acToolsSetting");
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(m_window->pane(i)->settings().sameStoredValues(unusualPane(TcpClient, i + 1)));
+        QVERIFY(m_window->isWindowModified());
+    }
+
+    void twoPanesTalkThroughTheGui()
+    {
+        quint16 port;
+        {
+            QTcpServer probe;
+            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+            port = probe.serverPort();
+        }
+        addPanes(1);
+        SerialPortWidget *serverPane = m_window->pane(0), *clientPane = m_window->pane(1);
+        FormatSetting server = serverPane->settings();
+        server.ConnMode = TcpServer;
+        server.LastTargetPort = port;
+        serverPane->applySettings(server);
+        FormatSetting client = clientPane->settings();
+        client.ConnMode = TcpClient;
+        client.LastTargetHost = {QStringLiteral("127.0.0.1")};
+        client.LastTargetPort = port;
+        client.TxLineEndingMode = 3;
+        client.TxAutoFeedLine = true;
+        clientPane->applySettings(client);
+
+        trigger("acMonStart");
+        QTRY_VERIFY_WITH_TIMEOUT(clientPane->session()->controller()->isConnectionOpen(TcpClient), 5000);
+        auto type = [](SerialPortWidget *pane, const QString &text) {
+            child<QPlainTextEdit>(pane, "textEdit")->setPlainText(text);
+            QTest::mouseClick(child<QPushButton>(pane, "sendButton"), Qt::LeftButton);
+        };
+        type(clientPane, QStringLiteral("hello server"));
+        QTRY_COMPARE_WITH_TIMEOUT(serverPane->receiveText(), QStringLiteral("hello server\n"), 5000);
+        type(serverPane, QStringLiteral("hello client"));
+        QTRY_COMPARE_WITH_TIMEOUT(clientPane->receiveText(), QStringLiteral("hello client"), 5000);
+        QCOMPARE(clientPane->session()->txByteCount(), quint64(14)); // CR LF appended
+        QCOMPARE(serverPane->session()->rxByteCount(), quint64(14));
+
+        // Start after Pause goes on with what is shown; Start after Stop begins afresh.
+        trigger("acEditPause");
+        trigger("acMonStart");
+        QCOMPARE(serverPane->receiveText(), QStringLiteral("hello server\n"));
+        trigger("acMonStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!clientPane->session()->controller()->isConnectionOpen(TcpClient), 3000);
+        QCOMPARE(serverPane->receiveText(), QStringLiteral("hello server\n"));
+        trigger("acMonStart");
+        QCOMPARE(serverPane->receiveText(), QString());
+        QCOMPARE(serverPane->session()->rxByteCount(), quint64(0));
+    }
+
+    void insertFrameGoesToTheFocusedPane()
+    {
+        addPanes(1);
+        FormatSetting s = m_window->pane(1)->settings();
+        s.SendChecksum = 4;
+        m_window->pane(1)->applySettings(s);
+        // Nothing focused inside a pane: the first pane gets it, without a note.
+        QCOMPARE(m_window->insertFrame(QStringLiteral("01 03"), MainWindow::FrameSource::Toolbox), m_window->pane(0));
+        QCOMPARE(m_window->pane(0)->sendText(), QStringLiteral("01 03"));
+        QVERIFY(note(0).isEmpty());
+
+        // The focused pane appends a checksum itself: the frame goes in with a note.
+        m_window->activateWindow();
+        child<QPlainTextEdit>(m_window->pane(1), "textEdit")->setFocus();
+        QTRY_VERIFY(m_window->pane(1)->isAncestorOf(QApplication::focusWidget()));
+        QCOMPARE(m_window->insertFrame(QStringLiteral("01 06 00 01"), MainWindow::FrameSource::ModbusBuilder),
+                 m_window->pane(1));
+        QCOMPARE(m_window->pane(1)->sendText(), QStringLiteral("01 06 00 01"));
+        QVERIFY(!note(1).isEmpty());
+    }
 
 private:
     void trigger(const char *name) { child<QAction>(m_window.get(), name)->trigger(); }
@@ -69,248 +295,6 @@ private:
     QTemporaryDir m_dir;
     std::unique_ptr<ScriptedMainWindow> m_window;
 };
-
-void tst_MainWindow::initTestCase()
-{
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.filePath(QStringLiteral("config")));
-    QCoreApplication::setOrganizationName(QStringLiteral("VORTANE"));
-    QCoreApplication::setApplicationName(QStringLiteral("Quillon"));
-}
-
-void tst_MainWindow::init()
-{
-    QSettings().clear();
-    m_window = std::make_unique<ScriptedMainWindow>();
-    m_window->show();
-}
-
-void tst_MainWindow::gridRows_data()
-{
-    QTest::addColumn<int>("panes");
-    QTest::addColumn<QString>("layout");
-    QTest::addColumn<QList<int>>("rows");
-    QTest::newRow("five in grid") << 5 << "acViewGrid" << QList<int>{2, 2, 1};
-    QTest::newRow("three vertical") << 3 << "acViewVertical" << QList<int>{1, 1, 1};
-    QTest::newRow("four horizontal") << 4 << "acViewHorizontal" << QList<int>{4};
-}
-
-void tst_MainWindow::gridRows()
-{
-    QFETCH(int, panes);
-    QFETCH(QString, layout);
-    QFETCH(QList<int>, rows);
-    addPanes(panes - 1);
-    child<QAction>(m_window.get(), layout)->trigger();
-    auto *outer = child<QSplitter>(m_window.get(), "portSplitter");
-    QList<int> seen;
-    for (int r = 0; r < outer->count(); ++r) {
-        auto *row = qobject_cast<QSplitter *>(outer->widget(r));
-        if (row && !row->isHidden())
-            seen << row->count();
-    }
-    QCOMPARE(seen, rows);
-    // Pane i stands in row i / perRow at position i % perRow.
-    for (int i = 0; i < panes; ++i) {
-        auto *row = qobject_cast<QSplitter *>(m_window->pane(i)->parentWidget());
-        QVERIFY(row);
-        QCOMPARE(outer->indexOf(row), i / rows.first());
-        QCOMPARE(row->indexOf(m_window->pane(i)), i % rows.first());
-    }
-}
-
-void tst_MainWindow::paneCountBounds()
-{
-    // At least one pane and at most sixteen; a refused command says so in the first pane.
-    m_window->acceptDialogs = false;
-    addPanes(1); // the new pane's settings dialog cancelled
-    m_window->acceptDialogs = true;
-    trigger("acEditRemove");
-    QCOMPARE(m_window->paneCount(), 1);
-    QVERIFY(!note(0).isEmpty());
-    addPanes(20);
-    QCOMPARE(m_window->paneCount(), 16);
-    QVERIFY(note(0).contains(QLatin1String("16")));
-    trigger("acEditRemove");
-    QCOMPARE(m_window->paneCount(), 15);
-}
-
-void tst_MainWindow::documentRoundTrip()
-{
-    // Six panes of different modes in a grid open back identical from the saved file.
-    const int modes[] = {SerialPort, TcpServer, TcpClient, UdpServer, UdpGroup, RemoteSerial};
-    addPanes(5);
-    trigger("acViewGrid");
-    for (int i = 0; i < 6; ++i)
-        m_window->pane(i)->applySettings(unusualPane(modes[i], i + 1));
-    const QString path = m_dir.filePath(QStringLiteral("six.qln"));
-    QVERIFY(m_window->saveDocument(path));
-
-    m_window = std::make_unique<ScriptedMainWindow>();
-    QVERIFY(m_window->openDocument(path));
-    QCOMPARE(m_window->paneCount(), 6);
-    QCOMPARE(m_window->panesPerRow(), 2);
-    QCOMPARE(m_window->currentFile(), path);
-    for (int i = 0; i < 6; ++i)
-        QVERIFY2(m_window->pane(i)->settings().sameStoredValues(unusualPane(modes[i], i + 1)), qPrintable(QString::number(i)));
-    QVERIFY(!m_window->openDocument(m_dir.filePath(QStringLiteral("missing.qln"))));
-    QCOMPARE(m_window->paneCount(), 6);
-}
-
-void tst_MainWindow::saveChangesPrompt_data()
-{
-    QTest::addColumn<int>("answer");
-    QTest::addColumn<QString>("typed"); // the name given to the save dialog, empty to cancel it
-    QTest::addColumn<QString>("saved");
-    QTest::newRow("cancel keeps the document") << int(QMessageBox::Cancel) << "" << "";
-    QTest::newRow("no discards it") << int(QMessageBox::No) << "" << "";
-    QTest::newRow("yes saves, .qln appended") << int(QMessageBox::Yes) << "session" << "session.qln";
-    QTest::newRow("yes keeps another suffix") << int(QMessageBox::Yes) << "other.ini" << "other.ini";
-    QTest::newRow("yes, save dialog cancelled") << int(QMessageBox::Yes) << "" << "";
-}
-
-void tst_MainWindow::saveChangesPrompt()
-{
-    QFETCH(int, answer);
-    QFETCH(QString, typed);
-    QFETCH(QString, saved);
-    addPanes(1); // a change to the untitled document
-    QVERIFY(m_window->isWindowModified());
-    m_window->saveChanges = QMessageBox::StandardButton(answer);
-    m_window->saveName = typed.isEmpty() ? QString() : m_dir.filePath(typed);
-    trigger("acFileNew");
-    const bool discarded = answer == QMessageBox::No || !saved.isEmpty();
-    QCOMPARE(m_window->paneCount(), discarded ? 1 : 2);
-    QCOMPARE(m_window->isWindowModified(), !discarded);
-    SettingsDocument doc;
-    QCOMPARE(readSettingFile(m_dir.filePath(saved), doc), !saved.isEmpty());
-    QCOMPARE(doc.panes.size(), saved.isEmpty() ? 0 : 2);
-}
-
-void tst_MainWindow::restartRestoresPreferences()
-{
-    // What the first pane and the window held at exit seeds the next start; a
-    // recent document deleted in between is gone from the menu.
-    FormatSetting s = m_window->pane(0)->settings();
-    s.BaudRate = 57600;
-    s.SendChecksum = 4;
-    m_window->pane(0)->applySettings(s);
-    trigger("acAutoReconnect");
-    const QString a = m_dir.filePath(QStringLiteral("a.qln")), b = m_dir.filePath(QStringLiteral("b.qln"));
-    QVERIFY(m_window->saveDocument(a));
-    QVERIFY(m_window->saveDocument(b));
-    QCOMPARE(m_window->recentFiles()->files(), (QStringList{b, a}));
-    m_window->close();
-    QVERIFY(QFile::remove(a));
-
-    m_window = std::make_unique<ScriptedMainWindow>();
-    QCOMPARE(m_window->pane(0)->settings().BaudRate, 57600);
-    QCOMPARE(m_window->pane(0)->settings().SendChecksum, 4);
-    QVERIFY(m_window->pane(0)->session()->autoReconnect());
-    QCOMPARE(m_window->recentFiles()->files(), QStringList{b});
-    // Opening through the menu entry goes through the same path as Open.
-    m_window->recentFiles()->actions().first()->trigger();
-    QCOMPARE(m_window->currentFile(), b);
-}
-
-void tst_MainWindow::optionsDialogAppliesToEveryPane()
-{
-    // What the options dialog ends with goes to every pane.
-    addPanes(1);
-    m_window->beforeAccept = [](QDialog &dialog) {
-        auto &options = static_cast<MultiPortSettingDlg &>(dialog);
-        QCOMPARE(options.panelCount(), 2);
-        for (int i = 0; i < 2; ++i)
-            options.setSettings(i, unusualPane(TcpClient, i + 1));
-    };
-    m_window->setWindowModified(false);
-    trigger("acToolsSetting");
-    for (int i = 0; i < 2; ++i)
-        QVERIFY(m_window->pane(i)->settings().sameStoredValues(unusualPane(TcpClient, i + 1)));
-    QVERIFY(m_window->isWindowModified());
-}
-
-void tst_MainWindow::logRecordingFollowsFirstPane()
-{
-    addPanes(2);
-    FormatSetting s = m_window->pane(1)->settings();
-    s.LogSaveFlag = true;
-    m_window->pane(1)->applySettings(s);
-    trigger("acFileRecordDataLog"); // the first pane does not record: all start
-    for (int i = 0; i < 3; ++i)
-        QVERIFY(m_window->pane(i)->settings().LogSaveFlag);
-    trigger("acFileRecordDataLog");
-    for (int i = 0; i < 3; ++i)
-        QVERIFY(!m_window->pane(i)->settings().LogSaveFlag);
-}
-
-void tst_MainWindow::twoPanesTalkThroughTheGui()
-{
-    quint16 port;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        port = probe.serverPort();
-    }
-    addPanes(1);
-    SerialPortWidget *serverPane = m_window->pane(0), *clientPane = m_window->pane(1);
-    FormatSetting server = serverPane->settings();
-    server.ConnMode = TcpServer;
-    server.LastTargetPort = port;
-    serverPane->applySettings(server);
-    FormatSetting client = clientPane->settings();
-    client.ConnMode = TcpClient;
-    client.LastTargetHost = {QStringLiteral("127.0.0.1")};
-    client.LastTargetPort = port;
-    client.TxLineEndingMode = 3;
-    client.TxAutoFeedLine = true;
-    clientPane->applySettings(client);
-
-    trigger("acMonStart");
-    QTRY_VERIFY_WITH_TIMEOUT(clientPane->session()->controller()->isConnectionOpen(TcpClient), 5000);
-    auto type = [](SerialPortWidget *pane, const QString &text) {
-        child<QPlainTextEdit>(pane, "textEdit")->setPlainText(text);
-        QTest::mouseClick(child<QPushButton>(pane, "sendButton"), Qt::LeftButton);
-    };
-    type(clientPane, QStringLiteral("hello server"));
-    QTRY_COMPARE_WITH_TIMEOUT(serverPane->receiveText(), QStringLiteral("hello server\n"), 5000);
-    type(serverPane, QStringLiteral("hello client"));
-    QTRY_COMPARE_WITH_TIMEOUT(clientPane->receiveText(), QStringLiteral("hello client"), 5000);
-    QCOMPARE(clientPane->session()->txByteCount(), quint64(14)); // CR LF appended
-    QCOMPARE(serverPane->session()->rxByteCount(), quint64(14));
-
-    // Start after Pause goes on with what is shown; Start after Stop begins afresh.
-    trigger("acEditPause");
-    trigger("acMonStart");
-    QCOMPARE(serverPane->receiveText(), QStringLiteral("hello server\n"));
-    trigger("acMonStop");
-    QTRY_VERIFY_WITH_TIMEOUT(!clientPane->session()->controller()->isConnectionOpen(TcpClient), 3000);
-    QCOMPARE(serverPane->receiveText(), QStringLiteral("hello server\n"));
-    trigger("acMonStart");
-    QCOMPARE(serverPane->receiveText(), QString());
-    QCOMPARE(serverPane->session()->rxByteCount(), quint64(0));
-}
-
-void tst_MainWindow::insertFrameGoesToTheFocusedPane()
-{
-    addPanes(1);
-    FormatSetting s = m_window->pane(1)->settings();
-    s.SendChecksum = 4;
-    m_window->pane(1)->applySettings(s);
-    // Nothing focused inside a pane: the first pane gets it, without a note.
-    QCOMPARE(m_window->insertFrame(QStringLiteral("01 03"), MainWindow::FrameSource::Toolbox), m_window->pane(0));
-    QCOMPARE(m_window->pane(0)->sendText(), QStringLiteral("01 03"));
-    QVERIFY(note(0).isEmpty());
-
-    // The focused pane appends a checksum itself: the frame goes in with a note.
-    m_window->activateWindow();
-    child<QPlainTextEdit>(m_window->pane(1), "textEdit")->setFocus();
-    QTRY_VERIFY(m_window->pane(1)->isAncestorOf(QApplication::focusWidget()));
-    QCOMPARE(m_window->insertFrame(QStringLiteral("01 06 00 01"), MainWindow::FrameSource::ModbusBuilder),
-             m_window->pane(1));
-    QCOMPARE(m_window->pane(1)->sendText(), QStringLiteral("01 06 00 01"));
-    QVERIFY(!note(1).isEmpty());
-}
 
 QTEST_MAIN(tst_MainWindow)
 #include "tst_mainwindow.moc"

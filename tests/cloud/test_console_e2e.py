@@ -4,7 +4,6 @@
 # QUILLON_SCREENSHOT_DIR keeps a screenshot of the page with live traffic.
 import os
 import queue
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -13,18 +12,8 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'cloudservice'))
-from cloudharness import Service  # noqa: E402
+from cloudharness import Browser, Service, skip_without_browser  # noqa: E402
 
-try:
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service as DriverService
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.support.ui import WebDriverWait
-except ImportError:
-    webdriver = None
-
-CHROMIUM = shutil.which('chromium') or '/usr/bin/chromium'
-CHROMEDRIVER = shutil.which('chromedriver') or '/usr/bin/chromedriver'
 EMAIL, PASSWORD = 'ann@example.com', 'correct horse'
 
 
@@ -51,13 +40,7 @@ class ConsoleEndToEnd(unittest.TestCase):
             self.addCleanup(cleanup)
         self.said = queue.Queue()
         threading.Thread(target=lambda: [self.said.put(l.strip()) for l in self.peer.stdout], daemon=True).start()
-        options = webdriver.ChromeOptions()
-        options.binary_location = CHROMIUM
-        for flag in ('--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-                     '--disable-background-networking', '--disable-component-update', '--disable-sync',
-                     '--window-size=1280,1400', '--user-data-dir=' + os.path.join(folder.name, 'profile')):
-            options.add_argument(flag)
-        self.browser = webdriver.Chrome(service=DriverService(CHROMEDRIVER), options=options)
+        self.browser = Browser(folder.name)
         self.addCleanup(self.browser.quit)
 
     def expect(self, prefix, timeout=30):  # the peer's next line starting with prefix; queue.Empty if none
@@ -71,9 +54,6 @@ class ConsoleEndToEnd(unittest.TestCase):
         self.peer.stdin.flush()
         self.expect('ok ' + line)
 
-    def until(self, condition, what, timeout=30):
-        return WebDriverWait(self.browser, timeout, poll_frequency=0.2).until(lambda _: condition(), 'waiting for ' + what)
-
     def device_reads(self, seconds):
         data, deadline = b'', time.monotonic() + seconds
         while time.monotonic() < deadline:
@@ -84,32 +64,27 @@ class ConsoleEndToEnd(unittest.TestCase):
         return data
 
     def send_from_page(self, text, state, timeout=30):  # the command's result once it shows state
-        self.browser.find_element(By.ID, 'send-text').send_keys(text)
-        self.browser.find_element(By.ID, 'send-button').click()
+        self.browser.find('#send-text').send_keys(text)
+        self.browser.find('#send-button').click()
         row = 'tr.command:first-child'
-        self.until(lambda: self.browser.execute_script(
+        self.browser.until(lambda: self.browser.script(
             'const r = document.querySelector(arguments[0]); return r && r.textContent.includes(arguments[1])'
             ' && r.querySelector(".state").textContent === arguments[2]', row, text, state), text + ' ' + state, timeout)
-        return self.browser.execute_script('return document.querySelector(arguments[0] + " .result").textContent', row)
+        return self.browser.script('return document.querySelector(arguments[0] + " .result").textContent', row)
 
     def test_watch_send_refuse_and_stop(self):
         browser = self.browser
         cid = self.expect('ready ').split()[1]
-        browser.get('http://127.0.0.1:%d/' % self.service.port)
-        self.until(lambda: browser.find_element(By.ID, 'signin-form').is_displayed(), 'the sign-in form')
-        browser.find_element(By.ID, 'email').send_keys(EMAIL)
-        browser.find_element(By.ID, 'password').send_keys(PASSWORD)
-        browser.find_element(By.ID, 'signin-button').click()
+        browser.sign_in(self.service, EMAIL, PASSWORD)
         row = '.device[data-cid="%s"] tr.port-row[data-port-key="ser-0"]' % cid
-        self.until(lambda: browser.find_elements(By.CSS_SELECTOR, row), 'the port of the snapshot')
-        browser.execute_script('document.querySelector(arguments[0]).click()', row + ' .watch-button')
+        browser.until(lambda: browser.all(row), 'the port of the snapshot')
+        browser.script('document.querySelector(arguments[0]).click()', row + ' .watch-button')
         self.expect('watching 1', timeout=45)  # an idle console polls at most every 30 s
 
         # What the device writes shows on the page.
         os.write(self.device, b'READY\r\nboot 2.1\r\n')
-        self.until(lambda: 'boot 2.1' in browser.find_element(By.ID, 'traffic').text, 'the device text')
-        if os.environ.get('QUILLON_SCREENSHOT_DIR'):
-            browser.save_screenshot(os.path.join(os.environ['QUILLON_SCREENSHOT_DIR'], 'console-live.png'))
+        browser.until(lambda: 'boot 2.1' in browser.find('#traffic').text, 'the device text')
+        browser.screenshot('console-live')
 
         # What the page sends reaches the device with its line ending.
         self.assertEqual(self.send_from_page('AT+GMR', 'succeeded'), 'sent 8 bytes')
@@ -130,12 +105,11 @@ class ConsoleEndToEnd(unittest.TestCase):
         self.assertEqual(self.device_reads(1), b'ONCE\r\n')
 
         # Two polls without a watcher end the watching.
-        browser.find_element(By.ID, 'unwatch-button').click()
+        browser.find('#unwatch-button').click()
         self.expect('watching 0', timeout=20)
         self.order('quit')
 
 
 if __name__ == '__main__':
-    if webdriver is None or not (shutil.which('socat') and os.path.exists(CHROMIUM) and os.path.exists(CHROMEDRIVER)):
-        sys.exit(print('SKIP: needs python3-selenium, socat, chromium and chromium-driver') or 77)
+    skip_without_browser('socat')
     unittest.main(argv=sys.argv[:1] + ['-v'])

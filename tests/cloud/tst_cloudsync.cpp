@@ -80,66 +80,63 @@ class tst_CloudSync : public QObject
 {
     Q_OBJECT
 private slots:
-    void manualConflict_data();
-    void manualConflict();
+    void manualConflict_data()
+    {
+        QTest::addColumn<SettingsSync::Choice>("choice");
+        QTest::addColumn<QString>("state"); // the second computer's afterwards: baud [panes] (send history)
+        QTest::addColumn<QString>("cloud"); // revision and baud rate in the cloud afterwards
+        QTest::newRow("use cloud") << SettingsSync::Choice::UseCloud << "1111 [ser-0@1111 udps-2@1111] (a1)" << "r1 1111";
+        QTest::newRow("keep local") << SettingsSync::Choice::KeepLocal << "2222 [ser-0@2222 tcpc-1@2222] (b1)" << "r2 2222";
+        QTest::newRow("merge lists") << SettingsSync::Choice::MergeLists
+                                     << "2222 [ser-0@2222 tcpc-1@2222 udps-2@1111] (b1 a1)" << "r2 2222";
+        QTest::newRow("cancel") << SettingsSync::Choice::Cancel << "2222 [ser-0@2222 tcpc-1@2222] (b1)" << "r1 1111";
+    }
+
+    void manualConflict()
+    {
+        QFETCH(SettingsSync::Choice, choice);
+        QFETCH(QString, state);
+        QFETCH(QString, cloud);
+        CloudServiceRunner service;
+        QVERIFY(service.start());
+        QVERIFY(service.addUser(QStringLiteral("ann@example.com"), QStringLiteral("correct horse")));
+        qputenv("QLN_HOST", service.url().toUtf8());
+        QTemporaryDir dir;
+        Computer a(dir.filePath(QStringLiteral("a.ini")), 1111, QStringLiteral("ser-0 udps-2"), QStringLiteral("a1"));
+        Computer b(dir.filePath(QStringLiteral("b.ini")), 2222, QStringLiteral("ser-0 tcpc-1"), QStringLiteral("b1"));
+        for (Computer *c : {&a, &b}) {
+            c->account.beginSignIn(false);
+            c->network.login(QStringLiteral("ann@example.com"), QStringLiteral("correct horse"), c->account.deviceId(), {}, {});
+            QVERIFY(QTest::qWaitFor([c] { return c->account.hasValidAccessToken(); }, 15000));
+        }
+
+        // The first sync of the account uploads from revision 0.
+        QCOMPARE(a.run(SettingsSync::Trigger::User), QStringLiteral("Settings synced"));
+        QCOMPARE(a.sync.storedRevision(), qint64(1));
+        QCOMPARE(a.cloud(), QStringLiteral("r1 1111"));
+
+        // The second computer has never synced: its manual sync asks.
+        b.answer = choice;
+        b.run(SettingsSync::Trigger::User);
+        QCOMPARE(b.asked, 1);
+        QCOMPARE(b.state(), state);
+        QCOMPARE(b.cloud(), cloud);
+        QCOMPARE(b.sync.storedRevision(), choice == SettingsSync::Choice::Cancel ? 0 : cloud.mid(1, 1).toLongLong());
+
+        // A timer sync never asks and, when the cloud moved on, changes neither side.
+        const QString before = a.state();
+        const QString text = a.run(SettingsSync::Trigger::Timer);
+        QCOMPARE(a.asked, 0);
+        if (cloud.startsWith(QLatin1String("r2"))) {
+            QCOMPARE(text, QStringLiteral("Cloud settings changed; use Sync Now to resolve."));
+            QCOMPARE(a.state(), before);
+            QCOMPARE(a.cloud(), cloud);
+        } else {
+            QCOMPARE(text, QStringLiteral("Settings synced")); // it holds the cloud's revision
+            QCOMPARE(a.cloud(), QStringLiteral("r2 1111"));
+        }
+    }
 };
-
-void tst_CloudSync::manualConflict_data()
-{
-    QTest::addColumn<SettingsSync::Choice>("choice");
-    QTest::addColumn<QString>("state"); // the second computer's afterwards: baud [panes] (send history)
-    QTest::addColumn<QString>("cloud"); // revision and baud rate in the cloud afterwards
-    QTest::newRow("use cloud") << SettingsSync::Choice::UseCloud << "1111 [ser-0@1111 udps-2@1111] (a1)" << "r1 1111";
-    QTest::newRow("keep local") << SettingsSync::Choice::KeepLocal << "2222 [ser-0@2222 tcpc-1@2222] (b1)" << "r2 2222";
-    QTest::newRow("merge lists") << SettingsSync::Choice::MergeLists
-                                 << "2222 [ser-0@2222 tcpc-1@2222 udps-2@1111] (b1 a1)" << "r2 2222";
-    QTest::newRow("cancel") << SettingsSync::Choice::Cancel << "2222 [ser-0@2222 tcpc-1@2222] (b1)" << "r1 1111";
-}
-
-void tst_CloudSync::manualConflict()
-{
-    QFETCH(SettingsSync::Choice, choice);
-    QFETCH(QString, state);
-    QFETCH(QString, cloud);
-    CloudServiceRunner service;
-    QVERIFY(service.start());
-    QVERIFY(service.addUser(QStringLiteral("ann@example.com"), QStringLiteral("correct horse")));
-    qputenv("QLN_HOST", service.url().toUtf8());
-    QTemporaryDir dir;
-    Computer a(dir.filePath(QStringLiteral("a.ini")), 1111, QStringLiteral("ser-0 udps-2"), QStringLiteral("a1"));
-    Computer b(dir.filePath(QStringLiteral("b.ini")), 2222, QStringLiteral("ser-0 tcpc-1"), QStringLiteral("b1"));
-    for (Computer *c : {&a, &b}) {
-        c->account.beginSignIn(false);
-        c->network.login(QStringLiteral("ann@example.com"), QStringLiteral("correct horse"), c->account.deviceId(), {}, {});
-        QVERIFY(QTest::qWaitFor([c] { return c->account.hasValidAccessToken(); }, 15000));
-    }
-
-    // The first sync of the account uploads from revision 0.
-    QCOMPARE(a.run(SettingsSync::Trigger::User), QStringLiteral("Settings synced"));
-    QCOMPARE(a.sync.storedRevision(), qint64(1));
-    QCOMPARE(a.cloud(), QStringLiteral("r1 1111"));
-
-    // The second computer has never synced: its manual sync asks.
-    b.answer = choice;
-    b.run(SettingsSync::Trigger::User);
-    QCOMPARE(b.asked, 1);
-    QCOMPARE(b.state(), state);
-    QCOMPARE(b.cloud(), cloud);
-    QCOMPARE(b.sync.storedRevision(), choice == SettingsSync::Choice::Cancel ? 0 : cloud.mid(1, 1).toLongLong());
-
-    // A timer sync never asks and, when the cloud moved on, changes neither side.
-    const QString before = a.state();
-    const QString text = a.run(SettingsSync::Trigger::Timer);
-    QCOMPARE(a.asked, 0);
-    if (cloud.startsWith(QLatin1String("r2"))) {
-        QCOMPARE(text, QStringLiteral("Cloud settings changed; use Sync Now to resolve."));
-        QCOMPARE(a.state(), before);
-        QCOMPARE(a.cloud(), cloud);
-    } else {
-        QCOMPARE(text, QStringLiteral("Settings synced")); // it holds the cloud's revision
-        QCOMPARE(a.cloud(), QStringLiteral("r2 1111"));
-    }
-}
 
 QTEST_MAIN(tst_CloudSync)
 #include "tst_cloudsync.moc"

@@ -3,6 +3,7 @@ import http.client
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -10,6 +11,16 @@ import threading
 import time
 import uuid
 
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service as DriverService
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import WebDriverWait
+except ImportError:
+    webdriver = None
+
+CHROMIUM = shutil.which('chromium') or '/usr/bin/chromium'
+CHROMEDRIVER = shutil.which('chromedriver') or '/usr/bin/chromedriver'
 BINARY = os.environ.get('QUILLON_CLOUD') or (sys.argv[1] if len(sys.argv) > 1 else '')
 
 
@@ -79,6 +90,10 @@ class Service:
         finally:
             conn.close()
 
+    def api(self, method, path, body=None, token=None, raw=None):
+        """call() on a path of the REST interface."""
+        return self.call(method, '/api/v3' + path, body, token, raw)
+
     def add_user(self, email, password='correct horse'):
         """Runs `quillon-cloud add-user` on this service's database; returns its exit code."""
         return subprocess.run([BINARY, 'add-user', email, '--database', self.database], input=password + '\n',
@@ -88,8 +103,61 @@ class Service:
         body = {'email': email, 'password': password, 'device_name': 'desk', 'client_version': '6.6.2'}
         if cid:
             body['cid'] = cid
-        return self.call('POST', '/api/v3/account/login', body)
+        return self.api('POST', '/account/login', body)
 
 
 def new_cid():
     return str(uuid.uuid4())
+
+
+def skip_without_browser(*tools):
+    """Ends the run with ctest's skip code when the browser or one of `tools` is missing."""
+    missing = [name for name, present in (('python3-selenium', webdriver is not None),
+                                          ('chromium', os.path.exists(CHROMIUM)),
+                                          ('chromium-driver', os.path.exists(CHROMEDRIVER))) if not present]
+    missing += [tool for tool in tools if not shutil.which(tool)]
+    if missing:
+        sys.exit(print('SKIP: not installed: ' + ', '.join(missing)) or 77)
+
+
+class Browser:
+    """Headless Chromium with its profile in `folder`, on the service's page."""
+
+    def __init__(self, folder):
+        options = webdriver.ChromeOptions()
+        options.binary_location = CHROMIUM
+        for flag in ('--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+                     '--disable-background-networking', '--disable-component-update', '--disable-sync',
+                     '--window-size=1280,1400', '--user-data-dir=' + os.path.join(folder, 'profile')):
+            options.add_argument(flag)
+        self.driver = webdriver.Chrome(service=DriverService(CHROMEDRIVER), options=options)
+
+    def quit(self):
+        self.driver.quit()
+
+    def until(self, condition, what, timeout=30):
+        return WebDriverWait(self.driver, timeout, poll_frequency=0.2).until(lambda _: condition(),
+                                                                             'waiting for ' + what)
+
+    def find(self, selector):
+        return self.driver.find_element(By.CSS_SELECTOR, selector)
+
+    def all(self, selector):
+        return self.driver.find_elements(By.CSS_SELECTOR, selector)
+
+    def script(self, code, *arguments):
+        return self.driver.execute_script(code, *arguments)
+
+    def sign_in(self, service, email, password):
+        self.driver.get('http://127.0.0.1:%d/' % service.port)
+        self.until(lambda: self.find('#signin-form').is_displayed(), 'the sign-in form')
+        self.find('#email').send_keys(email)
+        self.find('#password').clear()
+        self.find('#password').send_keys(password)
+        self.find('#signin-button').click()
+
+    def screenshot(self, name):
+        """Keeps NAME.png in the folder QUILLON_SCREENSHOT_DIR names, if any."""
+        if os.environ.get('QUILLON_SCREENSHOT_DIR'):
+            os.makedirs(os.environ['QUILLON_SCREENSHOT_DIR'], exist_ok=True)
+            self.driver.save_screenshot(os.path.join(os.environ['QUILLON_SCREENSHOT_DIR'], name + '.png'))

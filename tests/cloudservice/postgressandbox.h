@@ -20,8 +20,7 @@ public:
     ~PostgresSandbox()
     {
         if (m_running)
-            run({QStringLiteral("pg_ctl"), QStringLiteral("-D"), data(), QStringLiteral("-m"),
-                 QStringLiteral("immediate"), QStringLiteral("-w"), QStringLiteral("stop")});
+            run(QStringLiteral("pg_ctl -D %1 -m immediate -w stop").arg(data()));
     }
 
     bool start(QString *why)
@@ -39,24 +38,16 @@ public:
         probe.listen(QHostAddress::LocalHost, 0);
         m_port = probe.serverPort();
         probe.close();
-        const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses='' -c fsync=off")
-                                        .arg(m_port)
-                                        .arg(m_dir->path());
-        m_running = run({QStringLiteral("initdb"), QStringLiteral("-D"), data(), QStringLiteral("-A"),
-                         QStringLiteral("trust"), QStringLiteral("-U"), QStringLiteral("postgres"),
-                         QStringLiteral("--no-sync")},
-                        why)
-                && run({QStringLiteral("pg_ctl"), QStringLiteral("-D"), data(), QStringLiteral("-o"), options,
-                        QStringLiteral("-l"), m_dir->path() + QStringLiteral("/server.log"), QStringLiteral("-w"),
-                        QStringLiteral("start")},
-                       why);
+        // The folder names have no spaces, so the command lines split on them.
+        m_running = run(QStringLiteral("initdb -D %1 -A trust -U postgres --no-sync").arg(data()), why)
+                && run(QStringLiteral("pg_ctl -D %1 -l %2/server.log -w start -o").arg(data(), m_dir->path()), why,
+                       QStringLiteral("-p %1 -k %2 -c listen_addresses='' -c fsync=off").arg(m_port).arg(m_dir->path()));
         return m_running;
     }
 
     bool createDatabase(const QString &name) const
     {
-        return run({QStringLiteral("createdb"), QStringLiteral("-h"), m_dir->path(), QStringLiteral("-p"),
-                    QString::number(m_port), QStringLiteral("-U"), QStringLiteral("postgres"), name});
+        return run(QStringLiteral("createdb -h %1 -p %2 -U postgres %3").arg(m_dir->path()).arg(m_port).arg(name));
     }
 
     QString url(const QString &database) const
@@ -67,10 +58,14 @@ public:
 private:
     QString data() const { return m_dir->path() + QStringLiteral("/data"); }
 
-    // Runs one of the server's programs; `output` gets its output when it fails.
-    bool run(QStringList command, QString *output = nullptr) const
+    // Runs one of the server's programs, `last` as one more argument; `output` gets
+    // its output when it fails.
+    bool run(const QString &line, QString *output = nullptr, const QString &last = QString()) const
     {
+        QStringList command = line.split(QLatin1Char(' '));
         command[0] = m_bin + QLatin1Char('/') + command[0];
+        if (!last.isEmpty())
+            command << last;
         if (::geteuid() == 0)
             command = QStringList{QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("postgres"),
                                   QStringLiteral("--")}
@@ -78,8 +73,7 @@ private:
         QProcess process;
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.setWorkingDirectory(m_dir->path());
-        const QString program = command.takeFirst();
-        process.start(program, command);
+        process.start(command.takeFirst(), command);
         const bool done = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit
                 && process.exitCode() == 0;
         if (!done && output)

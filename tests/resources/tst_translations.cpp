@@ -70,11 +70,11 @@ QList<TsMessage> parseTsFile(const QString &path, QString *error)
     return {};
 }
 
-QStringList sortedMatches(const char *pattern, const QString &text, int group = 0)
+QStringList sortedMatches(const QString &pattern, const QString &text)
 {
     QStringList found;
-    for (auto it = QRegularExpression(QLatin1String(pattern)).globalMatch(text); it.hasNext();)
-        found.append(it.next().captured(group));
+    for (auto it = QRegularExpression(pattern).globalMatch(text); it.hasNext();)
+        found.append(it.next().captured(1));
     found.sort();
     return found;
 }
@@ -91,18 +91,20 @@ QStringList problemsOf(const TsMessage &m)
         return problems; // lrelease leaves these out; the update script drops them
     if (m.forms.isEmpty())
         problems.append(QStringLiteral("no translation"));
-    const auto accelerator = [](const QString &t) { return QRegularExpression(QStringLiteral("(?<!&)&(?!&)\\S")).match(t).hasMatch(); };
+    // What a translation must keep of its source, as the first group of a pattern.
+    static const std::pair<QString, QString> kept[] = {
+        {QStringLiteral("placeholders differ"), QStringLiteral("(%(?:L?\\d{1,2}|[A-Za-z]))")},
+        {QStringLiteral("HTML tags differ"), QStringLiteral("</?([A-Za-z][A-Za-z0-9]*)[^>]*>")},
+        {QStringLiteral("accelerator (&) lost or added"), QStringLiteral("(?s)^(?=.*(?<!&)(&)(?!&)\\S)")},
+        {QStringLiteral("line breaks differ"), QStringLiteral("(\\n)")},
+    };
     for (const QString &form : m.forms) {
         if (form.trimmed().isEmpty())
             problems.append(QStringLiteral("empty translation"));
-        else if (sortedMatches("%(?:L?\\d{1,2}|[A-Za-z])", form) != sortedMatches("%(?:L?\\d{1,2}|[A-Za-z])", m.source))
-            problems.append(QStringLiteral("placeholders differ"));
-        else if (sortedMatches("</?([A-Za-z][A-Za-z0-9]*)[^>]*>", form, 1) != sortedMatches("</?([A-Za-z][A-Za-z0-9]*)[^>]*>", m.source, 1))
-            problems.append(QStringLiteral("HTML tags differ"));
-        else if (accelerator(form) != accelerator(m.source))
-            problems.append(QStringLiteral("accelerator (&) lost or added"));
-        else if (form.count(u'\n') != m.source.count(u'\n'))
-            problems.append(QStringLiteral("line breaks differ"));
+        for (const auto &[problem, pattern] : kept) {
+            if (sortedMatches(pattern, form) != sortedMatches(pattern, m.source))
+                problems.append(problem);
+        }
     }
     return problems;
 }
@@ -113,129 +115,111 @@ class tst_Translations : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void checkerFlags_data();
-    void checkerFlags();
-    void committedFileIsComplete();
-    void sourcesAllTranslated();
-    void builtCatalogueMatchesCommittedFile();
+    void initTestCase()
+    {
+        const QString path = QStringLiteral(QUILLON_SOURCE_DIR "/resources/language/zh_CN.ts");
+        QString error;
+        m_committed = parseTsFile(path, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(path + QStringLiteral(": ") + error));
+        QVERIFY2(!m_committed.isEmpty(), "the committed translation file holds no messages");
+    }
+
+    // The checker itself must catch what makes a translation unusable.
+    void checkerFlags_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("expected"); // a fragment of the problem text, or empty
+        const auto row = [](const char *name, const char *source, const char *translation, const char *expected, const char *attributes = "") {
+            QTest::newRow(name) << QStringLiteral("<message%1><source>%2</source><translation%3</translation></message>")
+                                       .arg(QLatin1String(attributes), QString::fromUtf8(source), QString::fromUtf8(translation))
+                                << QString::fromLatin1(expected);
+        };
+        row("fine", "Serial Port %1 OPEN SUCCESS", ">串口 %1 打开成功", "");
+        row("unfinished with text", "Start", " type=\"unfinished\">开始", "unfinished");
+        row("placeholder dropped", "Port Number = %1", ">端口数", "placeholders");
+        row("placeholders swapped is fine", "Block %1 arrived, %2 expected", ">期望 %2，收到 %1", "");
+        row("accelerator lost", "&amp;File", ">文件", "accelerator");
+        row("line break lost", "Modified.\nSave?", ">已修改。是否保存？", "line breaks");
+        row("numerus form empty", "%n file(s)", "><numerusform></numerusform>", "empty translation", " numerus=\"yes\"");
+    }
+
+    void checkerFlags()
+    {
+        QFETCH(QString, message);
+        QFETCH(QString, expected);
+        QByteArray document = "<TS version=\"2.1\" language=\"zh_CN\"><context><name>Ctx</name>" + message.toUtf8() + "</context></TS>";
+        QBuffer buffer(&document);
+        QVERIFY(buffer.open(QIODevice::ReadOnly));
+        QString error;
+        const QList<TsMessage> parsed = parseTs(&buffer, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(parsed.size(), 1);
+        QCOMPARE(parsed.first().context, QStringLiteral("Ctx"));
+        const QString problems = problemsOf(parsed.first()).join(QStringLiteral("; "));
+        QVERIFY2(expected.isEmpty() ? problems.isEmpty() : problems.contains(expected), qPrintable(QStringLiteral("got: ") + problems));
+    }
+
+    // Scans the sources the way scripts/update-translations.sh does; a text that is not in
+    // the committed file yet would show up in English.
+    void sourcesAllTranslated()
+    {
+        const QString lupdate = QStringLiteral(QUILLON_LUPDATE);
+        if (lupdate.isEmpty() || !QFileInfo(lupdate).isExecutable())
+            QSKIP("lupdate is not installed (qt6-l10n-tools); cannot scan the sources");
+        QTemporaryDir dir;
+        const QString scanned = dir.filePath(QStringLiteral("scanned.ts"));
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LUPDATE"), lupdate);
+        process.setProcessEnvironment(env);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral("sh"), {QStringLiteral(QUILLON_SOURCE_DIR "/scripts/update-translations.sh"), scanned});
+        QVERIFY2(process.waitForFinished(90000), "lupdate did not finish in time");
+        const QString output = QString::fromLocal8Bit(process.readAll());
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, qPrintable(output));
+        QString error;
+        const QList<TsMessage> fresh = parseTsFile(scanned, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY2(!fresh.isEmpty(), qPrintable(QStringLiteral("lupdate found no texts:\n") + output));
+
+        QSet<QString> committed;
+        for (const TsMessage &m : std::as_const(m_committed)) {
+            if (m.type != QLatin1String("vanished") && m.type != QLatin1String("obsolete"))
+                committed.insert(m.key());
+        }
+        QStringList missing;
+        for (const TsMessage &m : fresh) {
+            if (!committed.contains(m.key()))
+                missing.append(m.describe());
+        }
+        QVERIFY2(missing.isEmpty(), qPrintable(QStringLiteral("texts without a zh_CN translation (run scripts/update-translations.sh "
+                                                              "and translate them in resources/language/zh_CN.ts):\n")
+                                               + missing.join(u'\n')));
+    }
+
+    // Every message of the committed file is translated and keeps its placeholders, tags,
+    // accelerator and line breaks. The catalogue start-up loads is in the resources; a
+    // stale build of it would ship texts the file no longer has.
+    void committedFileIsCompleteAndBuilt()
+    {
+        QTranslator translator;
+        QVERIFY2(translator.load(QStringLiteral(":/language/language/zh_CN")), "the zh_CN catalogue is not in the resources");
+        QStringList failures;
+        for (const TsMessage &m : std::as_const(m_committed)) {
+            QStringList problems = problemsOf(m);
+            const QString built = translator.translate(m.context.toUtf8().constData(), m.source.toUtf8().constData(),
+                                                       m.comment.isEmpty() ? nullptr : m.comment.toUtf8().constData());
+            if (!m.numerus && m.type.isEmpty() && built != m.forms.value(0))
+                problems.append(QStringLiteral("built as \"%1\"").arg(built));
+            if (!problems.isEmpty())
+                failures.append(m.describe() + QStringLiteral(" -> ") + problems.join(QStringLiteral(", ")));
+        }
+        QVERIFY2(failures.isEmpty(), qPrintable(u'\n' + failures.join(u'\n')));
+    }
 
 private:
     QList<TsMessage> m_committed;
 };
-
-void tst_Translations::initTestCase()
-{
-    const QString path = QStringLiteral(QUILLON_SOURCE_DIR "/resources/language/zh_CN.ts");
-    QString error;
-    m_committed = parseTsFile(path, &error);
-    QVERIFY2(error.isEmpty(), qPrintable(path + QStringLiteral(": ") + error));
-    QVERIFY2(!m_committed.isEmpty(), "the committed translation file holds no messages");
-}
-
-// The checker itself must catch what makes a translation unusable.
-void tst_Translations::checkerFlags_data()
-{
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("expected"); // a fragment of the problem text, or empty
-    const auto row = [](const char *name, const char *source, const char *translation, const char *expected, const char *attributes = "") {
-        QTest::newRow(name) << QStringLiteral("<message%1><source>%2</source><translation%3</translation></message>")
-                                   .arg(QLatin1String(attributes), QString::fromUtf8(source), QString::fromUtf8(translation))
-                            << QString::fromLatin1(expected);
-    };
-    row("fine", "Serial Port %1 OPEN SUCCESS", ">串口 %1 打开成功", "");
-    row("unfinished with text", "Start", " type=\"unfinished\">开始", "unfinished");
-    row("empty", "Start", ">", "empty translation");
-    row("placeholder dropped", "Port Number = %1", ">端口数", "placeholders");
-    row("placeholders swapped is fine", "Block %1 arrived, %2 expected", ">期望 %2，收到 %1", "");
-    row("accelerator lost", "&amp;File", ">文件", "accelerator");
-    row("line break lost", "Modified.\nSave?", ">已修改。是否保存？", "line breaks");
-    row("numerus form empty", "%n file(s)", "><numerusform></numerusform>", "empty translation", " numerus=\"yes\"");
-}
-
-void tst_Translations::checkerFlags()
-{
-    QFETCH(QString, message);
-    QFETCH(QString, expected);
-    QByteArray document = "<TS version=\"2.1\" language=\"zh_CN\"><context><name>Ctx</name>" + message.toUtf8() + "</context></TS>";
-    QBuffer buffer(&document);
-    QVERIFY(buffer.open(QIODevice::ReadOnly));
-    QString error;
-    const QList<TsMessage> parsed = parseTs(&buffer, &error);
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-    QCOMPARE(parsed.size(), 1);
-    QCOMPARE(parsed.first().context, QStringLiteral("Ctx"));
-    const QString problems = problemsOf(parsed.first()).join(QStringLiteral("; "));
-    QVERIFY2(expected.isEmpty() ? problems.isEmpty() : problems.contains(expected), qPrintable(QStringLiteral("got: ") + problems));
-}
-
-// Every message of the committed file is translated and keeps its placeholders, tags,
-// accelerator and line breaks.
-void tst_Translations::committedFileIsComplete()
-{
-    QStringList failures;
-    for (const TsMessage &m : std::as_const(m_committed)) {
-        if (const QStringList problems = problemsOf(m); !problems.isEmpty())
-            failures.append(m.describe() + QStringLiteral(" -> ") + problems.join(QStringLiteral(", ")));
-    }
-    QVERIFY2(failures.isEmpty(), qPrintable(u'\n' + failures.join(u'\n')));
-}
-
-// Scans the sources the way scripts/update-translations.sh does; a text that is not in
-// the committed file yet would show up in English.
-void tst_Translations::sourcesAllTranslated()
-{
-    const QString lupdate = QStringLiteral(QUILLON_LUPDATE);
-    if (lupdate.isEmpty() || !QFileInfo(lupdate).isExecutable())
-        QSKIP("lupdate is not installed (qt6-l10n-tools); cannot scan the sources");
-    QTemporaryDir dir;
-    const QString scanned = dir.filePath(QStringLiteral("scanned.ts"));
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LUPDATE"), lupdate);
-    process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("sh"), {QStringLiteral(QUILLON_SOURCE_DIR "/scripts/update-translations.sh"), scanned});
-    QVERIFY2(process.waitForFinished(90000), "lupdate did not finish in time");
-    const QString output = QString::fromLocal8Bit(process.readAll());
-    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, qPrintable(output));
-    QString error;
-    const QList<TsMessage> fresh = parseTsFile(scanned, &error);
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-    QVERIFY2(!fresh.isEmpty(), qPrintable(QStringLiteral("lupdate found no texts:\n") + output));
-
-    QSet<QString> committed;
-    for (const TsMessage &m : std::as_const(m_committed)) {
-        if (m.type != QLatin1String("vanished") && m.type != QLatin1String("obsolete"))
-            committed.insert(m.key());
-    }
-    QStringList missing;
-    for (const TsMessage &m : fresh) {
-        if (!committed.contains(m.key()))
-            missing.append(m.describe());
-    }
-    QVERIFY2(missing.isEmpty(), qPrintable(QStringLiteral("texts without a zh_CN translation (run scripts/update-translations.sh "
-                                                          "and translate them in resources/language/zh_CN.ts):\n")
-                                           + missing.join(u'\n')));
-}
-
-// The catalogue start-up loads is in the resources; a stale build of it would ship texts
-// the file no longer has.
-void tst_Translations::builtCatalogueMatchesCommittedFile()
-{
-    QTranslator translator;
-    QVERIFY2(translator.load(QStringLiteral(":/language/language/zh_CN")), "the zh_CN catalogue is not in the resources");
-    QStringList differing;
-    for (const TsMessage &m : std::as_const(m_committed)) {
-        if (m.numerus || !m.type.isEmpty())
-            continue;
-        const QString got = translator.translate(m.context.toUtf8().constData(), m.source.toUtf8().constData(),
-                                                 m.comment.isEmpty() ? nullptr : m.comment.toUtf8().constData());
-        if (got != m.forms.value(0))
-            differing.append(m.describe() + QStringLiteral(" -> \"") + got + u'"');
-    }
-    QVERIFY2(differing.isEmpty(), qPrintable(u'\n' + differing.join(u'\n')));
-}
 
 QTEST_GUILESS_MAIN(tst_Translations)
 #include "tst_translations.moc"

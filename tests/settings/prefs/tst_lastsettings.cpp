@@ -11,157 +11,129 @@ class tst_LastSettings : public QObject
 {
     Q_OBJECT
 private slots:
-    void firstPaneAndWindowSurviveARestart();
-    void paneSeed();
-    void writeLeavesOtherKeysAlone();
-    void storedValues_data();
-    void storedValues();
+    void firstPaneAndWindowSurviveARestart()
+    {
+        // The preferences keep the font's family and size only, and none of the
+        // auto-send, comment and remote-serial choices: those stay at the defaults.
+        const FormatSetting base = FormatSetting::builtInDefaults();
+        FormatSetting pane = unusualPane(5);
+        pane.displayFont.setWeight(base.displayFont.weight());
+        pane.AutoSend = base.AutoSend;
+        pane.SendInterval = base.SendInterval;
+        pane.SendTimeUnit = base.SendTimeUnit;
+        pane.SupportComment = base.SupportComment;
+        pane.FormatSend = base.FormatSend;
+        pane.UseRemoteSerialConfig = base.UseRemoteSerialConfig;
+
+        PreferenceSources window;
+        window.firstPane = pane;
+        window.sendHistory = pane.SendList;
+        window.quickSettings.showSend = false;
+        window.quickSettings.groupOrder = {QStringLiteral("send"), QStringLiteral("receive"), QStringLiteral("connection")};
+        window.quickSettings.hiddenFields.insert(QStringLiteral("controlLines"), {QStringLiteral("ri")});
+        window.recentFiles = {QStringLiteral("/tmp/one.qln"), QStringLiteral("/tmp/b,c.qln")};
+        window.currentFile = QStringLiteral("/tmp/one.qln");
+        window.lastLogFile = QStringLiteral("/tmp/last.log");
+        window.lastDirectory = QStringLiteral("/tmp/docs");
+        window.openLastConnection = false;
+        window.lastConnectionOpen = true;
+        window.autoReconnect = true;
+        // What the window does not hold comes from the previous record.
+        LastSettings previous = LastSettings::builtInDefaults();
+        previous.LastUdpServerPort = 1234;
+        previous.LastLogFileName = QStringLiteral("rig_");
+
+        // Keys of other parts of the program in the same store stay.
+        auto settings = store("[General]\nValueL=1\n[Bridge]\nCount=2\n");
+        writePreferences(*settings, collectPreferences(previous, window));
+        settings->sync();
+        QSettings reopened(settings->fileName(), QSettings::IniFormat);
+        const LastSettings prefs = readPreferences(reopened);
+        QCOMPARE(reopened.value(QStringLiteral("ValueL")).toInt() + reopened.value(QStringLiteral("Bridge/Count")).toInt(), 3);
+
+        QVERIFY(paneSettingsFrom(prefs, base).sameStoredValues(pane));
+        QCOMPARE(prefs.LastTargetHost, pane.LastTargetHost.first());
+        QCOMPARE(prefs.LastTargetHosts, pane.LastTargetHost);
+        QCOMPARE(quickSettingsFrom(prefs), window.quickSettings);
+        QCOMPARE(prefs.RecentFiles, window.recentFiles);
+        QCOMPARE((QStringList{prefs.LastFile, prefs.LastLogFile, prefs.LastDirectory, prefs.LastLogFileName}),
+                 (QStringList{window.currentFile, window.lastLogFile, window.lastDirectory, previous.LastLogFileName}));
+        QCOMPARE((QList<bool>{prefs.OpenLastConnection, prefs.LastConnectionOpen, prefs.AutoReconnect}), (QList<bool>{false, true, true}));
+        QCOMPARE(prefs.LastUdpServerPort, quint16(1234));
+    }
+
+    void paneSeed()
+    {
+        // An empty store at the first start seeds the same pane as a new one.
+        const FormatSetting newPane = FormatSetting::builtInDefaults();
+        LastSettings prefs = readPreferences(*store());
+        QVERIFY(paneSettingsFrom(prefs, newPane).sameStoredValues(newPane));
+
+        // The current host leads the pane's host history, which is never empty.
+        const QString a = QStringLiteral("a.local"), b = QStringLiteral("10.0.0.2"), c = QStringLiteral("c");
+        const auto hosts = [&](const QString &current, const QStringList &history) {
+            prefs.LastTargetHost = current;
+            prefs.LastTargetHosts = history;
+            return paneSettingsFrom(prefs).LastTargetHost;
+        };
+        QCOMPARE(hosts(b, {a, b, c}), (QStringList{b, a, c}));
+        QCOMPARE(hosts(c, {a}), (QStringList{c, a}));
+        QCOMPARE(hosts(QString(), {}), QStringList{QString()});
+    }
+
+    void storedValues_data()
+    {
+        // Stored lines and what the preferences read the last one as, seen in the key
+        // they write back: values out of range, unparsable or blank take the default.
+        QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("conn mode 7 kept") << QByteArray("LastConnMode=7") << "7";
+        QTest::newRow("conn mode above 7") << QByteArray("LastConnMode=9") << "0";
+        QTest::newRow("binary junk") << QByteArray("LastBaudrate=@Variant(\\0\\0\\0\\x7f\\0\\0)") << "9600";
+        QTest::newRow("data bits 9") << QByteArray("LastDatabits=9") << "8";
+        QTest::newRow("parity 1 is no module value") << QByteArray("LastParity=1") << "0";
+        QTest::newRow("dtr yes") << QByteArray("LastDtrOn=yes") << "true";
+        QTest::newRow("udp local port negative") << QByteArray("LastUdpLocalPort=-5") << "60001";
+        QTest::newRow("unknown encoding") << QByteArray("LastReceiveEncoding=Klingon") << "UTF-8";
+        QTest::newRow("rx stamp blank") << QByteArray("LastDisplayRxTimeFormat=\"   \"")
+            << FormatSetting::defaultRxTimeFormat();
+        QTest::newRow("buffer zero") << QByteArray("LastDisplayBufferSize=0") << "10485760";
+        QTest::newRow("font size huge") << QByteArray("LastDisplayFontSize=5000") << "12";
+        QTest::newRow("font family missing") << QByteArray("LastDisplayFontFamily=No Such Font 123")
+            << preferredMonospaceFamily();
+        QTest::newRow("colour word") << QByteArray("LastSendTextColor=bluish") << "#000000";
+        QTest::newRow("rotate time 25h") << QByteArray("LastLogRotateTime=25:99:00") << "00:00:00.000";
+        QTest::newRow("rotate time text") << QByteArray("LastLogRotateTime=06:30") << "06:30:00.000";
+        QTest::newRow("recent files repeated") << QByteArray("RecentFiles=/a.qln, , /b.qln, /a.qln") << "/a.qln,/b.qln";
+        QTest::newRow("recent files cut to nine") << QByteArray("RecentFiles=/1, /2, /3, /4, /5, /6, /7, /8, /9, /10, /11")
+                                                  << "/1,/2,/3,/4,/5,/6,/7,/8,/9";
+        QTest::newRow("group order cleaned") << QByteArray("[QuickSettings]\nGroupOrder=send, bogus, send")
+            << "send,connection,receive";
+        QTest::newRow("all groups hidden is the default layout")
+            << QByteArray("[QuickSettings]\nConnection=false\nReceive=false\nSend=false\nFields\\send\\Hidden=format") << "";
+    }
+
+    void storedValues()
+    {
+        QFETCH(QByteArray, lines);
+        QFETCH(QString, expected);
+        const QString text = QString::fromLatin1(lines);
+        const QString group = text.startsWith(QLatin1Char('[')) ? text.section(QLatin1Char(']'), 0, 0).mid(1) + u'/' : QString();
+        const QString key = group + text.section(QLatin1Char('\n'), -1).section(QLatin1Char('='), 0, 0).replace(u'\\', u'/');
+        auto written = store();
+        writePreferences(*written, readPreferences(*store(group.isEmpty() ? "[General]\n" + lines + '\n' : lines + '\n')));
+        QCOMPARE(storedText(*written, key), expected);
+    }
 
 private:
-    std::unique_ptr<QSettings> store(const QByteArray &raw = QByteArray());
+    std::unique_ptr<QSettings> store(const QByteArray &raw = QByteArray())
+    {
+        const QString path = writeTextFile(m_dir.filePath(QStringLiteral("prefs%1.ini").arg(++m_storeNo)), raw);
+        return std::make_unique<QSettings>(path, QSettings::IniFormat);
+    }
     QTemporaryDir m_dir;
     int m_storeNo = 0;
 };
-
-std::unique_ptr<QSettings> tst_LastSettings::store(const QByteArray &raw)
-{
-    const QString path = writeTextFile(m_dir.filePath(QStringLiteral("prefs%1.ini").arg(++m_storeNo)), raw);
-    return std::make_unique<QSettings>(path, QSettings::IniFormat);
-}
-
-void tst_LastSettings::firstPaneAndWindowSurviveARestart()
-{
-    // The preferences keep the font's family and size only, and none of the
-    // auto-send, comment and remote-serial choices: those stay at the defaults.
-    const FormatSetting base = FormatSetting::builtInDefaults();
-    FormatSetting pane = unusualPane(5);
-    pane.displayFont.setWeight(base.displayFont.weight());
-    pane.AutoSend = base.AutoSend;
-    pane.SendInterval = base.SendInterval;
-    pane.SendTimeUnit = base.SendTimeUnit;
-    pane.SupportComment = base.SupportComment;
-    pane.FormatSend = base.FormatSend;
-    pane.UseRemoteSerialConfig = base.UseRemoteSerialConfig;
-
-    PreferenceSources window;
-    window.firstPane = pane;
-    window.sendHistory = pane.SendList;
-    window.quickSettings.showSend = false;
-    window.quickSettings.groupOrder = {QStringLiteral("send"), QStringLiteral("receive"), QStringLiteral("connection")};
-    window.quickSettings.hiddenFields.insert(QStringLiteral("controlLines"), {QStringLiteral("ri")});
-    window.recentFiles = {QStringLiteral("/tmp/one.qln"), QStringLiteral("/tmp/b,c.qln")};
-    window.currentFile = QStringLiteral("/tmp/one.qln");
-    window.lastLogFile = QStringLiteral("/tmp/last.log");
-    window.lastDirectory = QStringLiteral("/tmp/docs");
-    window.openLastConnection = false;
-    window.lastConnectionOpen = true;
-    window.autoReconnect = true;
-    // What the window does not hold comes from the previous record.
-    LastSettings previous = LastSettings::builtInDefaults();
-    previous.LastUdpServerPort = 1234;
-    previous.LastLogFileName = QStringLiteral("rig_");
-
-    QString path;
-    {
-        auto settings = store();
-        path = settings->fileName();
-        writePreferences(*settings, collectPreferences(previous, window));
-    }
-    QSettings reopened(path, QSettings::IniFormat);
-    const LastSettings prefs = readPreferences(reopened);
-
-    QVERIFY(paneSettingsFrom(prefs, base).sameStoredValues(pane));
-    QCOMPARE(prefs.LastTargetHost, pane.LastTargetHost.first());
-    QCOMPARE(prefs.LastTargetHosts, pane.LastTargetHost);
-    QCOMPARE(quickSettingsFrom(prefs), window.quickSettings);
-    QCOMPARE(prefs.RecentFiles, window.recentFiles);
-    QCOMPARE((QStringList{prefs.LastFile, prefs.LastLogFile, prefs.LastDirectory, prefs.LastLogFileName}),
-             (QStringList{window.currentFile, window.lastLogFile, window.lastDirectory, previous.LastLogFileName}));
-    QCOMPARE((QList<bool>{prefs.OpenLastConnection, prefs.LastConnectionOpen, prefs.AutoReconnect}), (QList<bool>{false, true, true}));
-    QCOMPARE(prefs.LastUdpServerPort, quint16(1234));
-}
-
-void tst_LastSettings::paneSeed()
-{
-    // An empty store at the first start seeds the same pane as a new one.
-    const FormatSetting newPane = FormatSetting::builtInDefaults();
-    auto settings = store();
-    LastSettings prefs = readPreferences(*settings);
-    QVERIFY(paneSettingsFrom(prefs, newPane).sameStoredValues(newPane));
-
-    // The current host leads the pane's host history, which is never empty.
-    const QString a = QStringLiteral("a.local"), b = QStringLiteral("10.0.0.2"), c = QStringLiteral("c");
-    prefs.LastTargetHost = b;
-    prefs.LastTargetHosts = {a, b, c};
-    QCOMPARE(paneSettingsFrom(prefs).LastTargetHost, (QStringList{b, a, c}));
-    prefs.LastTargetHost = c;
-    prefs.LastTargetHosts = {a};
-    QCOMPARE(paneSettingsFrom(prefs).LastTargetHost, (QStringList{c, a}));
-    prefs.LastTargetHost.clear();
-    prefs.LastTargetHosts.clear();
-    QCOMPARE(paneSettingsFrom(prefs).LastTargetHost, QStringList{QString()});
-}
-
-void tst_LastSettings::writeLeavesOtherKeysAlone()
-{
-    auto settings = store("[General]\nValueL=1\n[Bridge]\nCount=2\n");
-    writePreferences(*settings, LastSettings::builtInDefaults());
-    QCOMPARE(settings->value(QStringLiteral("ValueL")).toInt(), 1);
-    QCOMPARE(settings->value(QStringLiteral("Bridge/Count")).toInt(), 2);
-}
-
-void tst_LastSettings::storedValues_data()
-{
-    // Stored lines and what the preferences read the last one as, seen in the key
-    // they write back: values out of range, unparsable or blank take the default.
-    QTest::addColumn<QByteArray>("lines");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("conn mode 7 kept") << QByteArray("LastConnMode=7") << "7";
-    QTest::newRow("conn mode above 7") << QByteArray("LastConnMode=9") << "0";
-    QTest::newRow("baud beyond int") << QByteArray("LastBaudrate=99999999999") << "9600";
-    QTest::newRow("binary junk") << QByteArray("LastBaudrate=@Variant(\\0\\0\\0\\x7f\\0\\0)") << "9600";
-    QTest::newRow("data bits 9") << QByteArray("LastDatabits=9") << "8";
-    QTest::newRow("parity 1 is no module value") << QByteArray("LastParity=1") << "0";
-    QTest::newRow("parity 5 mark") << QByteArray("LastParity=5") << "5";
-    QTest::newRow("dtr yes") << QByteArray("LastDtrOn=yes") << "true";
-    QTest::newRow("udp local port negative") << QByteArray("LastUdpLocalPort=-5") << "60001";
-    QTest::newRow("lower-case gbk") << QByteArray("LastReceiveEncoding=gbk") << "GBK";
-    QTest::newRow("unknown encoding") << QByteArray("LastReceiveEncoding=Klingon") << "UTF-8";
-    QTest::newRow("rx stamp blank") << QByteArray("LastDisplayRxTimeFormat=\"   \"")
-        << FormatSetting::defaultRxTimeFormat();
-    QTest::newRow("buffer zero") << QByteArray("LastDisplayBufferSize=0") << "10485760";
-    QTest::newRow("font size huge") << QByteArray("LastDisplayFontSize=5000") << "12";
-    QTest::newRow("font family missing") << QByteArray("LastDisplayFontFamily=No Such Font 123")
-        << preferredMonospaceFamily();
-    QTest::newRow("colour word") << QByteArray("LastSendTextColor=bluish") << "#000000";
-    QTest::newRow("colour kept") << QByteArray("LastReceiveTextColor=#12ab34") << "#12ab34";
-    QTest::newRow("log path blank") << QByteArray("LastLogFilePath=\"  \"") << FormatSetting::defaultLogPath();
-    QTest::newRow("rotate time 25h") << QByteArray("LastLogRotateTime=25:99:00") << "00:00:00.000";
-    QTest::newRow("rotate time text") << QByteArray("LastLogRotateTime=06:30") << "06:30:00.000";
-    QTest::newRow("reopen maybe") << QByteArray("OpenLastConnection=maybe") << "true";
-    QTest::newRow("recent files repeated") << QByteArray("RecentFiles=/a.qln, , /b.qln, /a.qln") << "/a.qln,/b.qln";
-    QTest::newRow("recent files cut to nine") << QByteArray("RecentFiles=/1, /2, /3, /4, /5, /6, /7, /8, /9, /10, /11")
-                                              << "/1,/2,/3,/4,/5,/6,/7,/8,/9";
-    QTest::newRow("group order cleaned") << QByteArray("[QuickSettings]\nGroupOrder=send, bogus, send")
-        << "send,connection,receive";
-    QTest::newRow("all groups hidden is the default layout")
-        << QByteArray("[QuickSettings]\nConnection=false\nReceive=false\nSend=false\nFields\\send\\Hidden=format") << "";
-    QTest::newRow("hidden fields kept") << QByteArray("[QuickSettings]\nFields\\send\\Hidden=format, checksum")
-        << "format,checksum";
-}
-
-void tst_LastSettings::storedValues()
-{
-    QFETCH(QByteArray, lines);
-    QFETCH(QString, expected);
-    const QString text = QString::fromLatin1(lines);
-    const QString group = text.startsWith(QLatin1Char('[')) ? text.section(QLatin1Char(']'), 0, 0).mid(1) + u'/' : QString();
-    const QString key = group + text.section(QLatin1Char('\n'), -1).section(QLatin1Char('='), 0, 0).replace(u'\\', u'/');
-    auto settings = store(group.isEmpty() ? "[General]\n" + lines + '\n' : lines + '\n');
-    auto written = store();
-    writePreferences(*written, readPreferences(*settings));
-    QCOMPARE(storedText(*written, key), expected);
-}
 
 QTEST_MAIN(tst_LastSettings)
 #include "tst_lastsettings.moc"
