@@ -169,20 +169,24 @@ private slots:
         s.SendChecksum = 4;
         m_window->pane(0)->applySettings(s);
         trigger("acAutoReconnect");
-        const QString a = m_dir.filePath(QStringLiteral("a.qln")), b = m_dir.filePath(QStringLiteral("b.qln"));
-        QVERIFY(m_window->saveDocument(a));
-        QVERIFY(m_window->saveDocument(b));
-        QCOMPARE(m_window->recentFiles()->files(), (QStringList{b, a}));
+        // The recent files: the latest save first, a document saved again moves up.
+        const QString a = m_dir.filePath(QStringLiteral("a.qln")), b = m_dir.filePath(QStringLiteral("R&D.qln"));
+        const QString c = m_dir.filePath(QStringLiteral("c.qln"));
+        for (const QString &path : {a, b, c, a})
+            QVERIFY(m_window->saveDocument(path));
+        QCOMPARE(m_window->recentFiles()->files(), (QStringList{a, c, b}));
         m_window->close();
-        QVERIFY(QFile::remove(a));
+        QVERIFY(QFile::remove(c));
 
         m_window = std::make_unique<ScriptedMainWindow>();
         QCOMPARE(m_window->pane(0)->settings().BaudRate, 57600);
         QCOMPARE(m_window->pane(0)->settings().SendChecksum, 4);
         QVERIFY(m_window->pane(0)->session()->autoReconnect());
-        QCOMPARE(m_window->recentFiles()->files(), QStringList{b});
-        // Opening through the menu entry goes through the same path as Open.
-        m_window->recentFiles()->actions().first()->trigger();
+        QCOMPARE(m_window->recentFiles()->files(), (QStringList{a, b}));
+        // A '&' in a name shows instead of making a mnemonic; the entry opens like Open.
+        QAction *second = m_window->recentFiles()->actions().at(1);
+        QCOMPARE(second->text(), QStringLiteral("&2 R&&D.qln"));
+        second->trigger();
         QCOMPARE(m_window->currentFile(), b);
     }
 

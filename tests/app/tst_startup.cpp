@@ -165,52 +165,30 @@ private slots:
             QCOMPARE(QFontInfo(QFont(consolas)).family(), QFontInfo(QFont(preferredMonospaceFamily())).family());
     }
 
-    void configFolderDialog_data()
+    void firstRun_data()
     {
+        // The folder typed into the first-run dialog, which offers one in the data location.
         QTest::addColumn<QString>("folder");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<bool>("created");
         QVERIFY(QFile(m_dir.filePath(QStringLiteral("plainfile"))).open(QIODevice::WriteOnly));
-        QTest::newRow("existing folder") << m_dir.path() << true << true;
-        QTest::newRow("cannot be created") << m_dir.filePath(QStringLiteral("plainfile/sub")) << true << false;
-        QTest::newRow("empty") << QString() << true << false;
-    }
-
-    void configFolderDialog()
-    {
-        QFETCH(QString, folder);
-        QFETCH(bool, ok);
-        QFETCH(bool, created);
-        // A new installation is offered a folder in its data location.
-        SetConfigFilePathDialog dialog;
-        QCOMPARE(folderEdit(&dialog)->text(),
-                 QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/Config"));
-        folderEdit(&dialog)->setText(folder);
-        press(&dialog, ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
-        QCOMPARE(store().contains(QStringLiteral("CONFIG_FILE_PATH")), ok);
-        QCOMPARE(store().value(QStringLiteral("CONFIG_FILE_PATH")).toString(), ok ? folder : QString());
-        QCOMPARE(!folder.isEmpty() && QDir(folder).exists(), created);
-        // Once stored, the folder is what the dialog shows.
-        if (ok && !folder.isEmpty())
-            QCOMPARE(folderEdit(std::make_unique<SetConfigFilePathDialog>().get())->text(), folder);
-    }
-
-    void firstRun_data()
-    {
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("cancel ends without a window") << false;
-        QTest::newRow("ok opens the window with the port") << true;
+        QTest::newRow("cancel ends without a window") << m_dir.filePath(QStringLiteral("cancelled")) << false << false;
+        QTest::newRow("ok opens the window with the port") << m_dir.filePath(QStringLiteral("firstrun/Config")) << true << true;
+        QTest::newRow("a folder that cannot be created is kept")
+            << m_dir.filePath(QStringLiteral("plainfile/sub")) << true << false;
     }
 
     void firstRun()
     {
+        QFETCH(QString, folder);
         QFETCH(bool, ok);
+        QFETCH(bool, created);
         setStored(QStringLiteral("ValueL"), 1); // asks for a translation this build may not carry
         if (!QFile::exists(QStringLiteral(":/language/language/zh_CN.qm")))
             QTest::ignoreMessage(QtWarningMsg, "load language zh_CN failed!");
-        const QString folder = m_dir.filePath(QStringLiteral("firstrun/Config"));
         QStringList calls;
         QList<QRect> shown;
+        QString proposed;
         MainWindowHooks hooks{[&] {
                                   auto *w = new QMainWindow;
                                   // The user moves the window, then leaves.
@@ -230,6 +208,7 @@ private slots:
         // Runs in the first-run dialog's own event loop.
         QTimer::singleShot(0, this, [&] {
             if (auto *dialog = qobject_cast<SetConfigFilePathDialog *>(QApplication::activeModalWidget())) {
+                proposed = folderEdit(dialog)->text();
                 folderEdit(dialog)->setText(folder);
                 press(dialog, ok ? QDialogButtonBox::Ok : QDialogButtonBox::Cancel);
             }
@@ -237,12 +216,15 @@ private slots:
         char program[] = "quillon", port[] = "COM5";
         char *argv[] = {program, port, nullptr};
         QCOMPARE(runQuillon(*qApp, 2, argv, hooks), 0);
+        QCOMPARE(proposed, QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/Config"));
         QCOMPARE(shown.size(), ok ? 1 : 0);
         QCOMPARE(calls, ok ? QStringList{QStringLiteral("COM5")} : QStringList());
-        QCOMPARE(store().value(QStringLiteral("CONFIG_FILE_PATH")).toString(), ok ? folder : QString());
-        QCOMPARE(QDir(folder).exists(), ok);
+        QCOMPARE(store().contains(QStringLiteral("CONFIG_FILE_PATH")), ok);
+        QCOMPARE(QDir(folder).exists(), created);
         if (!ok)
             return;
+        // Once stored, the folder is what the dialog shows.
+        QCOMPARE(folderEdit(std::make_unique<SetConfigFilePathDialog>().get())->text(), folder);
 
         // With the folder set, the next start opens the window where the last one was left.
         setStored(QStringLiteral("ValueL"), 2);

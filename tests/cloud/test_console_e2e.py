@@ -1,7 +1,6 @@
 # The cloud console end to end: headless Chromium watches and drives a serial port of
 # the program's console side (consolepeer, on a socat pty) through a real quillon-cloud.
 #   test_console_e2e.py /path/to/quillon-cloud /path/to/consolepeer
-# QUILLON_SCREENSHOT_DIR keeps a screenshot of the page with live traffic.
 import os
 import queue
 import subprocess
@@ -41,7 +40,7 @@ class ConsoleEndToEnd(unittest.TestCase):
         self.said = queue.Queue()
         threading.Thread(target=lambda: [self.said.put(l.strip()) for l in self.peer.stdout], daemon=True).start()
         self.browser = Browser(folder.name)
-        self.addCleanup(self.browser.quit)
+        self.addCleanup(self.browser.driver.quit)
 
     def expect(self, prefix, timeout=30):  # the peer's next line starting with prefix; queue.Empty if none
         deadline = time.monotonic() + timeout
@@ -84,7 +83,6 @@ class ConsoleEndToEnd(unittest.TestCase):
         # What the device writes shows on the page.
         os.write(self.device, b'READY\r\nboot 2.1\r\n')
         browser.until(lambda: 'boot 2.1' in browser.find('#traffic').text, 'the device text')
-        browser.screenshot('console-live')
 
         # What the page sends reaches the device with its line ending.
         self.assertEqual(self.send_from_page('AT+GMR', 'succeeded'), 'sent 8 bytes')

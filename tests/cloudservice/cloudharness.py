@@ -132,9 +132,6 @@ class Browser:
             options.add_argument(flag)
         self.driver = webdriver.Chrome(service=DriverService(CHROMEDRIVER), options=options)
 
-    def quit(self):
-        self.driver.quit()
-
     def until(self, condition, what, timeout=30):
         return WebDriverWait(self.driver, timeout, poll_frequency=0.2).until(lambda _: condition(),
                                                                              'waiting for ' + what)
@@ -155,9 +152,3 @@ class Browser:
         self.find('#password').clear()
         self.find('#password').send_keys(password)
         self.find('#signin-button').click()
-
-    def screenshot(self, name):
-        """Keeps NAME.png in the folder QUILLON_SCREENSHOT_DIR names, if any."""
-        if os.environ.get('QUILLON_SCREENSHOT_DIR'):
-            os.makedirs(os.environ['QUILLON_SCREENSHOT_DIR'], exist_ok=True)
-            self.driver.save_screenshot(os.path.join(os.environ['QUILLON_SCREENSHOT_DIR'], name + '.png'))

@@ -97,12 +97,9 @@ class Endpoints(ServiceTest):
                 self.assertEqual([m for m in members if m not in answer], [])
                 self.assertEqual(headers['Cache-Control'], 'no-store')
         self.assertEqual(ann.call('GET', '/cloud/quota')[1]['up']['remaining'], -1)
-        conn = http.client.HTTPConnection('127.0.0.1', self.service.port, timeout=20)
-        conn.request('GET', '/')
-        response = conn.getresponse()
-        self.assertEqual((response.status, response.getheader('Content-Type')), (200, 'text/html; charset=utf-8'))
-        self.assertIn("script-src 'self'", response.getheader('Content-Security-Policy'))
-        conn.close()
+        status, _, headers = self.service.call('GET', '/')
+        self.assertEqual((status, headers['Content-Type']), (200, 'text/html; charset=utf-8'))
+        self.assertIn("script-src 'self'", headers['Content-Security-Policy'])
         self.assertEqual(self.service.call('POST', '/', raw=b'{}')[:2], (405, {
             'status': False, 'code': 'method_not_allowed', 'description': 'This path takes GET only.'}))
 

@@ -1,7 +1,6 @@
 """The browser console in headless Chromium, with the test playing the device over REST.
 
 Usage: test_console_browser.py /path/to/quillon-cloud
-QUILLON_SCREENSHOT_DIR keeps the screenshots taken on the way.
 """
 import sys
 import tempfile
@@ -51,7 +50,7 @@ class BrowserConsole(unittest.TestCase):
         profile = tempfile.TemporaryDirectory(prefix='qcloud-chromium-')
         self.addCleanup(profile.cleanup)
         self.browser = Browser(profile.name)
-        self.addCleanup(self.browser.quit)
+        self.addCleanup(self.browser.driver.quit)
 
     def command_view(self, command_id):
         """(state, result) of a command's row, read in one go: the page redraws the rows every second."""
@@ -70,7 +69,6 @@ class BrowserConsole(unittest.TestCase):
         browser.sign_in(self.service, 'ann@example.com', 'wrong password')
         self.assertFalse(browser.find('#account').is_displayed())
         browser.until(lambda: browser.find('#signin-error').text == 'Incorrect email or password.', 'the refusal')
-        browser.screenshot('1-sign-in')
         browser.sign_in(self.service, 'ann@example.com', PASSWORD)
 
         # The device and the ports of its snapshot. The list is redrawn every 5 s, so it
@@ -82,7 +80,6 @@ class BrowserConsole(unittest.TestCase):
                                         'row => row.dataset.portKey)', card + ' tr.port-row'), ['ser-0', 'tcpc-1'])
         self.assertIn('online', browser.script('return document.querySelector(arguments[0]).textContent',
                                                card + ' .device-head'))
-        browser.screenshot('2-devices')
 
         # Watching: the device learns it from its next poll and then streams.
         browser.script('document.querySelector(arguments[0]).click()',
@@ -116,14 +113,12 @@ class BrowserConsole(unittest.TestCase):
         self.assertEqual([(c['command'], c['payload']) for c in device.poll()['commands']], [
             ('set_port_config', {'baud_rate': 9600, 'data_bits': 8, 'parity': 'none', 'stop_bits': 1,
                                  'flow_control': 'none'})])
-        browser.screenshot('3-console')
 
         # Signing out ends the watch and the browser's sign-in.
         refresh = browser.script("return sessionStorage.getItem('qc.refresh')")
         browser.find('#signout-button').click()
         browser.until(lambda: browser.find('#signin-form').is_displayed(), 'the sign-in form again')
         self.assertFalse(browser.find('#devices').is_displayed())
-        browser.screenshot('4-signed-out')
         self.assertIs(device.poll()['watching'], False)
         status, answer, _ = self.service.call('POST', '/api/v3/account/token/refresh', {'refresh_token': refresh})
         self.assertEqual((status, answer['code']), (401, 'invalid_refresh_token'))

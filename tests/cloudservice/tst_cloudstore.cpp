@@ -29,6 +29,13 @@ private slots:
         QVERIFY(m_store);
     }
 
+    // No statement of a test may have failed in the database.
+    void cleanup()
+    {
+        QVERIFY(!m_store || !m_store->failed());
+        m_store.reset();
+    }
+
     void tokenRotation()
     {
         using R = CloudStore::RefreshOutcome;
@@ -44,8 +51,7 @@ private slots:
         QVERIFY(!m_store->bearer(QStringLiteral("a1"), 1000, &expired) && expired);
         QVERIFY(!m_store->bearer(QStringLiteral("unknown"), 0, &expired) && !expired);
 
-        qint64 usedFamily = 0;
-        qint64 usedAccount = 0;
+        qint64 usedFamily = 0, usedAccount = 0;
         QCOMPARE(m_store->useRefreshToken(QStringLiteral("r1"), 500, &usedFamily, &usedAccount), R::Rotated);
         QCOMPARE(usedFamily, family);
         QCOMPARE(usedAccount, owner);
@@ -60,7 +66,6 @@ private slots:
         QCOMPARE(m_store->useRefreshToken(QStringLiteral("r3"), 800, &usedFamily, &usedAccount), R::Expired);
         QCOMPARE(m_store->familyOfRefreshToken(QStringLiteral("r3")), other);
         QVERIFY(m_store->bearer(QStringLiteral("a3"), 700));
-        QVERIFY(!m_store->failed());
     }
 
     void syncRevisions()
@@ -97,7 +102,6 @@ private slots:
         QCOMPARE(item->payload, lastStored);
         QCOMPARE(m_store->syncItems(b, QString()).size(), 1);
         QVERIFY(m_store->syncItems(a, QStringLiteral("other")).isEmpty());
-        QVERIFY(!m_store->failed());
     }
 
     void commandLifecycle()
@@ -148,7 +152,6 @@ private slots:
         QCOMPARE(recent.at(1).state, QStringLiteral("failed"));
         QCOMPARE(recent.at(1).errorCode, QStringLiteral("permission_denied"));
         QCOMPARE(m_store->openCommandCount(device->id), 0);
-        QVERIFY(!m_store->failed());
     }
 
     void devicesStayWithTheirAccount()
@@ -170,7 +173,6 @@ private slots:
         QVERIFY(m_store->bindDevice(a, shared, QStringLiteral("lab 2"), QString(), 40, 2));
         QCOMPARE(m_store->devices(a).size(), 2);
         QVERIFY(!m_store->device(b, QStringLiteral("second")));
-        QVERIFY(!m_store->failed());
     }
 
     void registrationCodes()
@@ -188,7 +190,6 @@ private slots:
         QCOMPARE(m_store->checkRegistrationCode(email, QStringLiteral("d1"), 200, 3), C::Missing);
         QVERIFY(m_store->putRegistrationCode(email, QStringLiteral("d2"), 5000, 300));
         QCOMPARE(m_store->checkRegistrationCode(email, QStringLiteral("d2"), 5000, 3), C::Missing);
-        QVERIFY(!m_store->failed());
     }
 
     void reopenKeepsData()

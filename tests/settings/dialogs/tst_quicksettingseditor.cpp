@@ -20,7 +20,6 @@ private slots:
     {
         QTest::addColumn<QuickSettingsLayout>("layout");
         QTest::addColumn<QuickSettingsLayout>("expected");
-        QTest::newRow("default") << QuickSettingsLayout() << QuickSettingsLayout();
 
         QuickSettingsLayout both;
         both.groupOrder = words("send connection receive");
