@@ -3,7 +3,6 @@
 
 #include <QTest>
 
-#include <functional>
 
 using Frames = QList<QByteArray>;
 
@@ -22,12 +21,6 @@ private slots:
     void floodGuard();
 
 private:
-    static BridgeConfig config(const std::function<void(BridgeConfig &)> &edit)
-    {
-        BridgeConfig c;
-        edit(c);
-        return c.normalised();
-    }
     // Writes everything the pipe offers into `out`, `room` bytes per call at most.
     static void drain(BridgePipe &pipe, QByteArray &out, qint64 room = 1 << 30)
     {
@@ -63,19 +56,14 @@ void tst_BridgePipe::framing()
     QFETCH(int, maxBytes);
     QFETCH(QByteArray, input);
     QFETCH(Frames, frames);
-    const BridgeConfig c = config([&](BridgeConfig &c) {
-        c.FramingMode = mode;
-        c.FramingDelimiterHex = delimiter;
-        c.FramingFixedLength = 4;
-        c.FramingMaxBytes = maxBytes;
-    });
+    const BridgeConfig c =
+        BridgeConfig{.FramingMode = mode, .FramingDelimiterHex = delimiter, .FramingFixedLength = 4, .FramingMaxBytes = maxBytes}
+            .normalised();
     const QByteArray rest = input.mid(frames.join().size());
     // The idle gap comes before the longest hold.
     const qint64 due = mode == 0 ? -1 : mode == 1 ? c.FramingIdleGapMs : c.FramingMaxHoldMs;
     // Whole and byte by byte (mode 0 frames each input by itself, so only whole).
-    for (const qsizetype step : {input.size(), qsizetype(mode == 0 ? 0 : 1)}) {
-        if (step == 0)
-            continue;
+    for (const qsizetype step : {input.size(), mode == 0 ? input.size() : 1}) {
         BridgeFramer framer;
         framer.configure(BridgeFramer::settingsFrom(c));
         Frames got;
@@ -111,12 +99,8 @@ void tst_BridgePipe::overflow()
     QFETCH(Frames, input);
     QFETCH(QByteArray, delivered);
     QFETCH(qint64, droppedFrames);
-    const BridgeConfig c = config([&](BridgeConfig &c) {
-        c.QueueLimitBytes = 10;
-        c.HighWatermark = 8;
-        c.LowWatermark = 2;
-        c.OverflowPolicy = policy;
-    });
+    const BridgeConfig c =
+        BridgeConfig{.QueueLimitBytes = 10, .HighWatermark = 8, .LowWatermark = 2, .OverflowPolicy = policy}.normalised();
     BridgePipe pipe;
     pipe.configure(c);
     qint64 now = 0;
@@ -132,8 +116,7 @@ void tst_BridgePipe::overflow()
     QCOMPARE(pipe.nextDeadline(now), stopped ? qint64(-1) : BridgePipe::RetryMs);
     // A suspended pipe lets its source go.
     QCOMPARE(pipe.updateHold(now), stopped ? BridgePipe::Hold::Keep : BridgePipe::Hold::Hold);
-    const qint64 inputBytes = input.join().size();
-    QCOMPARE(pipe.counters().bytesDropped, inputBytes - delivered.size());
+    QCOMPARE(pipe.counters().bytesDropped, input.join().size() - delivered.size());
     QCOMPARE(pipe.counters().framesDropped, droppedFrames);
     pipe.resume();
     QByteArray out;
@@ -165,11 +148,9 @@ void tst_BridgePipe::floodGuard()
     QFETCH(int, inputUntil);
     QFETCH(bool, trips);
     BridgePipe pipe;
-    pipe.configure(config([](BridgeConfig &c) {
-        c.FloodRateBytesPerSec = 10000;
-        c.FloodWindowMs = 1000;
-        c.QueueLimitBytes = c.HighWatermark = 1 << 20;
-    }));
+    pipe.configure(BridgeConfig{.QueueLimitBytes = 1 << 20, .HighWatermark = 1 << 20, .FloodRateBytesPerSec = 10000,
+                                .FloodWindowMs = 1000}
+                       .normalised());
     QByteArray sink;
     for (qint64 now = 0; now <= inputUntil; now += 100) {
         pipe.ingest(QByteArray(bytesPer100Ms, 'x'), QString(), now);

@@ -1,28 +1,29 @@
 #include "app/mainwindow.h"
 #include "bridge/bridgemanager.h"
+#include "bridge/dialogs/bridgedialog.h"
+#include "bridge/dialogs/bridgeeditdialog.h"
+#include "bridge/dialogs/bridgesparkline.h"
 #include "logging/logwriter.h"
 #include "terminal/serialportwidget.h"
 #include "tests/session/faketransport.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 
 Q_DECLARE_METATYPE(BridgeConfig)
+Q_DECLARE_METATYPE(BridgeStats)
 
 namespace {
 
 BridgeConfig bridge(const QString &name, int a, int b, int direction = BridgeConfig::AToB)
 {
-    BridgeConfig c;
-    c.Name = name;
-    c.PortA = a;
-    c.PortB = b;
-    c.Direction = direction;
-    c.AutoOpenPeer = false;
-    return c;
+    return BridgeConfig{.Name = name, .PortA = a, .PortB = b, .Direction = direction, .AutoOpenPeer = false};
 }
 
 FormatSetting named(const QString &port)
@@ -38,11 +39,44 @@ QByteArray contents(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Every stored field, none at its default and each within what the edit dialog shows
+// (the numbers beyond 32 bits are in fields it does not show), as one record.
+const QList<std::pair<const char *, QVariant>> &everyField()
+{
+    static const QList<std::pair<const char *, QVariant>> stored{
+        {"Name", QStringLiteral("every field")}, {"PortA", 2}, {"PortB", 0}, {"Direction", 1}, {"Enabled", false},
+        {"AutoOpenPeer", false}, {"ShowForwardedInDisplay", false}, {"DisplayMuteBytesPerSec", qint64(5000000000)},
+        {"FramingMode", 2}, {"FramingIdleGapMs", 7}, {"FramingDelimiterHex", QStringLiteral("0d0aff")},
+        {"FramingFixedLength", 9}, {"FramingMaxBytes", 99}, {"FramingMaxHoldMs", 11},
+        {"QueueLimitBytes", qint64(65536)}, {"HighWatermark", qint64(3000000000)}, {"LowWatermark", 13},
+        {"SinkPendingLimitBytes", 17}, {"OverflowPolicy", 3},
+        {"FloodGuardEnabled", false}, {"FloodRateBytesPerSec", 19}, {"FloodWindowMs", 23}, {"FanoutMode", 2},
+        {"UdpTargetMode", 2}, {"ArbiterResponseTimeoutMs", 29}, {"ArbiterMaxQueuedRequests", 31}, {"Protocol", 3},
+        {"ModbusTransactionTimeoutMs", 37},
+        {"AllowedPeers", QStringList{QStringLiteral("10.0.0.0/8"), QStringLiteral("a,b")}}, {"LogEnabled", true},
+        {"LogFilePath", QStringLiteral("/tmp/cap ture.txt")}, {"LogHex", false}, {"LogRotateBytes", 3 << 20}};
+    return stored;
+}
+
+void storeEveryField(QSettings &settings)
+{
+    settings.setValue(QStringLiteral("Bridge/Count"), 1);
+    for (const auto &[key, value] : everyField())
+        settings.setValue(QStringLiteral("Bridge/0/") + QLatin1String(key), value);
+}
+
+void choose(BridgeEditDialog &d, const char *box, int data)
+{
+    auto *combo = d.findChild<QComboBox *>(QLatin1String(box));
+    combo->setCurrentIndex(combo->findData(data));
+}
+
 } // namespace
 
 // Endpoints, links and the manager over sessions on fake transports; the capture
 // file; the stored form of bridges; bridges in the main window's documents and
-// preferences.
+// preferences; the bridge dialogs: which fields each choice shows, the record round
+// trip, the statistics text and the sparkline's pixels.
 class tst_Bridges : public QObject
 {
     Q_OBJECT
@@ -60,6 +94,12 @@ private slots:
     void storedValues_data();
     void storedValues();
     void documentsAndRestart();
+    void fieldVisibility_data();
+    void fieldVisibility();
+    void editRoundTrip();
+    void statistics_data();
+    void statistics();
+    void sparkline();
 
 private:
     FakeTransport *wire(int pane) const { return static_cast<FakeTransport *>(m_panes.at(pane)->transport()); }
@@ -292,28 +332,14 @@ void tst_Bridges::badgesAndPruning()
 
 void tst_Bridges::storedRoundTrip()
 {
-    const QList<std::pair<const char *, QVariant>> stored{
-        {"Name", QStringLiteral("every field")}, {"PortA", 3}, {"PortB", 5}, {"Direction", 1}, {"Enabled", false},
-        {"AutoOpenPeer", false}, {"ShowForwardedInDisplay", false}, {"DisplayMuteBytesPerSec", qint64(5000000000)},
-        {"FramingMode", 2}, {"FramingIdleGapMs", 7}, {"FramingDelimiterHex", QStringLiteral("0d0aff")},
-        {"FramingFixedLength", 9}, {"FramingMaxBytes", 99}, {"FramingMaxHoldMs", 11},
-        {"QueueLimitBytes", qint64(4000000000)}, {"HighWatermark", qint64(3000000000)}, {"LowWatermark", 13},
-        {"SinkPendingLimitBytes", 17}, {"OverflowPolicy", 3},
-        {"FloodGuardEnabled", false}, {"FloodRateBytesPerSec", 19}, {"FloodWindowMs", 23}, {"FanoutMode", 2},
-        {"UdpTargetMode", 2}, {"ArbiterResponseTimeoutMs", 29}, {"ArbiterMaxQueuedRequests", 31}, {"Protocol", 3},
-        {"ModbusTransactionTimeoutMs", 37},
-        {"AllowedPeers", QStringList{QStringLiteral("10.0.0.0/8"), QStringLiteral("a,b")}}, {"LogEnabled", true},
-        {"LogFilePath", QStringLiteral("/tmp/cap ture.txt")}, {"LogHex", false}, {"LogRotateBytes", 41}};
     auto source = std::make_unique<QSettings>(m_dir.filePath(QStringLiteral("source.ini")), QSettings::IniFormat);
-    source->setValue(QStringLiteral("Bridge/Count"), 1);
-    for (const auto &[key, value] : stored)
-        source->setValue(QStringLiteral("Bridge/0/") + QLatin1String(key), value);
+    storeEveryField(*source);
     QTemporaryDir dir;
     QSettings copy(dir.filePath(QStringLiteral("copy.ini")), QSettings::IniFormat);
     writeBridgeConfigs(copy, {BridgeConfig(), BridgeConfig(), BridgeConfig()});
     writeBridgeConfigs(copy, readBridgeConfigs(*source));
-    QCOMPARE(copy.allKeys().size(), stored.size() + 1);
-    for (const auto &[key, value] : stored)
+    QCOMPARE(copy.allKeys().size(), everyField().size() + 1);
+    for (const auto &[key, value] : everyField())
         QCOMPARE(copy.value(QStringLiteral("Bridge/0/") + QLatin1String(key)).toString(), value.toString());
     QCOMPARE(readBridgeConfigs(copy), readBridgeConfigs(*source));
 
@@ -397,6 +423,143 @@ void tst_Bridges::documentsAndRestart()
     const QString again = m_dir.filePath(QStringLiteral("again.qln"));
     QVERIFY(second.writeFile(again, false));
     QCOMPARE(contents(again), contents(saved));
+}
+
+void tst_Bridges::fieldVisibility_data()
+{
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<int>("framing");
+    QTest::addColumn<int>("fanout");
+    QTest::addColumn<bool>("capture");
+    for (int protocol : {0, 1, 2, 3})
+        for (int framing : {0, 1, 2, 3})
+            for (int fanout : {0, 1, 2})
+                for (bool capture : {false, true})
+                    QTest::addRow("protocol %d framing %d fanout %d capture %d", protocol, framing, fanout, int(capture))
+                        << protocol << framing << fanout << capture;
+}
+
+void tst_Bridges::fieldVisibility()
+{
+    QFETCH(int, protocol);
+    QFETCH(int, framing);
+    QFETCH(int, fanout);
+    QFETCH(bool, capture);
+    BridgeEditDialog d(BridgeConfig(), {QStringLiteral("1: a"), QStringLiteral("2: b")});
+    choose(d, "protocolBox", protocol);
+    choose(d, "framingBox", framing);
+    choose(d, "fanoutBox", fanout);
+    d.findChild<QCheckBox *>(QStringLiteral("captureCheck"))->setChecked(capture);
+
+    QCOMPARE(d.isFieldShown(QStringLiteral("idleGapSpin")), framing == 1);
+    QCOMPARE(d.isFieldShown(QStringLiteral("delimiterEdit")), framing == 2);
+    QCOMPARE(d.isFieldShown(QStringLiteral("fixedLengthSpin")), framing == 3);
+    QVERIFY(d.isFieldShown(QStringLiteral("maxFrameSpin")) && d.isFieldShown(QStringLiteral("maxHoldSpin")));
+    QCOMPARE(d.isFieldShown(QStringLiteral("answerTimeoutSpin")), fanout == 2);
+    QCOMPARE(d.isFieldShown(QStringLiteral("turnTakingHint")), fanout == 2 && framing == 0);
+    QCOMPARE(d.isFieldShown(QStringLiteral("transactionTimeoutSpin")), protocol == 2);
+    // Which hint, by its first words.
+    const QString hints[] = {QString(), QStringLiteral("The network end speaks Telnet."),
+                             framing == 0 ? QStringLiteral("Modbus RTU has no length field") : QString(),
+                             QStringLiteral("The network end must be a TCP client")};
+    const auto *hint = d.findChild<QLabel *>(QStringLiteral("protocolHint"));
+    QCOMPARE(d.isFieldShown(QStringLiteral("protocolHint")), !hints[protocol].isEmpty());
+    if (!hints[protocol].isEmpty())
+        QVERIFY2(hint->text().startsWith(hints[protocol]), qPrintable(hint->text()));
+    for (const char *field : {"captureFileEdit", "browseButton", "captureFormatBox", "rotateSpin"})
+        QCOMPARE(d.findChild<QWidget *>(QLatin1String(field))->isEnabled(), capture);
+}
+
+// Every field the dialog shows comes back as given; the ones it does not show are kept.
+void tst_Bridges::editRoundTrip()
+{
+    QSettings settings(m_dir.filePath(QStringLiteral("edit.ini")), QSettings::IniFormat);
+    storeEveryField(settings);
+    const BridgeConfig c = readBridgeConfigs(settings).value(0);
+    const QStringList panes{QStringLiteral("1: a"), QStringLiteral("2: b"), QStringLiteral("3: c")};
+    QCOMPARE(BridgeEditDialog(c, panes).config(), c);
+
+    // A new buffer limit brings its watermarks along.
+    BridgeEditDialog d(c, panes);
+    d.findChild<QSpinBox *>(QStringLiteral("bufferLimitSpin"))->setValue(128);
+    const BridgeConfig edited = d.config();
+    QCOMPARE(edited.QueueLimitBytes, qint64(131072));
+    QVERIFY(edited.LowWatermark < edited.HighWatermark && edited.HighWatermark < edited.QueueLimitBytes);
+}
+
+void tst_Bridges::statistics_data()
+{
+    QTest::addColumn<BridgeStats>("stats");
+    QTest::addColumn<QStringList>("contains");
+    QTest::addColumn<QStringList>("lacks");
+
+    const BridgeStats quiet{.state = QStringLiteral("Running"), .forwarded = {1023, 1024}, .lastSecond = {1048575, 1048576},
+                            .queued = {0, 1536}};
+    QTest::newRow("unit boundaries, nothing dropped")
+        << quiet
+        << QStringList{QStringLiteral("<b>Running</b>"), QStringLiteral("A→B&nbsp; 1023 B &nbsp; 1024.0 KB/s &nbsp; queue 0 B"),
+                       QStringLiteral("B→A&nbsp; 1.0 KB &nbsp; 1.0 MB/s &nbsp; queue 1.5 KB"),
+                       QStringLiteral("color:palette(text)'>dropped 0 B")}
+        << QStringList{QStringLiteral("#c0392b"), QStringLiteral("Taking turns"), QStringLiteral("ⓘ")};
+    const BridgeStats troubled{.state = quiet.state, .forwarded = quiet.forwarded, .lastSecond = quiet.lastSecond,
+                               .queued = quiet.queued, .dropped = {0, 5 * 1048576},
+                               .captureError = QStringLiteral("Cannot open /x: denied"), .takingTurns = true, .waiting = 2,
+                               .unanswered = 3, .droppedRequests = 4, .cannotSlowDown = true};
+    QTest::newRow("drops, capture error, turns, cannot slow down")
+        << troubled
+        << QStringList{QStringLiteral("color:#c0392b'>dropped 0 B"), QStringLiteral("color:#c0392b'>dropped 5.0 MB"),
+                       QStringLiteral("Capture stopped: Cannot open /x: denied"),
+                       QStringLiteral("Taking turns: 2 waiting, 3 unanswered, 4 dropped"),
+                       QStringLiteral("ⓘ One end cannot be slowed down")}
+        << QStringList{QStringLiteral("nothing to arbitrate")};
+    BridgeStats alone = quiet;
+    alone.nothingToArbitrate = true;
+    QTest::newRow("turns with nobody to arbitrate")
+        << alone << QStringList{QStringLiteral("ⓘ Taking turns is configured, but neither end accepts several clients")}
+        << QStringList{QStringLiteral("Taking turns:")};
+}
+
+void tst_Bridges::statistics()
+{
+    QFETCH(BridgeStats, stats);
+    QFETCH(QStringList, contains);
+    QFETCH(QStringList, lacks);
+    const QString text = BridgeDialog::statisticsText(stats);
+    for (const QString &part : std::as_const(contains))
+        QVERIFY2(text.contains(part), qPrintable(text));
+    for (const QString &part : std::as_const(lacks))
+        QVERIFY2(!text.contains(part), qPrintable(text));
+}
+
+// An offscreen grab: the empty line says so; one second with drops gets one red band.
+void tst_Bridges::sparkline()
+{
+    BridgeSparkline line;
+    line.resize(line.sizeHint());
+    const QImage empty = line.grab().toImage();
+    const QColor base = line.palette().color(QPalette::Base);
+    int marked = 0;
+    for (int x = 0; x < empty.width(); ++x)
+        marked += empty.pixelColor(x, empty.height() / 2) != base;
+    QVERIFY2(marked > 20 && marked < empty.width() / 2, qPrintable(QString::number(marked))); // text, not a line
+
+    QList<BridgeSample> samples(10, BridgeSample{100, 50, 0});
+    samples[6].dropped = 10;
+    line.setSamples(samples);
+    const QImage img = line.grab().toImage();
+    auto reddish = [](QColor c) { return c.red() > c.green() + 30 && c.red() > c.blue() + 30; };
+    QList<int> redColumns;
+    for (int x = 0; x < img.width(); ++x) {
+        if (reddish(img.pixelColor(x, 0))) // above the tallest bar
+            redColumns << x;
+    }
+    const int right = img.width();
+    const int w = BridgeSparkline::ColumnWidth;
+    QCOMPARE(redColumns.size(), w);
+    QCOMPARE(redColumns.first(), right - (10 - 6) * w);
+    // A to B above the middle in blue, B to A below in green.
+    const QColor up = img.pixelColor(right - 1, img.height() / 2 - 5), down = img.pixelColor(right - 1, img.height() / 2 + 5);
+    QVERIFY(up.blue() > up.red() && down.green() > down.red());
 }
 
 QTEST_MAIN(tst_Bridges)

@@ -1,14 +1,13 @@
 #include "bridge/bridgemanager.h"
 #include "connection/connectionmode.h"
 #include "session/portsession.h"
+#include "tests/bridge/wiretest.h"
 #include "tests/support/peers.h"
 
 #include <QCryptographicHash>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QSerialPort>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -42,30 +41,6 @@ struct Rig
     const BridgePipe &pipe(int source) const { return link()->pipe(BridgeLink::End(source)); }
 };
 
-bool connectTo(QTcpSocket &socket, quint16 port)
-{
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    return socket.waitForConnected(5000);
-}
-
-// QTest::qWaitFor sleeps 10 ms between passes, far too slow for streams.
-bool runUntil(const std::function<bool()> &done, int ms)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    return done();
-}
-
-qint64 residentKiB()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    f.open(QIODevice::ReadOnly);
-    const QByteArray status = f.readAll();
-    return status.mid(status.indexOf("VmRSS:") + 6).trimmed().split(' ').first().toLongLong();
-}
-
 // One direction of a test stream: random bytes written with flow control, and a
 // running hash of each side.
 struct Stream
@@ -95,6 +70,8 @@ struct Stream
 
 } // namespace
 
+using namespace WireTest;
+
 // Bridges on real sockets and ptys, where the wire is the point.
 class tst_BridgeWire : public QObject
 {
@@ -105,6 +82,7 @@ private slots:
     void heldSourceStaysBounded();
     void floodGuardStopsACableLoop();
     void clientsTakeTurns();
+    void rfc2217ClientEndDrivesSer2net();
 
 private:
     QTemporaryDir m_dir;
@@ -287,6 +265,36 @@ void tst_BridgeWire::clientsTakeTurns()
     QCOMPARE(rig.pipe(0).counters().framesForwarded, qint64(12));
     QCOMPARE(rig.pipe(1).counters().framesForwarded, qint64(11));
     QCOMPARE(rig.link()->arbiterDropped(), qint64(0));
+}
+
+// The RFC 2217 client end against ser2net: the serial pane's line parameters reach
+// ser2net's tty when the link connects and again when the pane's line changes.
+void tst_BridgeWire::rfc2217ClientEndDrivesSer2net()
+{
+    if (Ser2net::program().isEmpty())
+        QSKIP("ser2net is not installed");
+    PtyPair pty(m_dir.filePath(QStringLiteral("ser2net")));
+    QVERIFY(QDir().mkpath(pty.folder()) && pty.start());
+    Ser2net server;
+    QVERIFY2(server.start(pty.b(), QStringLiteral("telnet(rfc2217),tcp"), pty.folder()), server.errors().constData());
+    FormatSetting serial = end(SerialPort, 0, pty.a());
+    serial.BaudRate = 19200;
+    Rig rig(serial, end(TcpClient, server.port()));
+    QSignalSpy messages(&rig.manager, &BridgeManager::message);
+    QVERIFY(rig.manager.add(BridgeConfig{.Name = QStringLiteral("remote"), .Protocol = BridgeConfig::Rfc2217Client}));
+    QCOMPARE(rig.link()->protocolEnd(), int(BridgeLink::EndB));
+
+    FormatSetting faster = serial;
+    faster.BaudRate = 38400;
+    faster.StopBits = 2;
+    // The first parameters go when the link connects, the next when the pane's line changes.
+    for (const FormatSetting &line : {serial, faster}) {
+        QVERIFY(line.BaudRate == serial.BaudRate || rig.ends[0]->applyLineEdit(line));
+        QTRY_COMPARE_WITH_TIMEOUT(messages.size(), 1, 10000);
+        QCOMPARE(messages.takeFirst().first().toString(), QStringLiteral("remote: sent the serial parameters to the remote port"));
+        QTRY_VERIFY_WITH_TIMEOUT(TestPeers::sttyOf(pty.b()).startsWith(QStringLiteral("speed %1 baud").arg(line.BaudRate)), 5000);
+        QCOMPARE(TestPeers::sttyOf(pty.b()).contains(QStringLiteral(" cstopb")), line.StopBits == 2);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_BridgeWire)

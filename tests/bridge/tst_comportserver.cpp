@@ -4,27 +4,6 @@
 
 #include <QTest>
 
-namespace {
-
-QByteArray sub(Rfc2217Codec::Role role, quint8 code, const QByteArray &payload)
-{
-    return Rfc2217Codec(role).buildSuboption(code, payload);
-}
-QByteArray ask(quint8 code, const QByteArray &payload)
-{
-    return sub(Rfc2217Codec::Client, code, payload);
-}
-QByteArray answer(quint8 code, const QByteArray &payload)
-{
-    return sub(Rfc2217Codec::Server, code, payload);
-}
-QByteArray byte(int v)
-{
-    return QByteArray(1, char(v));
-}
-
-} // namespace
-
 // The RFC 2217 server end of a link between a TCP server and a serial pane on fake
 // transports: what a client asks is applied through the pane and answered with the
 // value in effect afterwards.
@@ -42,44 +21,36 @@ void tst_ComPortServer::answers_data()
     QTest::addColumn<QByteArray>("reply");
     QTest::addColumn<QString>("line"); // baud data parity stop flow, serial-module values
 
-    // The pane starts at 9600 8N1 with XON/XOFF.
-    const QString unchanged = QStringLiteral("9600 8 0 1 2");
     using C = Rfc2217Codec;
-    QTest::newRow("parity odd stays odd") << ask(C::SetParity, byte(2)) << answer(C::SetParity, byte(2))
-                                          << QStringLiteral("9600 8 3 1 2");
-    QTest::newRow("parity even stays even") << ask(C::SetParity, byte(3)) << answer(C::SetParity, byte(3))
-                                            << QStringLiteral("9600 8 2 1 2");
-    QTest::newRow("parity mark stays mark") << ask(C::SetParity, byte(4)) << answer(C::SetParity, byte(4))
-                                            << QStringLiteral("9600 8 5 1 2");
-    QTest::newRow("flow hardware stays hardware") << ask(C::SetControl, byte(3)) << answer(C::SetControl, byte(3))
-                                                  << QStringLiteral("9600 8 0 1 1");
-    QTest::newRow("flow none is applied") << ask(C::SetControl, byte(1)) << answer(C::SetControl, byte(1))
-                                          << QStringLiteral("9600 8 0 1 0");
-    QTest::newRow("one batch") << ask(C::SetBaudRate, C::baudRatePayload(57600)) + ask(C::SetDataSize, byte(7))
-                                      + ask(C::SetStopSize, byte(3))
-                               << answer(C::SetBaudRate, C::baudRatePayload(57600)) + answer(C::SetDataSize, byte(7))
-                                      + answer(C::SetStopSize, byte(3))
-                               << QStringLiteral("57600 7 0 3 2");
-    QTest::newRow("baud 2^32-1 gets the rate in effect")
-        << ask(C::SetBaudRate, C::baudRatePayload(0xFFFFFFFFu)) << answer(C::SetBaudRate, C::baudRatePayload(9600)) << unchanged;
-    QTest::newRow("baud above the range") << ask(C::SetBaudRate, C::baudRatePayload(16000001))
-                                          << answer(C::SetBaudRate, C::baudRatePayload(9600)) << unchanged;
-    QTest::newRow("baud 0 asks") << ask(C::SetBaudRate, C::baudRatePayload(0))
-                                 << answer(C::SetBaudRate, C::baudRatePayload(9600)) << unchanged;
-    QTest::newRow("data size 9 gets the size in effect") << ask(C::SetDataSize, byte(9)) << answer(C::SetDataSize, byte(8))
-                                                         << unchanged;
-    QTest::newRow("flow asked") << ask(C::SetControl, byte(0)) << answer(C::SetControl, byte(2)) << unchanged;
-    QTest::newRow("RTS is the flow control's under RTS/CTS")
-        << ask(C::SetControl, byte(3)) + ask(C::SetControl, byte(12))
-        << answer(C::SetControl, byte(3)) + answer(C::SetControl, byte(11)) << QStringLiteral("9600 8 0 1 1");
-    QTest::newRow("DTR the port cannot drive stays") << ask(C::SetControl, byte(9)) << answer(C::SetControl, byte(8))
-                                                     << unchanged;
-    QTest::newRow("Break held") << ask(C::SetControl, byte(5)) << answer(C::SetControl, byte(5)) << unchanged;
-    QTest::newRow("signature") << ask(C::Signature, QByteArray()) << answer(C::Signature, "Quillon bridge") << unchanged;
-    QTest::newRow("purge") << ask(C::PurgeData, byte(3)) << answer(C::PurgeData, byte(3)) << unchanged;
-    QTest::newRow("codes the codec ignores") << ask(13, byte(1)) + ask(C::SetControl, byte(99))
-                                                    + ask(C::FlowControlSuspend, QByteArray())
-                                             << QByteArray() << unchanged;
+    // Suboptions with a one-byte value, or a payload for the rest, as a client and the server send them.
+    const auto ask = [](quint8 code, QByteArray payload) { return C(C::Client).buildSuboption(code, payload); };
+    const auto answer = [](quint8 code, QByteArray payload) { return C(C::Server).buildSuboption(code, payload); };
+    const auto b = [](int v) { return QByteArray(1, char(v)); };
+    const auto row = [](const char *name, const QByteArray &request, const QByteArray &reply, const char *line = "9600 8 0 1 2") {
+        QTest::newRow(name) << request << reply << QString::fromLatin1(line); // the pane starts at 9600 8N1, XON/XOFF
+    };
+    const auto askBaud = [&](quint32 rate) { return ask(C::SetBaudRate, C::baudRatePayload(rate)); };
+    const auto answerBaud = [&](quint32 rate) { return answer(C::SetBaudRate, C::baudRatePayload(rate)); };
+    row("parity odd stays odd", ask(C::SetParity, b(2)), answer(C::SetParity, b(2)), "9600 8 3 1 2");
+    row("parity even stays even", ask(C::SetParity, b(3)), answer(C::SetParity, b(3)), "9600 8 2 1 2");
+    row("parity mark stays mark", ask(C::SetParity, b(4)), answer(C::SetParity, b(4)), "9600 8 5 1 2");
+    row("flow hardware stays hardware", ask(C::SetControl, b(3)), answer(C::SetControl, b(3)), "9600 8 0 1 1");
+    row("flow none is applied", ask(C::SetControl, b(1)), answer(C::SetControl, b(1)), "9600 8 0 1 0");
+    row("one batch", askBaud(57600) + ask(C::SetDataSize, b(7)) + ask(C::SetStopSize, b(3)),
+        answerBaud(57600) + answer(C::SetDataSize, b(7)) + answer(C::SetStopSize, b(3)), "57600 7 0 3 2");
+    row("baud 2^32-1 gets the rate in effect", askBaud(0xFFFFFFFFu), answerBaud(9600));
+    row("baud above the range", askBaud(16000001), answerBaud(9600));
+    row("baud 0 asks", askBaud(0), answerBaud(9600));
+    row("data size 9 gets the size in effect", ask(C::SetDataSize, b(9)), answer(C::SetDataSize, b(8)));
+    row("flow asked", ask(C::SetControl, b(0)), answer(C::SetControl, b(2)));
+    row("RTS is the flow control's under RTS/CTS", ask(C::SetControl, b(3)) + ask(C::SetControl, b(12)),
+        answer(C::SetControl, b(3)) + answer(C::SetControl, b(11)), "9600 8 0 1 1");
+    row("DTR the port cannot drive stays", ask(C::SetControl, b(9)), answer(C::SetControl, b(8)));
+    row("Break held", ask(C::SetControl, b(5)), answer(C::SetControl, b(5)));
+    row("signature", ask(C::Signature, QByteArray()), answer(C::Signature, "Quillon bridge"));
+    row("purge", ask(C::PurgeData, b(3)), answer(C::PurgeData, b(3)));
+    row("codes the codec ignores", ask(13, b(1)) + ask(C::SetControl, b(99)) + ask(C::FlowControlSuspend, QByteArray()),
+        QByteArray());
 }
 
 void tst_ComPortServer::answers()
@@ -93,8 +64,7 @@ void tst_ComPortServer::answers()
     FormatSetting serial;
     serial.FlowControl = 2;
     PortSession network(net, 0), device(serial, 1);
-    FakeTransport *wire = useFakeTransport(network);
-    useFakeTransport(device);
+    FakeTransport *wire = useFakeTransport(network), *serialWire = useFakeTransport(device);
     QVERIFY(network.open() && device.open());
     PortEndpoint a(&network), b(&device);
     BridgeConfig config;
@@ -104,7 +74,7 @@ void tst_ComPortServer::answers()
     QCOMPARE(link.protocolEnd(), int(BridgeLink::EndA));
 
     // Data around the commands still crosses, once, with 0xFF unescaped.
-    static_cast<FakeTransport *>(device.transport())->writes.clear();
+    serialWire->writes.clear();
     wire->feed(QByteArray("x\xff\xff", 3) + request + "y", QStringLiteral("c:1"));
     QByteArray replies;
     for (const FakeTransport::Write &w : std::as_const(wire->writes)) {
@@ -115,7 +85,7 @@ void tst_ComPortServer::answers()
     const FormatSetting &s = device.settings();
     QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5").arg(s.BaudRate).arg(s.DataBits).arg(s.Parity).arg(s.StopBits).arg(s.FlowControl),
              line);
-    QTRY_COMPARE(static_cast<FakeTransport *>(device.transport())->written(), QByteArray("x\xffy", 3));
+    QTRY_COMPARE(serialWire->written(), QByteArray("x\xffy", 3));
 }
 
 QTEST_GUILESS_MAIN(tst_ComPortServer)

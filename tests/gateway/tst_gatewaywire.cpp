@@ -2,10 +2,10 @@
 #include "connection/connectionmode.h"
 #include "gateway/gateway.h"
 #include "session/portsession.h"
+#include "tests/bridge/wiretest.h"
 #include "tests/support/peers.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSerialPort>
@@ -39,14 +39,6 @@ QByteArray mbap(quint16 id, quint16 protocol, quint16 length, const QByteArray &
 QByteArray readOne(quint16 id, quint8 address)
 {
     return mbap(id, 0, 6, QByteArray("\x01\x03\x00", 3) + char(address) + QByteArray("\x00\x01", 2));
-}
-
-qint64 residentKiB()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    f.open(QIODevice::ReadOnly);
-    const QByteArray status = f.readAll();
-    return status.mid(status.indexOf("VmRSS:") + 6).trimmed().split(' ').first().toLongLong();
 }
 
 // The gateway under test, in this process or as the quillon-gateway program, started
@@ -134,6 +126,8 @@ bool finishedOk(QProcess *p, int ms)
 
 } // namespace
 
+using namespace WireTest;
+
 // The gateway against real peers: mbpoll and pymodbus clients through it to a pymodbus
 // RTU slave on a pty, pyserial's RFC 2217 client, hostile Modbus clients, and a stop
 // with data on its way. Each proof runs in this process and against the program.
@@ -144,17 +138,14 @@ private slots:
     void initTestCase();
     void init();
     void cleanup();
-    void modbus_data() { hosts(); }
+    void modbus_data();
     void modbus();
-    void sharedClients_data();
-    void sharedClients();
-    void rfc2217Server_data() { hosts(); }
+    void rfc2217Server_data();
     void rfc2217Server();
     void stopDeliversWhatIsOnItsWay();
     void hostileModbusClients();
 
 private:
-    void hosts();
     bool startSlave();
     QString writeConfig(const QString &body);
 
@@ -191,13 +182,6 @@ void tst_GatewayWire::cleanup()
     m_pty.reset();
 }
 
-void tst_GatewayWire::hosts()
-{
-    QTest::addColumn<bool>("binary");
-    QTest::newRow("in process") << false;
-    QTest::newRow("program") << true;
-}
-
 bool tst_GatewayWire::startSlave()
 {
     QProcess *slave = run(m_peers, python, {script(QStringLiteral("../support/modbus_slave.py")), QStringLiteral("rtu"), m_pty->b()});
@@ -213,15 +197,30 @@ QString tst_GatewayWire::writeConfig(const QString &body)
     return path;
 }
 
-// mbpoll and pymodbus read and write registers and coils (125-register reads among
-// them); an absent unit's transactions expire; a header with protocol id 1 costs only
-// itself; 40 requests at once keep the newest 32, each answered with its own data.
+void tst_GatewayWire::modbus_data()
+{
+    QTest::addColumn<bool>("binary");
+    QTest::addColumn<int>("fanout");
+    for (const bool binary : {false, true}) {
+        for (const int fanout : {int(BridgeConfig::SharePort), int(BridgeConfig::TakeTurns)})
+            QTest::addRow("%s, %s", binary ? "program" : "in process", fanout ? "taking turns" : "sharing the port")
+                << binary << fanout;
+    }
+}
+
+// mbpoll reads and writes registers and coils (125-register reads among them); an
+// absent unit's transactions expire; a header with protocol id 1 costs only itself;
+// 40 requests at once keep the newest 32, each answered with its own data. Then two
+// pymodbus clients and mbpoll at once: every answer reaches the client that asked.
 void tst_GatewayWire::modbus()
 {
     QFETCH(bool, binary);
+    QFETCH(int, fanout);
     QVERIFY(startSlave());
     Host host;
-    const QString config = writeConfig(QStringLiteral("[meter]\nserial=%1,115200\nlisten=%2\nProtocol=2\nModbusTransactionTimeoutMs=600\n"));
+    const QString config = writeConfig(QStringLiteral("[meter]\nserial=%1,115200\nlisten=%2\nProtocol=2\n"
+                                                      "ModbusTransactionTimeoutMs=600\nFanoutMode=")
+                                       + QString::number(fanout) + QLatin1Char('\n'));
     QVERIFY(host.start(binary, {QStringLiteral("--config"), config}, m_port));
     const QString mbpoll = TestPeers::findTool(QStringLiteral("mbpoll"));
     const QString port = QString::number(m_port);
@@ -231,83 +230,60 @@ void tst_GatewayWire::modbus()
     QVERIFY(finishedOk(read, 10000));
     const QString out = QString::fromLatin1(read->readAllStandardOutput());
     QVERIFY2(out.contains(QStringLiteral("[1]: \t1000")) && out.contains(QStringLiteral("[125]: \t1124")), qPrintable(out));
-    QProcess *write = run(m_peers, mbpoll, args(tcp + QStringLiteral("-a1 -t0 -r30 1 0 1")));
-    QVERIFY(finishedOk(write, 10000));
-    QProcess *client = run(m_peers, python, {script(QStringLiteral("modbus_client.py")), port, QStringLiteral("5"), QStringLiteral("0")});
-    QVERIFY2(finishedOk(client, 30000), client->readAllStandardOutput().constData());
-
+    QVERIFY(finishedOk(run(m_peers, mbpoll, args(tcp + QStringLiteral("-a1 -t0 -r30 1 0 1"))), 10000));
     QProcess *absent = run(m_peers, mbpoll, args(tcp + QStringLiteral("-a2 -o 1.5 -t4 -r1")));
     QVERIFY(finished(absent, 10000) && absent->exitCode() != 0);
 
     QTcpSocket raw;
-    raw.connectToHost(QHostAddress::LocalHost, m_port);
-    QVERIFY(raw.waitForConnected(5000));
+    QVERIFY(connectTo(raw, m_port));
     raw.write(mbap(1, 1, 6, QByteArray("\x01\x03\x00\x00\x00\x01", 6)));
     QVERIFY(raw.waitForBytesWritten(2000));
     QTest::qWait(200);
     raw.write(readOne(77, 5));
-    QByteArray answer = TestPeers::readFor(raw, 11, 5000);
-    QCOMPARE(answer, mbap(77, 0, 5, QByteArray("\x01\x03\x02\x03\xed", 5))); // 1005
+    QCOMPARE(TestPeers::readFor(raw, 11, 5000), mbap(77, 0, 5, QByteArray("\x01\x03\x02\x03\xed", 5))); // 1005
 
-    QByteArray burst;
-    for (int i = 0; i < 40; ++i)
-        burst += readOne(quint16(200 + i), quint8(i));
-    raw.write(burst);
-    const QByteArray answers = TestPeers::readFor(raw, 32 * 11, 10000);
-    QTest::qWait(300);
-    QCOMPARE(answers.size() + raw.readAll().size(), 32 * 11);
-    for (int at = 0; at < answers.size(); at += 11) {
-        const int id = (uchar(answers[at]) << 8 | uchar(answers[at + 1])) - 200;
-        QVERIFY(id >= 8);
-        QCOMPARE((uchar(answers[at + 9]) << 8 | uchar(answers[at + 10])) - 1000, id);
+    // Taking turns, the gateway sees one request at a time.
+    const bool turns = fanout == BridgeConfig::TakeTurns;
+    if (!turns) {
+        QByteArray burst;
+        for (int i = 0; i < 40; ++i)
+            burst += readOne(quint16(200 + i), quint8(i));
+        raw.write(burst);
+        const QByteArray answers = TestPeers::readFor(raw, 32 * 11, 10000);
+        QTest::qWait(300);
+        QCOMPARE(answers.size() + raw.readAll().size(), 32 * 11);
+        for (int at = 0; at < answers.size(); at += 11) {
+            const int id = (uchar(answers[at]) << 8 | uchar(answers[at + 1])) - 200;
+            QVERIFY(id >= 8);
+            QCOMPARE((uchar(answers[at + 9]) << 8 | uchar(answers[at + 10])) - 1000, id);
+        }
     }
     raw.disconnectFromHost();
 
-    QVERIFY(host.stop());
-    QVERIFY2(host.modbusCount(QStringLiteral("expired")) >= 9, qPrintable(host.log()));
-    QCOMPARE(host.modbusCount(QStringLiteral("malformed requests")), qint64(1));
-    QCOMPARE(host.modbusCount(QStringLiteral("failed answers")), qint64(0));
-}
-
-void tst_GatewayWire::sharedClients_data()
-{
-    QTest::addColumn<bool>("binary");
-    QTest::addColumn<int>("fanout");
-    QTest::newRow("in process, sharing the port") << false << int(BridgeConfig::SharePort);
-    QTest::newRow("in process, taking turns") << false << int(BridgeConfig::TakeTurns);
-    QTest::newRow("program, sharing the port") << true << int(BridgeConfig::SharePort);
-    QTest::newRow("program, taking turns") << true << int(BridgeConfig::TakeTurns);
-}
-
-// Two pymodbus clients and mbpoll at once: every answer reaches the client that asked.
-void tst_GatewayWire::sharedClients()
-{
-    QFETCH(bool, binary);
-    QFETCH(int, fanout);
-    QVERIFY(startSlave());
-    Host host;
-    const QString config = writeConfig(QStringLiteral("[shared]\nserial=%1,115200\nlisten=%2\nProtocol=2\nFanoutMode=")
-                                       + QString::number(fanout) + QLatin1Char('\n'));
-    QVERIFY(host.start(binary, {QStringLiteral("--config"), config}, m_port));
-    const QString port = QString::number(m_port);
     QProcess *one = run(m_peers, python, {script(QStringLiteral("modbus_client.py")), port, QStringLiteral("15"), QStringLiteral("1")});
     QProcess *two = run(m_peers, python, {script(QStringLiteral("modbus_client.py")), port, QStringLiteral("15"), QStringLiteral("2")});
     // mbpoll polls once per run, over and over while the two clients work.
-    int polls = 0;
-    QString polled;
-    while (one->state() != QProcess::NotRunning || two->state() != QProcess::NotRunning || polls < 3) {
-        QProcess *poll = run(m_peers, TestPeers::findTool(QStringLiteral("mbpoll")),
-                             args(QStringLiteral("-m tcp -p %1 -a1 -t4 -r11 -c3 -1 127.0.0.1").arg(port)));
+    for (int polls = 0; one->state() != QProcess::NotRunning || two->state() != QProcess::NotRunning || polls < 3; ++polls) {
+        QProcess *poll = run(m_peers, mbpoll, args(tcp + QStringLiteral("-a1 -t4 -r11 -c3")));
         QVERIFY(finished(poll, 10000));
-        polled = QString::fromLatin1(poll->readAllStandardOutput());
+        const QString polled = QString::fromLatin1(poll->readAllStandardOutput());
         QVERIFY2(poll->exitCode() == 0 && polled.contains(QStringLiteral("[13]: \t1012")), qPrintable(polled));
-        ++polls;
     }
     QVERIFY2(finishedOk(one, 60000), one->readAllStandardOutput().constData());
     QVERIFY2(finishedOk(two, 60000), two->readAllStandardOutput().constData());
+
     QVERIFY(host.stop());
-    QCOMPARE(host.modbusCount(QStringLiteral("unmatched answers")), qint64(0));
+    QVERIFY2(host.modbusCount(QStringLiteral("expired")) >= (turns ? 1 : 9), qPrintable(host.log()));
+    QCOMPARE(host.modbusCount(QStringLiteral("malformed requests")), qint64(1));
+    QCOMPARE(host.modbusCount(QStringLiteral("unmatched answers")), turns ? 0 : qint64(8));
     QCOMPARE(host.modbusCount(QStringLiteral("failed answers")), qint64(0));
+}
+
+void tst_GatewayWire::rfc2217Server_data()
+{
+    QTest::addColumn<bool>("binary");
+    QTest::newRow("in process") << false;
+    QTest::newRow("program") << true;
 }
 
 // pyserial's rfc2217:// client sets the line and drives the control lines through the
@@ -327,8 +303,7 @@ void tst_GatewayWire::rfc2217Server()
                                  "to device True\nfrom device True\n"));
 
     QTcpSocket raw;
-    raw.connectToHost(QHostAddress::LocalHost, m_port);
-    QVERIFY(raw.waitForConnected(5000));
+    QVERIFY(connectTo(raw, m_port));
     raw.write(QByteArray("\xff\xfa\x2c\x00\xff\xf0", 6));
     QVERIFY(TestPeers::readFor(raw, 40, 3000).contains(QByteArray("\xff\xfa\x2c\x64Quillon bridge\xff\xf0")));
     if (BridgeLink *link = host.link()) {
@@ -350,8 +325,7 @@ void tst_GatewayWire::stopDeliversWhatIsOnItsWay()
     QSerialPort device(m_pty->b());
     QVERIFY(device.open(QIODevice::ReadWrite));
     QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, m_port);
-    QVERIFY(client.waitForConnected(5000));
+    QVERIFY(connectTo(client, m_port));
     client.write("first line\nunfinished");
     QCOMPARE(TestPeers::readFor(device, 11, 3000), QByteArray("first line\n"));
     QTest::qWait(300);
@@ -370,10 +344,8 @@ void tst_GatewayWire::hostileModbusClients()
     QVERIFY(host.start(false, {QStringLiteral("--config"), config}, m_port));
     const qint64 before = residentKiB();
     std::array<QTcpSocket, 4> bad;
-    for (QTcpSocket &s : bad) {
-        s.connectToHost(QHostAddress::LocalHost, m_port);
-        QVERIFY(s.waitForConnected(5000));
-    }
+    for (QTcpSocket &s : bad)
+        QVERIFY(connectTo(s, m_port));
     QTest::qWait(200);
     QRandomGenerator rng(502);
     QByteArray noise(64 << 10, Qt::Uninitialized);
