@@ -72,8 +72,6 @@ private slots:
     void dialogRules();
     void againstLrzsz_data();
     void againstLrzsz();
-    void earlyEndings_data();
-    void earlyEndings();
 
 private:
     bool startFromDialog(Pane &pane, bool receive, int protocol, const QString &path, QString *why);
@@ -139,6 +137,15 @@ void tst_TransferPeers::againstLrzsz_data()
     QTest::addColumn<int>("protocol");
     QTest::addColumn<QString>("command");
     QTest::addColumn<QByteArray>("data");
+    // For a transfer cut short: how, and the summary, files left and notes expected.
+    QTest::addColumn<QString>("ending");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("notes");
+    const auto row = [](const char *name, int mode, bool receive, XferProtocol protocol, const char *command, const QByteArray &data) {
+        QTest::newRow(name) << mode << receive << int(protocol) << QString::fromLatin1(command) << data << QString() << QString()
+                            << QStringList() << QString();
+    };
     // Direction, protocol, the lrzsz command, and whether it also takes 1 MiB.
     const std::tuple<bool, XferProtocol, const char *, bool> rows[] = {
         {false, Xmodem, "rx -q out.bin", false},     {false, XmodemCrc, "rx -q -c out.bin", false},
@@ -150,21 +157,44 @@ void tst_TransferPeers::againstLrzsz_data()
     for (const auto &[receive, protocol, command, big] : rows) {
         for (qint64 size : {qint64(0), qint64(1), qint64(1025), MiB}) {
             if (size < MiB || big) {
-                QTest::addRow("pty %s %s/%s/%lld", receive ? "from" : "to", command, qPrintable(xferProtocolName(protocol)), size)
-                    << int(SerialPort) << receive << int(protocol) << QString::fromLatin1(command) << randomBytes(size);
+                const QByteArray name = QStringLiteral("pty %1 %2/%3/%4").arg(QLatin1String(receive ? "from" : "to"), QLatin1String(command),
+                                                                             xferProtocolName(protocol)).arg(size).toLatin1();
+                row(name.constData(), SerialPort, receive, protocol, command, randomBytes(size));
             }
         }
     }
     const QByteArray ff(4096, '\xff');
-    QTest::newRow("TCP to rb") << int(TcpClient) << false << int(Ymodem) << "rb -q" << randomBytes(1025);
-    QTest::newRow("TCP from sb") << int(TcpClient) << true << int(Ymodem) << "sb -q -k src.bin" << randomBytes(65537);
-    QTest::newRow("RFC 2217 0xFF to rb") << int(RemoteSerial) << false << int(Ymodem) << "rb -q" << ff;
-    QTest::newRow("RFC 2217 0xFF from sb") << int(RemoteSerial) << true << int(Ymodem) << "sb -q -k src.bin" << ff;
-    QTest::newRow("TCP server, other client talks") << int(TcpServer) << false << int(Ymodem) << "rb -q" << randomBytes(1025);
+    row("TCP to rb", TcpClient, false, Ymodem, "rb -q", randomBytes(1025));
+    row("TCP from sb", TcpClient, true, Ymodem, "sb -q -k src.bin", randomBytes(65537));
+    row("RFC 2217 0xFF to rb", RemoteSerial, false, Ymodem, "rb -q", ff);
+    row("RFC 2217 0xFF from sb", RemoteSerial, true, Ymodem, "sb -q -k src.bin", ff);
+    row("TCP server, other client talks", TcpServer, false, Ymodem, "rb -q", randomBytes(1025));
+
+    const QString stopped = QStringLiteral(", so the transfer stopped. If this was a firmware update the device may be "
+                                           "left with an incomplete image -- run the update again.");
+    const QString kept = QStringLiteral("What arrived was kept as ");
+    const auto early = [&](const char *name, const char *ending, XferProtocol protocol, const char *command, const QString &summary,
+                           const QStringList &files, const QString &notes) {
+        const bool send = qstrcmp(ending, "bar") == 0;
+        QTest::newRow(name) << int(SerialPort) << !send << int(protocol) << QString::fromLatin1(command) << randomBytes(MiB)
+                            << QString::fromLatin1(ending) << summary << files << notes;
+    };
+    early("send cancelled from the bar", "bar", Ymodem, "rb -q",
+          QStringLiteral("Transfer failed: Cancelled. The device may still have received up to one more block of data -- if this "
+                         "was a firmware update, run the whole update again. ("), {}, QString());
+    early("port closed", "close", Ymodem, "sb -q -k src.bin", QStringLiteral("Transfer failed: The connection was closed") + stopped,
+          {QStringLiteral("src.bin.partial")}, kept);
+    early("pty vanishes", "vanish", Ymodem, "sb -q -k src.bin", QStringLiteral("Transfer failed: The connection was lost") + stopped,
+          {QStringLiteral("src.bin.partial")}, kept);
+    early("disk full at the header", "tmpfs", Ymodem, "sb -q -k src.bin", QStringLiteral("Transfer failed: Could not create the destination file."),
+          {}, QStringLiteral("MB free but the file needs 1 MB. Choose another location."));
+    early("disk full while writing", "tmpfs", Xmodem1k, "sx -q -k src.bin", QStringLiteral("Transfer failed: Writing to disk failed."),
+          {QStringLiteral("received.bin.partial")}, QStringLiteral("No space left on device|") + kept);
 }
 
 // lrzsz runs in the row's folder; the transfer is set up through the dialog and the
-// file that arrived on either side is compared by sha256.
+// file that arrived on either side is compared by sha256. A transfer cut short keeps
+// ".partial" or deletes it as designed, and says why.
 void tst_TransferPeers::againstLrzsz()
 {
     QFETCH(int, mode);
@@ -172,8 +202,18 @@ void tst_TransferPeers::againstLrzsz()
     QFETCH(int, protocol);
     QFETCH(QString, command);
     QFETCH(QByteArray, data);
+    QFETCH(QString, ending);
     const QString work = workDir(data);
     QVERIFY(!work.isEmpty());
+    const QString in = work + QStringLiteral("/in");
+    if (ending == QLatin1String("tmpfs")
+        && QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                                       QStringLiteral("size=256k"), QStringLiteral("tmpfs"), in}) != 0)
+        QSKIP("mounting a small tmpfs is not permitted here");
+    auto unmount = qScopeGuard([&] {
+        if (ending == QLatin1String("tmpfs"))
+            QProcess::execute(QStringLiteral("umount"), {in});
+    });
     const QString runIn = receive ? work : work + QStringLiteral("/out");
     const quint16 port = TestPeers::freePort();
     PtyPair pty(work);
@@ -206,10 +246,35 @@ void tst_TransferPeers::againstLrzsz()
     }
 
     QString why;
-    QVERIFY2(startFromDialog(pane, receive, protocol, work + (receive ? QStringLiteral("/in") : QStringLiteral("/src.bin")), &why),
-             qPrintable(why));
+    QVERIFY2(startFromDialog(pane, receive, protocol, receive ? in : work + QStringLiteral("/src.bin"), &why), qPrintable(why));
     // On a pty, lrzsz starts once our side waits, so its first request reaches the transfer.
     QProcess *peer = mode == SerialPort || mode == RemoteSerial ? onPty.run(pty.b(), command, runIn) : &overTcp;
+    if (!ending.isEmpty()) {
+        QFETCH(QString, summary);
+        QFETCH(QStringList, files);
+        QFETCH(QString, notes);
+        // Somewhere in the middle of the file, the ending strikes.
+        QVERIFY(QTest::qWaitFor([&] { return !pane.transfer->isActive() || pane.transfer->transfer()->progress().bytesDone > 65536; }, 30000));
+        if (ending == QLatin1String("bar"))
+            pane.bar->findChild<QPushButton *>(QStringLiteral("cancelButton"))->click();
+        else if (ending == QLatin1String("close"))
+            pane.widget->closePort();
+        else if (ending == QLatin1String("vanish"))
+            QVERIFY(pty.stop());
+        QVERIFY(QTest::qWaitFor([&] { return !pane.transfer->isActive(); }, 60000));
+        const PortTransfer::Outcome &outcome = pane.transfer->lastOutcome();
+        QVERIFY2(outcome.summary.startsWith(summary), qPrintable(outcome.summary));
+        QCOMPARE(QDir(in).entryList(QDir::Files | QDir::Hidden), files);
+        // The sink's own reason comes first, then where the partial file went.
+        const QString shown = outcome.notes.join(QLatin1Char('|'));
+        QVERIFY2(notes.isEmpty() ? shown.isEmpty() : shown.contains(notes), qPrintable(shown));
+        if (ending == QLatin1String("close") || ending == QLatin1String("bar")) {
+            // The abort reached lrzsz, which gives up instead of waiting for us.
+            QVERIFY(QTest::qWaitFor([&] { return peer->state() == QProcess::NotRunning; }, 15000));
+            QVERIFY(peer->exitCode() != 0);
+        }
+        return;
+    }
     QVERIFY(QTest::qWaitFor([&] { return !pane.transfer->isActive(); }, 120000));
     const PortTransfer::Outcome &outcome = pane.transfer->lastOutcome();
     QVERIFY2(outcome.success, qPrintable(outcome.summary));
@@ -235,88 +300,6 @@ void tst_TransferPeers::againstLrzsz()
     if (mode == TcpServer) {
         session->flushDisplay();
         QVERIFY2(pane.widget->receiveText().contains(QStringLiteral("other client talks")), qPrintable(pane.widget->receiveText()));
-    }
-}
-
-void tst_TransferPeers::earlyEndings_data()
-{
-    QTest::addColumn<QString>("how");
-    QTest::addColumn<int>("protocol");
-    QTest::addColumn<QString>("command");
-    QTest::addColumn<QString>("summary");
-    QTest::addColumn<QStringList>("files");
-    QTest::addColumn<QString>("notes");
-    const QString stopped = QStringLiteral(", so the transfer stopped. If this was a firmware update the device may be "
-                                           "left with an incomplete image -- run the update again.");
-    const QString kept = QStringLiteral("What arrived was kept as ");
-    QTest::newRow("send cancelled from the bar")
-        << "bar" << int(Ymodem) << "rb -q"
-        << "Transfer failed: Cancelled. The device may still have received up to one more block of data -- if this "
-           "was a firmware update, run the whole update again. ("
-        << QStringList() << QString();
-    QTest::newRow("port closed") << "close" << int(Ymodem) << "sb -q -k src.bin"
-                                 << QStringLiteral("Transfer failed: The connection was closed") + stopped
-                                 << QStringList{QStringLiteral("src.bin.partial")} << kept;
-    QTest::newRow("pty vanishes") << "vanish" << int(Ymodem) << "sb -q -k src.bin"
-                                  << QStringLiteral("Transfer failed: The connection was lost") + stopped
-                                  << QStringList{QStringLiteral("src.bin.partial")} << kept;
-    QTest::newRow("disk full at the header") << "tmpfs" << int(Ymodem) << "sb -q -k src.bin"
-                                             << "Transfer failed: Could not create the destination file." << QStringList()
-                                             << "MB free but the file needs 1 MB. Choose another location.";
-    QTest::newRow("disk full while writing") << "tmpfs" << int(Xmodem1k) << "sx -q -k src.bin"
-                                             << "Transfer failed: Writing to disk failed."
-                                             << QStringList{QStringLiteral("received.bin.partial")}
-                                             << QStringLiteral("No space left on device|") + kept;
-}
-
-void tst_TransferPeers::earlyEndings()
-{
-    QFETCH(QString, how);
-    QFETCH(int, protocol);
-    QFETCH(QString, command);
-    QFETCH(QString, summary);
-    QFETCH(QStringList, files);
-    QFETCH(QString, notes);
-    const QString work = workDir(randomBytes(MiB));
-    const QString in = work + QStringLiteral("/in");
-    QVERIFY(!work.isEmpty());
-    if (how == QLatin1String("tmpfs")
-        && QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                                       QStringLiteral("size=256k"), QStringLiteral("tmpfs"), in}) != 0)
-        QSKIP("mounting a small tmpfs is not permitted here");
-    auto unmount = qScopeGuard([&] {
-        if (how == QLatin1String("tmpfs"))
-            QProcess::execute(QStringLiteral("umount"), {in});
-    });
-    PtyPair pty(work);
-    QVERIFY(pty.start());
-    Pane pane(SerialPort, pty.a());
-    QVERIFY(pane.widget->session()->open());
-    LrzszPeer peer;
-    const bool send = how == QLatin1String("bar");
-    QProcess *lrzsz = peer.run(pty.b(), command, send ? work + QStringLiteral("/out") : work);
-
-    QString why;
-    QVERIFY2(startFromDialog(pane, !send, protocol, send ? work + QStringLiteral("/src.bin") : in, &why), qPrintable(why));
-    // Somewhere in the middle of the file, the ending strikes.
-    QVERIFY(QTest::qWaitFor([&] { return !pane.transfer->isActive() || pane.transfer->transfer()->progress().bytesDone > 65536; }, 30000));
-    if (how == QLatin1String("bar"))
-        pane.bar->findChild<QPushButton *>(QStringLiteral("cancelButton"))->click();
-    else if (how == QLatin1String("close"))
-        pane.widget->closePort();
-    else if (how == QLatin1String("vanish"))
-        QVERIFY(pty.stop());
-    QVERIFY(QTest::qWaitFor([&] { return !pane.transfer->isActive(); }, 60000));
-    const PortTransfer::Outcome &outcome = pane.transfer->lastOutcome();
-    QVERIFY2(outcome.summary.startsWith(summary), qPrintable(outcome.summary));
-    QCOMPARE(QDir(in).entryList(QDir::Files | QDir::Hidden), files);
-    // The sink's own reason comes first, then where the partial file went.
-    const QString shown = outcome.notes.join(QLatin1Char('|'));
-    QVERIFY2(notes.isEmpty() ? shown.isEmpty() : shown.contains(notes), qPrintable(shown));
-    if (how == QLatin1String("close") || how == QLatin1String("bar")) {
-        // The abort reached lrzsz, which gives up instead of waiting for us.
-        QVERIFY(QTest::qWaitFor([&] { return lrzsz->state() == QProcess::NotRunning; }, 15000));
-        QVERIFY(lrzsz->exitCode() != 0);
     }
 }
 

@@ -131,7 +131,6 @@ private slots:
 
 void TestRfc2217::encoding()
 {
-    QCOMPARE(Rfc2217Codec(kClient).buildHandshake().toHex(), QByteArray("fffb2cfffd2cfffb00fffd00fffb03fffd03"));
     QCOMPARE(Rfc2217Codec(kServer).buildHandshake().toHex(), QByteArray("fffb2cfffb00fffd00fffb03fffd03"));
     const QList<std::pair<const char *, const char *>> escapes{{"", ""}, {"0041fe", "0041fe"}, {"ff41ff", "ffff41ffff"}, {"ffffff", "ffffffffffff"}};
     for (const auto &[in, out] : escapes) {
@@ -140,22 +139,11 @@ void TestRfc2217::encoding()
         QCOMPARE(Rfc2217Codec(kServer).parse(Rfc2217Codec::escapeData(hex(in)), nullptr, nullptr).toHex(), QByteArray(in));
     }
     // The server role adds 100 to the code; 0xFF in a payload is doubled.
-    QCOMPARE(Rfc2217Codec(kClient).buildSuboption(1, hex("0001c200")).toHex(), QByteArray("fffa2c010001c200fff0"));
-    QCOMPARE(Rfc2217Codec(kServer).buildSuboption(1, hex("0001c200")).toHex(), QByteArray("fffa2c650001c200fff0"));
     QCOMPARE(Rfc2217Codec(kClient).buildSuboption(1, hex("00ffff00")).toHex(), QByteArray("fffa2c0100ffffffff00fff0"));
     QCOMPARE(Rfc2217Codec(kServer).buildSuboption(12, hex("03")).toHex(), QByteArray("fffa2c7003fff0"));
-    QCOMPARE(Rfc2217Codec::baudRatePayload(115200).toHex(), QByteArray("0001c200"));
-
-    // The serial-port module's parity (none 0, even 2, odd 3, space 4, mark 5) against RFC 2217's.
-    const int wireOfParity[] = {1, 1, 3, 2, 5, 4};
-    for (int parity = 0; parity <= 5; ++parity) {
-        QCOMPARE(int(Rfc2217Codec::parityToWire(parity)), wireOfParity[parity]);
-        QCOMPARE(Rfc2217Codec::parityFromWire(quint8(wireOfParity[parity])), parity == 1 ? 0 : parity);
-    }
-    // Out-of-range settings values fall back to the defaults.
-    QCOMPARE((QList<int>{Rfc2217Codec::parityToWire(-1), Rfc2217Codec::stopBitsToWire(0), Rfc2217Codec::stopBitsToWire(3)}), (QList<int>{1, 1, 3}));
-    QCOMPARE((QList<int>{Rfc2217Codec::flowControlToWire(1), Rfc2217Codec::flowControlToWire(2), Rfc2217Codec::flowControlToWire(7)}), (QList<int>{3, 2, 1}));
-    QCOMPARE(Rfc2217Codec::flowControlFromWire(3), 1);
+    // Out-of-range settings values fall back to the defaults (the session rows check the
+    // mapping of every valid one).
+    QCOMPARE((QList<int>{Rfc2217Codec::parityToWire(-1), Rfc2217Codec::flowControlToWire(7)}), (QList<int>{1, 1}));
 }
 
 void TestRfc2217::parse_data()
