@@ -140,8 +140,6 @@ void tst_LogWriter::rotation_data()
         "qln_COM3-20260506-100540-000: @6T10:05:00 A*1200 | qln_COM3: @6T10:05:40 B\n");
     row("size: only the last suffix stays after the time", "run.%S.log", 1000, none, bigThenB,
         "run.COM3-20260506-100540-000.log: @6T10:05:00 A*1200 | run.COM3.log: @6T10:05:40 B\n");
-    row("size: a pattern with seconds moves on to a new name", "qln_%S_%h%m%s.log", 1000, none, bigThenB,
-        "qln_COM3_100500.log: @6T10:05:00 A*1200 | qln_COM3_100540.log: @6T10:05:40 B\n");
     row("UTF-8 names and text", "日志_%S.log", -1, none, "6T10:05:00 温度23.5°C✓\n", "日志_COM3.log: @6T10:05:00 温度23.5°C✓\n");
     row("missing folders are created", "a/b/c/qln_%S.log", -1, none, "6T10:05:00 x", "a/b/c/qln_COM3.log: @6T10:05:00 x");
     const char *acrossMidnight = "6T23:59:00 a, 7T00:00:00 b, 7T00:00:00.150 b2, 7T00:00:05 c, 7T00:00:10 d";
@@ -226,7 +224,6 @@ void tst_LogWriter::hourLine_data()
     row("re-armed for the next hour", "6T09:59:50", 5, 880, true, "2026-05-06T10:00:00 2026-05-06T11:00:00");
     row("switched off", "6T09:59:50", 5, 880, false, "");
     row("a new file in minute 0 gets the header first", "6T10:00:00", 5, 20, true, "2026-05-06T10:00:05");
-    row("flushes every 61 s", "6T09:59:30", 61, 62, true, "2026-05-06T10:00:31 2026-05-06T11:00:30");
     row("across midnight", "6T23:59:57", 5, 4, true, "2026-05-07T00:00:02");
 }
 
@@ -264,17 +261,14 @@ void tst_LogWriter::failures_data()
     QDir().mkpath(d);
     QFile plain(d + QStringLiteral("/plain"));
     QVERIFY(plain.open(QIODevice::WriteOnly) && plain.write("a regular file") > 0);
-    const QString longName = d + u'/' + QString(300, u'n') + QStringLiteral(".log");
     const QString tooShort = QStringLiteral("Please input correct log file name!");
     QTest::newRow("path of two characters") << QStringLiteral("ab") << false << tooShort;
-    QTest::newRow("empty path") << QString() << false << tooShort;
     QTest::newRow("path is a directory") << d << false << QStringLiteral("Log path is a directory, not a file: ") + d;
     // Tests run as root, so the folders are made impossible rather than forbidden.
     QTest::newRow("folder below a regular file") << d + QStringLiteral("/plain/sub/qln.log") << false
                                                  << QStringLiteral("Could not create log directory '%1/plain/sub'").arg(d);
     QTest::newRow("unwritable folder (/proc)") << QStringLiteral("/proc/self/quillon-test.log") << false
                                                << QStringLiteral("Could not open log file '/proc/self/quillon-test.log': ");
-    QTest::newRow("file name too long") << longName << false << QStringLiteral("Could not open log file '%1': ").arg(longName);
     QTest::newRow("file that cannot be moved away (/proc)") << QStringLiteral("/proc/self/comm") << true
                                                             << QStringLiteral("Could not rotate log file '/proc/self/comm': ");
     QTest::newRow("full disk (/dev/full)") << QStringLiteral("/dev/full") << false << QStringLiteral("Could not write log file '/dev/full': ");

@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -20,8 +21,8 @@ class tst_SessionWire : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void serialReconnects();
-    void serialLossWithoutReconnectCloses();
+    void serialLoss_data();
+    void serialLoss();
     void tcpReconnects();
     void remoteLineSettingsReachTheDevice();
 
@@ -46,27 +47,42 @@ bool tst_SessionWire::sawMessage(const QSignalSpy &spy, const QString &text)
     return false;
 }
 
-void tst_SessionWire::serialReconnects()
+void tst_SessionWire::serialLoss_data()
 {
-    PtyPair pty(m_dir.filePath(QStringLiteral("reconnect")));
+    QTest::addColumn<bool>("autoReconnect");
+    QTest::newRow("waits and reconnects") << true;
+    QTest::newRow("closes without reconnection") << false;
+}
+
+void tst_SessionWire::serialLoss()
+{
+    QFETCH(bool, autoReconnect);
+    PtyPair pty(m_dir.filePath(QString::fromLatin1(QTest::currentDataTag())));
     QVERIFY(QDir().mkpath(pty.folder()));
     QVERIFY(pty.start());
     FormatSetting s;
     s.ConnMode = SerialPort;
     s.PortName = pty.a(); // a device path the system's port list never shows
     PortSession session(s);
-    session.setAutoReconnect(true);
+    session.setAutoReconnect(autoReconnect);
     QSignalSpy messages(&session, &PortSession::statusMessage);
     QVERIFY(session.open());
-    QTest::qWait(1200); // one presence check passes while the link exists
+    // The presence check passes while the link exists.
+    QSignalSpy presenceCheck(session.findChild<QTimer *>(QStringLiteral("portListTimer")), &QTimer::timeout);
+    QVERIFY(presenceCheck.wait(10000));
     QVERIFY(session.isOpen());
 
     QVERIFY(pty.stop());
-    QVERIFY(QTest::qWaitFor([&] { return session.isReconnectArmed(); }, 3000));
+    if (!autoReconnect) {
+        QTRY_VERIFY_WITH_TIMEOUT(session.state() == Closed, 10000);
+        QCOMPARE(session.statusLine(), QStringLiteral("<font color = red> %1 CLOSED </font>").arg(pty.a()));
+        return;
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(session.isReconnectArmed(), 10000);
     QVERIFY(sawMessage(messages, QStringLiteral("Serial Port %1 lost, waiting for it to come back...").arg(pty.a())));
     QCOMPARE(session.state(), Running); // waiting keeps the state
     QVERIFY(pty.start());
-    QVERIFY(QTest::qWaitFor([&] { return session.isOpen(); }, 4000));
+    QTRY_VERIFY_WITH_TIMEOUT(session.isOpen(), 10000);
     QVERIFY(sawMessage(messages, QStringLiteral("Serial Port %1 RECONNECTED").arg(pty.a())));
 
     // Data flows again through the new terminal behind the old name.
@@ -74,24 +90,9 @@ void tst_SessionWire::serialReconnects()
     const int fd = ::open(QFile::encodeName(pty.b()).constData(), O_RDWR | O_NOCTTY);
     QVERIFY(fd >= 0);
     QCOMPARE(::write(fd, "back", 4), ssize_t(4));
-    QVERIFY(QTest::qWaitFor([&] { return session.rxByteCount() >= 4; }, 3000));
+    QTRY_VERIFY_WITH_TIMEOUT(session.rxByteCount() >= 4, 10000);
     ::close(fd);
     QCOMPARE(received.first().at(0).toByteArray(), QByteArray("back"));
-}
-
-void tst_SessionWire::serialLossWithoutReconnectCloses()
-{
-    PtyPair pty(m_dir.filePath(QStringLiteral("loss")));
-    QVERIFY(QDir().mkpath(pty.folder()));
-    QVERIFY(pty.start());
-    FormatSetting s;
-    s.ConnMode = SerialPort;
-    s.PortName = pty.a();
-    PortSession session(s);
-    QVERIFY(session.open());
-    QVERIFY(pty.stop());
-    QVERIFY(QTest::qWaitFor([&] { return session.state() == Closed; }, 3000));
-    QCOMPARE(session.statusLine(), QStringLiteral("<font color = red> %1 CLOSED </font>").arg(pty.a()));
 }
 
 void tst_SessionWire::tcpReconnects()
@@ -109,15 +110,17 @@ void tst_SessionWire::tcpReconnects()
     QVERIFY(session.open());
     QVERIFY(server.waitForNewConnection(5000));
     QTcpSocket *peer = server.nextPendingConnection();
-    QVERIFY(QTest::qWaitFor([&] { return session.isOpen(); }, 3000));
+    QTRY_VERIFY_WITH_TIMEOUT(session.isOpen(), 10000);
 
     server.close();
     peer->abort();
-    QVERIFY(QTest::qWaitFor([&] { return sawMessage(messages, QStringLiteral("Connection lost, reconnecting...")); }, 3000));
-    QTest::qWait(2500); // at least one attempt finds nobody listening
+    QTRY_VERIFY_WITH_TIMEOUT(sawMessage(messages, QStringLiteral("Connection lost, reconnecting...")), 10000);
+    // At least one attempt finds nobody listening.
+    QSignalSpy attempts(session.findChild<QTimer *>(QStringLiteral("reconnectTimer")), &QTimer::timeout);
+    QVERIFY(attempts.wait(10000));
     QVERIFY(!session.isOpen());
     QVERIFY(server.listen(QHostAddress::LocalHost, port));
-    QVERIFY(QTest::qWaitFor([&] { return sawMessage(messages, QStringLiteral("TCP connection RESTORED")); }, 8000));
+    QTRY_VERIFY_WITH_TIMEOUT(sawMessage(messages, QStringLiteral("TCP connection RESTORED")), 15000);
     QVERIFY(session.isOpen());
     QCOMPARE(session.state(), Running);
 }
@@ -140,7 +143,7 @@ void tst_SessionWire::remoteLineSettingsReachTheDevice()
     s.StopBits = 2;
     PortSession session(s);
     QVERIFY(session.open());
-    QVERIFY(QTest::qWaitFor([&] { return TestPeers::sttyOf(pty.b()).contains(QStringLiteral("speed 9600 baud")); }, 8000));
+    QVERIFY(QTest::qWaitFor([&] { return TestPeers::sttyOf(pty.b()).contains(QStringLiteral("speed 9600 baud")); }, 15000));
     QVERIFY(TestPeers::sttyOf(pty.b()).contains(QStringLiteral(" cstopb")));
 
     // A new line setting goes to the device server at once.
@@ -148,7 +151,7 @@ void tst_SessionWire::remoteLineSettingsReachTheDevice()
     edited.BaudRate = 57600;
     edited.StopBits = 1;
     QVERIFY(session.applyLineEdit(edited));
-    QVERIFY(QTest::qWaitFor([&] { return TestPeers::sttyOf(pty.b()).contains(QStringLiteral("speed 57600 baud")); }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return TestPeers::sttyOf(pty.b()).contains(QStringLiteral("speed 57600 baud")); }, 15000));
     QVERIFY(TestPeers::sttyOf(pty.b()).contains(QStringLiteral("-cstopb")));
 
     // Bytes cross both ways, 0xFF included.
@@ -159,10 +162,10 @@ void tst_SessionWire::remoteLineSettingsReachTheDevice()
     QFile device;
     QVERIFY(device.open(fd, QIODevice::ReadWrite | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle));
     QVERIFY(session.send(payload));
-    QCOMPARE(TestPeers::readFor(device, payload.size(), 3000), payload);
+    QCOMPARE(TestPeers::readFor(device, payload.size(), 10000), payload);
     QSignalSpy received(&session, &PortSession::received);
     QCOMPARE(device.write(payload), qint64(payload.size()));
-    QVERIFY(QTest::qWaitFor([&] { return session.rxByteCount() >= quint64(payload.size()); }, 3000));
+    QVERIFY(QTest::qWaitFor([&] { return session.rxByteCount() >= quint64(payload.size()); }, 10000));
     QCOMPARE(received.first().at(0).toByteArray(), payload);
 }
 
