@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "bridge/bridgemanager.h"
+#include "connection/connectionmode.h"
 #include "bridge/dialogs/bridgedialog.h"
 #include "bridge/dialogs/bridgeeditdialog.h"
 #include "bridge/dialogs/bridgesparkline.h"
@@ -73,8 +74,8 @@ void choose(BridgeEditDialog &d, const char *box, int data)
 
 } // namespace
 
-// Endpoints, links and the manager over sessions on fake transports; the capture
-// file; the stored form of bridges; bridges in the main window's documents and
+// Endpoints, links and the manager over sessions on fake transports, the RFC 2217
+// server end among them; the capture file; the stored form of bridges; bridges in the main window's documents and
 // preferences; the bridge dialogs: which fields each choice shows, the record round
 // trip, the statistics text and the sparkline's pixels.
 class tst_Bridges : public QObject
@@ -90,6 +91,8 @@ private slots:
     void validation_data();
     void validation();
     void badgesAndPruning();
+    void comPortServer_data();
+    void comPortServer();
     void storedRoundTrip();
     void storedValues_data();
     void storedValues();
@@ -162,9 +165,7 @@ void tst_Bridges::endpoint()
 // The state and its text follow the ends and the pipes.
 void tst_Bridges::states()
 {
-    BridgeConfig c;
-    c.OverflowPolicy = BridgeConfig::StopBridge;
-    c.QueueLimitBytes = 8;
+    BridgeConfig c{.QueueLimitBytes = 8, .OverflowPolicy = BridgeConfig::StopBridge};
     PortEndpoint a(m_panes.at(0)), b(m_panes.at(1));
     BridgeLink link(c, &a, &b);
     link.start();
@@ -330,6 +331,81 @@ void tst_Bridges::badgesAndPruning()
     QCOMPARE(m_panes.at(1)->lease()->bridgeHolds(), 0);
 }
 
+void tst_Bridges::comPortServer_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("line"); // baud data parity stop flow, serial-module values
+
+    using C = Rfc2217Codec;
+    // Suboptions with a one-byte value, or a payload for the rest, as a client and the server send them.
+    const auto ask = [](quint8 code, QByteArray payload) { return C(C::Client).buildSuboption(code, payload); };
+    const auto answer = [](quint8 code, QByteArray payload) { return C(C::Server).buildSuboption(code, payload); };
+    const auto b = [](int v) { return QByteArray(1, char(v)); };
+    const auto row = [](const char *name, const QByteArray &request, const QByteArray &reply, const char *line = "9600 8 0 1 2") {
+        QTest::newRow(name) << request << reply << QString::fromLatin1(line); // the pane starts at 9600 8N1, XON/XOFF
+    };
+    const auto askBaud = [&](quint32 rate) { return ask(C::SetBaudRate, C::baudRatePayload(rate)); };
+    const auto answerBaud = [&](quint32 rate) { return answer(C::SetBaudRate, C::baudRatePayload(rate)); };
+    row("parity odd stays odd", ask(C::SetParity, b(2)), answer(C::SetParity, b(2)), "9600 8 3 1 2");
+    row("parity even stays even", ask(C::SetParity, b(3)), answer(C::SetParity, b(3)), "9600 8 2 1 2");
+    row("parity mark stays mark", ask(C::SetParity, b(4)), answer(C::SetParity, b(4)), "9600 8 5 1 2");
+    row("flow hardware stays hardware", ask(C::SetControl, b(3)), answer(C::SetControl, b(3)), "9600 8 0 1 1");
+    row("flow none is applied", ask(C::SetControl, b(1)), answer(C::SetControl, b(1)), "9600 8 0 1 0");
+    row("one batch", askBaud(57600) + ask(C::SetDataSize, b(7)) + ask(C::SetStopSize, b(3)),
+        answerBaud(57600) + answer(C::SetDataSize, b(7)) + answer(C::SetStopSize, b(3)), "57600 7 0 3 2");
+    row("baud 2^32-1 gets the rate in effect", askBaud(0xFFFFFFFFu), answerBaud(9600));
+    row("baud above the range", askBaud(16000001), answerBaud(9600));
+    row("baud 0 asks", askBaud(0), answerBaud(9600));
+    row("data size 9 gets the size in effect", ask(C::SetDataSize, b(9)), answer(C::SetDataSize, b(8)));
+    row("flow asked", ask(C::SetControl, b(0)), answer(C::SetControl, b(2)));
+    row("RTS is the flow control's under RTS/CTS", ask(C::SetControl, b(3)) + ask(C::SetControl, b(12)),
+        answer(C::SetControl, b(3)) + answer(C::SetControl, b(11)), "9600 8 0 1 1");
+    row("DTR the port cannot drive stays", ask(C::SetControl, b(9)), answer(C::SetControl, b(8)));
+    row("Break held", ask(C::SetControl, b(5)), answer(C::SetControl, b(5)));
+    row("signature", ask(C::Signature, QByteArray()), answer(C::Signature, "Quillon bridge"));
+    row("purge", ask(C::PurgeData, b(3)), answer(C::PurgeData, b(3)));
+    row("codes the codec ignores", ask(13, b(1)) + ask(C::SetControl, b(99)) + ask(C::FlowControlSuspend, QByteArray()),
+        QByteArray());
+}
+
+// The RFC 2217 server end of a link between a TCP server and a serial pane: what a
+// client asks is applied through the pane and answered with the value in effect afterwards.
+void tst_Bridges::comPortServer()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, line);
+
+    FormatSetting net;
+    net.ConnMode = TcpServer;
+    FormatSetting serial;
+    serial.FlowControl = 2;
+    PortSession network(net, 0), device(serial, 1);
+    FakeTransport *wire = useFakeTransport(network), *serialWire = useFakeTransport(device);
+    QVERIFY(network.open() && device.open());
+    PortEndpoint a(&network), b(&device);
+    BridgeConfig config;
+    config.Protocol = BridgeConfig::Rfc2217Server;
+    BridgeLink link(config, &a, &b);
+    link.start();
+    QCOMPARE(link.protocolEnd(), int(BridgeLink::EndA));
+
+    // Data around the commands still crosses, once, with 0xFF unescaped.
+    serialWire->writes.clear();
+    wire->feed(QByteArray("x\xff\xff", 3) + request + "y", QStringLiteral("c:1"));
+    QByteArray replies;
+    for (const FakeTransport::Write &w : std::as_const(wire->writes)) {
+        QCOMPARE(w.peer, QStringLiteral("c:1"));
+        replies += w.bytes;
+    }
+    QCOMPARE(replies, reply);
+    const FormatSetting &s = device.settings();
+    QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5").arg(s.BaudRate).arg(s.DataBits).arg(s.Parity).arg(s.StopBits).arg(s.FlowControl),
+             line);
+    QTRY_COMPARE(serialWire->written(), QByteArray("x\xffy", 3));
+}
+
 void tst_Bridges::storedRoundTrip()
 {
     auto source = std::make_unique<QSettings>(m_dir.filePath(QStringLiteral("source.ini")), QSettings::IniFormat);
@@ -354,20 +430,15 @@ void tst_Bridges::storedValues_data()
 
     using C = BridgeConfig;
     using B = QByteArray;
-    auto with = [](auto field, auto value) {
-        BridgeConfig c;
-        c.*field = value;
-        return c;
-    };
     QTest::newRow("enumerations out of range")
         << B("Direction=7;FramingMode=4;Protocol=-1;OverflowPolicy=9;FanoutMode=3;UdpTargetMode=5") << C();
     QTest::newRow("delimiter not hex") << B("FramingDelimiterHex=0x0A") << C();
-    QTest::newRow("delimiter, blank") << B("FramingDelimiterHex=0d 0A") << with(&C::FramingDelimiterHex, B("\r\n"));
+    QTest::newRow("delimiter, blank") << B("FramingDelimiterHex=0d 0A") << C{.FramingDelimiterHex = B("\r\n")};
     QTest::newRow("no number") << B("QueueLimitBytes=99999999999999999999") << C();
-    QTest::newRow("queue > 1 GiB") << B("QueueLimitBytes=4000000000000") << with(&C::QueueLimitBytes, qint64(1) << 30);
-    QTest::newRow("negative frame") << B("FramingMaxBytes=-5") << with(&C::FramingMaxBytes, 1);
-    QTest::newRow("beyond 32 bits") << B("FramingMaxHoldMs=9999999999999") << with(&C::FramingMaxHoldMs, 60000);
-    QTest::newRow("low above high") << B("LowWatermark=999999") << with(&C::LowWatermark, qint64(196607));
+    QTest::newRow("queue > 1 GiB") << B("QueueLimitBytes=4000000000000") << C{.QueueLimitBytes = qint64(1) << 30};
+    QTest::newRow("negative frame") << B("FramingMaxBytes=-5") << C{.FramingMaxBytes = 1};
+    QTest::newRow("beyond 32 bits") << B("FramingMaxHoldMs=9999999999999") << C{.FramingMaxHoldMs = 60000};
+    QTest::newRow("low above high") << B("LowWatermark=999999") << C{.LowWatermark = 196607};
 }
 
 void tst_Bridges::storedValues()
@@ -389,9 +460,8 @@ void tst_Bridges::storedValues()
 // the bridges wait for theirs; the document opens and saves identical.
 void tst_Bridges::documentsAndRestart()
 {
-    BridgeConfig gateway = bridge(QStringLiteral("gateway"), 0, 1, BridgeConfig::BothWays);
-    gateway.FramingDelimiterHex = "\r\n";
-    gateway.AllowedPeers = {QStringLiteral("192.168.0.0/16")};
+    const BridgeConfig gateway{.Name = QStringLiteral("gateway"), .AutoOpenPeer = false, .FramingDelimiterHex = "\r\n",
+                               .AllowedPeers = {QStringLiteral("192.168.0.0/16")}};
     // The last waits for a sixth pane.
     const QList<BridgeConfig> bridges{gateway, bridge(QString(), 2, 1), bridge(QString(), 2, 5, BridgeConfig::BToA)};
     const QString saved = m_dir.filePath(QStringLiteral("first.qln"));

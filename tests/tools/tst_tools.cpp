@@ -61,8 +61,6 @@ private slots:
     void converter_data();
     void converter();
     void asciiChartColumnsAgree();
-    void toolsMenuMakesRaisesAndDeletes_data();
-    void toolsMenuMakesRaisesAndDeletes();
     void insertGoesToTheLastFocusedPane();
 
 private:
@@ -227,15 +225,36 @@ void tst_Tools::crcHexInputBasesAndInsert()
     QCOMPARE(child<QLineEdit>(&box, "leWireBytes")->text(), QStringLiteral("57 42"));
 }
 
+// Hex to text reads hex as the tools read it (whitespace anywhere, the first bad
+// character by its position) and shows invalid UTF-8 rather than hiding it.
 void tst_Tools::converter_data()
 {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("output");
+    QTest::addColumn<QString>("output"); // ? stands for U+FFFD
     QTest::addColumn<QString>("error");
-    QTest::newRow("4G") << "4G" << "hexToText" << "" << "Invalid hex character at position 2.";
-    QTest::newRow("FF and C0 are not UTF-8") << "41 FF e6b8a9 C0" << "hexToText" << "A\uFFFD\u6E29\uFFFD"
-                                             << "2 byte(s) are not valid UTF-8 and are shown as U+FFFD; the first is byte 2.";
+    const auto badAt = [](int position) { return QStringLiteral("Invalid hex character at position %1.").arg(position); };
+    const auto invalid = [](int count, int first) {
+        return QStringLiteral("%1 byte(s) are not valid UTF-8 and are shown as U+FFFD; the first is byte %2.").arg(count).arg(first);
+    };
+    const auto hex = [](const char *name, const QString &input, const char *output, const QString &error) {
+        QTest::newRow(name) << input << QStringLiteral("hexToText") << QString::fromUtf8(output) << error;
+    };
+    hex("blank inside a byte", QStringLiteral("4 1"), "A", QString());
+    hex("three digits", QStringLiteral("41 4"), "", QStringLiteral("Hex input must contain complete bytes."));
+    hex("G at 2", QStringLiteral("4G"), "", badAt(2));
+    hex("bad character before the odd count", QStringLiteral("4 G"), "", badAt(3));
+    hex("emoji after a byte", QStringLiteral("41 \U0001F600"), "", badAt(4));
+    hex("only whitespace", QStringLiteral(" \t\r\n "), "", QString());
+    hex("mixed case, tab, line, no-break and ideographic spaces", QStringLiteral("4a 4B\t4c\n4D\u00A04e\u30004F"), "JKLMNO",
+        QString());
+    hex("two, three and four byte forms", QStringLiteral("c3a9e282acf09f9880"), "\u00E9\u20AC\U0001F600", QString());
+    hex("FF and C0 are not UTF-8", QStringLiteral("41 FF e6b8a9 C0"), "A?\u6E29?", invalid(2, 2));
+    hex("lone continuation byte", QStringLiteral("80"), "?", invalid(1, 1));
+    hex("overlong NUL", QStringLiteral("c080"), "??", invalid(2, 1));
+    hex("surrogate D800", QStringLiteral("eda080"), "???", invalid(3, 1));
+    hex("above U+10FFFF", QStringLiteral("f4908080"), "????", invalid(4, 1));
+    hex("truncated at the end", QStringLiteral("41e282"), "A??", invalid(2, 2));
     QTest::newRow("text to hex, 19 bytes on two lines") << "\u00E9123456789abcd\U0001F600" << "textToHex"
                                                         << "C3 A9 31 32 33 34 35 36 37 38 39 61 62 63 64 F0\n9F 98 80" << "";
 }
@@ -250,7 +269,7 @@ void tst_Tools::converter()
     child<QPlainTextEdit>(&box, "outputText")->setPlainText(QStringLiteral("stale"));
     child<QPlainTextEdit>(&box, "inputText")->setPlainText(input);
     box.findChild<QPushButton *>(button)->click();
-    QCOMPARE(child<QPlainTextEdit>(&box, "outputText")->toPlainText(), output);
+    QCOMPARE(child<QPlainTextEdit>(&box, "outputText")->toPlainText(), output.replace(u'?', QChar::ReplacementCharacter));
     QCOMPARE(child<QLabel>(&box, "converterErrorLabel")->text(), error);
 }
 
@@ -268,33 +287,6 @@ void tst_Tools::asciiChartColumnsAgree()
         QCOMPARE(hex.toInt(nullptr, 16), code);
         QVERIFY(code < 33 || code == 127 || table->item(code, 3)->text() == QChar(code));
     }
-}
-
-void tst_Tools::toolsMenuMakesRaisesAndDeletes_data()
-{
-    QTest::addColumn<QString>("action");
-    QTest::newRow("toolbox") << "acToolCalc";
-    QTest::newRow("ascii chart") << "acToolsAscii";
-    QTest::newRow("modbus builder") << "acToolsModbus";
-}
-
-void tst_Tools::toolsMenuMakesRaisesAndDeletes()
-{
-    QFETCH(QString, action);
-    MainWindow window;
-    const auto open = [&] {
-        window.findChild<QAction *>(action)->trigger();
-        return window.findChildren<QDialog *>(Qt::FindDirectChildrenOnly);
-    };
-    const QList<QDialog *> made = open();
-    QCOMPARE(made.size(), 1);
-    QPointer<QDialog> tool = made.first();
-    tool->showMinimized();
-    QCOMPARE(open(), made);
-    QVERIFY(tool->isVisible() && !tool->isMinimized());
-    QVERIFY(tool->close());
-    QTRY_VERIFY(tool.isNull());
-    QCOMPARE(open().size(), 1);
 }
 
 void tst_Tools::insertGoesToTheLastFocusedPane()
@@ -326,6 +318,17 @@ void tst_Tools::insertGoesToTheLastFocusedPane()
     QCOMPARE(pane->sendText(), QStringLiteral("41 42 ") + child<QLineEdit>(toolbox, "leWireBytes")->text());
     QCOMPARE(note(), QStringLiteral("Note: this port appends a checksum on send; the inserted frame already includes its CRC."));
     QCOMPARE(window.pane(0)->sendText(), QString());
+
+    // Asked for again, a tool window is raised, not made twice; closed, it is deleted,
+    // and the next request makes a new one.
+    QPointer<ToolBox> tool = toolbox;
+    toolbox->showMinimized();
+    window.findChild<QAction *>(QStringLiteral("acToolCalc"))->trigger();
+    QVERIFY(window.findChildren<ToolBox *>().size() == 1 && toolbox->isVisible() && !toolbox->isMinimized());
+    QVERIFY(toolbox->close());
+    QTRY_VERIFY(tool.isNull());
+    window.findChild<QAction *>(QStringLiteral("acToolCalc"))->trigger();
+    QVERIFY(window.findChild<ToolBox *>());
 }
 
 QTEST_MAIN(tst_Tools)
