@@ -29,13 +29,15 @@ QString header(const QString &path, const QDateTime &launch)
 }
 
 // Blank-separated pieces of text: "@6T10:05:00" is the file header launched then,
-// "A*1200" is 1200 times 'A', anything else is itself.
+// "%6T10:00:00" the hourly time line, "A*1200" is 1200 times 'A', anything else is itself.
 QString textOf(const QString &pieces, const QString &headerPath)
 {
     QString out;
     for (const QString &piece : pieces.split(u' ', Qt::SkipEmptyParts)) {
         if (piece.startsWith(u'@'))
             out += header(headerPath, at(piece.mid(1)));
+        else if (piece.startsWith(u'%'))
+            out += QStringLiteral("\nCurrent Time: ") + at(piece.mid(1)).toString(Qt::ISODate);
         else if (piece.size() > 2 && piece.at(1) == u'*')
             out += QString(piece.mid(2).toInt(), piece.at(0));
         else
@@ -94,8 +96,6 @@ class tst_LogWriter : public QObject
 private slots:
     void rotation_data();
     void rotation();
-    void hourLine_data();
-    void hourLine();
     void failures_data();
     void failures();
     void loggingOff();
@@ -115,13 +115,14 @@ void tst_LogWriter::rotation_data()
     QTest::addColumn<QString>("beforeWritten");
     QTest::addColumn<QString>("steps");   // "time pieces, time pieces": text written and flushed then
     QTest::addColumn<QString>("expected"); // the files afterwards, the one in use last
+    QTest::addColumn<bool>("hourly");
 
     const QTime none;
     const QTime midnight(0, 0);
     const auto row = [](const char *name, const char *pattern, int size, QTime time, const char *steps, const char *expected,
-                        const char *before = "", const char *written = "") {
+                        const char *before = "", const char *written = "", bool hourly = false) {
         QTest::newRow(name) << QString::fromUtf8(pattern) << size << time << QString::fromUtf8(before) << QString::fromUtf8(written)
-                            << QString::fromUtf8(steps) << QString::fromUtf8(expected);
+                            << QString::fromUtf8(steps) << QString::fromUtf8(expected) << hourly;
     };
     const char *bigThenB = "6T10:05:00 A*1200, 6T10:05:40 B\n";
     row("size: over the limit, archived and a fresh file with header", "qln_%S.log", 1000, none, bigThenB,
@@ -164,6 +165,12 @@ void tst_LogWriter::rotation_data()
         "qln_COM3-20260507-080003-000.log: old\n a b c | qln_COM3.log: @7T08:00:03 d", "qln_COM3.log: old\n", "6T08:00:01");
     row("time and size due together rotate once", "qln_%S.log", 1000, QTime(10, 5, 30), "6T10:05:00 A*1200, 6T10:05:40 B, 6T10:06:20 C",
         "qln_COM3-20260506-100540-000.log: @6T10:05:00 A*1200 | qln_COM3.log: @6T10:05:40 B C");
+    // Every other row has the hourly line switched off, also where a flush falls in minute 0.
+    row("hour line: once in minute 0, the date of that day, again the next hour", "qln_%S.log", -1, none,
+        "6T23:59:55 a, 7T00:00:00 b, 7T00:00:05 c, 7T00:01:00 d, 7T01:00:00 e",
+        "qln_COM3.log: @6T23:59:55 a %7T00:00:00 b c d %7T01:00:00 e", "", "", true);
+    row("hour line: a new file in minute 0 gets the header first", "qln_%S.log", -1, none, "6T10:00:00 a, 6T10:00:05 b",
+        "qln_COM3.log: @6T10:00:00 a %6T10:00:05 b", "", "", true);
 }
 
 void tst_LogWriter::rotation()
@@ -175,6 +182,7 @@ void tst_LogWriter::rotation()
     QFETCH(QString, beforeWritten);
     QFETCH(QString, steps);
     QFETCH(QString, expected);
+    QFETCH(bool, hourly);
 
     const QString dir = newDir();
     QVERIFY(QDir().mkpath(dir));
@@ -190,6 +198,7 @@ void tst_LogWriter::rotation()
     s.LogRotateSize = qMax(sizeLimit, 0);
     s.LogRotateAtTime = rotateTime.isValid();
     s.LogRotateTime = rotateTime;
+    s.NeedHourTimeStamp = hourly;
     LogWriter writer(nullptr, opened);
     for (const QString &step : stepList) {
         writer.write(textOf(step.section(u' ', 1), QString()), s);
@@ -208,48 +217,6 @@ void tst_LogWriter::rotation()
         QCOMPARE(actual.value(name), text);
     QCOMPARE(s.resolvedLogPath, dir + u'/' + files.last().first);
     QVERIFY(s.LogSaveFlag);
-}
-
-void tst_LogWriter::hourLine_data()
-{
-    QTest::addColumn<QString>("start");
-    QTest::addColumn<int>("intervalSec");
-    QTest::addColumn<int>("flushes");
-    QTest::addColumn<bool>("hourly");
-    QTest::addColumn<QStringList>("lines"); // when the "Current Time" lines appear
-    const auto row = [](const char *name, const char *start, int interval, int flushes, bool hourly, const char *lines) {
-        QTest::newRow(name) << QString::fromLatin1(start) << interval << flushes << hourly << QString::fromLatin1(lines).split(u' ', Qt::SkipEmptyParts);
-    };
-    row("once during minute 0 with 5 s flushes", "6T09:59:50", 5, 30, true, "2026-05-06T10:00:00");
-    row("re-armed for the next hour", "6T09:59:50", 5, 880, true, "2026-05-06T10:00:00 2026-05-06T11:00:00");
-    row("switched off", "6T09:59:50", 5, 880, false, "");
-    row("a new file in minute 0 gets the header first", "6T10:00:00", 5, 20, true, "2026-05-06T10:00:05");
-    row("across midnight", "6T23:59:57", 5, 4, true, "2026-05-07T00:00:02");
-}
-
-void tst_LogWriter::hourLine()
-{
-    QFETCH(QString, start);
-    QFETCH(int, intervalSec);
-    QFETCH(int, flushes);
-    QFETCH(bool, hourly);
-    QFETCH(QStringList, lines);
-    FormatSetting s = logSettings(newDir() + QStringLiteral("/qln_%S.log"), at(start));
-    s.NeedHourTimeStamp = hourly;
-    LogWriter writer(nullptr, at(start));
-    QString expected = header(s.resolvedLogPath, at(start));
-    for (int i = 0; i < flushes; ++i) {
-        const QDateTime now = at(start).addSecs(qint64(i) * intervalSec);
-        const QString text = QStringLiteral("\n[%1] L%2").arg(now.toString(QStringLiteral("HH:mm:ss"))).arg(i);
-        const QString stamp = now.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"));
-        if (lines.contains(stamp))
-            expected += QStringLiteral("\nCurrent Time: ") + stamp;
-        expected += text;
-        writer.write(text, s);
-        QString message;
-        QVERIFY2(writer.flush(s, kPort, kPaneHeader, &message, now), qPrintable(message));
-    }
-    QCOMPARE(readAll(s.resolvedLogPath), expected);
 }
 
 void tst_LogWriter::failures_data()

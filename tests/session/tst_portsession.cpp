@@ -26,10 +26,9 @@ private slots:
     void receivedTextReachesTheView_data();
     void receivedTextReachesTheView();
     void pauseHoldsTheViewNotTheLog();
-    void tapTakesBytesBeforeEverythingElse();
     void sentBytesOnTheWire_data();
     void sentBytesOnTheWire();
-    void sendsGoToTheSelectedPeer();
+    void peersRouteSendsAndTheTap();
     void loopHasAFloorAndCyclesLineByLine();
     void leaseGuards();
     void lineChangesAreCheckedFirst_data();
@@ -181,25 +180,6 @@ void tst_PortSession::pauseHoldsTheViewNotTheLog()
     QVERIFY(logged().endsWith(QString::fromLatin1("before held" + flood)));
 }
 
-void tst_PortSession::tapTakesBytesBeforeEverythingElse()
-{
-    make();
-    QSignalSpy tapped(m_session.get(), &PortSession::received);
-    QByteArray taken;
-    m_session->setReceiveTap([&](const QByteArray &bytes, const QString &peer) {
-        if (peer != QLatin1String("10.0.0.1:5"))
-            return false;
-        taken += bytes;
-        return true;
-    });
-    m_wire->feed("file", QStringLiteral("10.0.0.1:5"));
-    m_wire->feed("chat", QStringLiteral("10.0.0.2:6"));
-    QCOMPARE(taken, QByteArray("file"));
-    QCOMPARE(viewText(), QStringLiteral("chat"));
-    QCOMPARE(tapped.size(), 1);
-    QCOMPARE(m_session->rxByteCount(), quint64(4));
-}
-
 // The send engine has its own table; these rows show the session applies the settings
 // and keeps each text once in the history.
 void tst_PortSession::sentBytesOnTheWire_data()
@@ -243,11 +223,28 @@ void tst_PortSession::sentBytesOnTheWire()
     QCOMPARE(m_session->settings().SendList, (QStringList{history, QStringLiteral("00")}));
 }
 
-void tst_PortSession::sendsGoToTheSelectedPeer()
+// A transfer's tap takes its peer's bytes before the view, the counters and the
+// features see them; sends go to the selected peer.
+void tst_PortSession::peersRouteSendsAndTheTap()
 {
     make();
     m_wire->setPeers({QStringLiteral("a:1"), QStringLiteral("b:2")});
     QCOMPARE(m_session->selectedPeer(), QStringLiteral("a:1"));
+    QSignalSpy forwarded(m_session.get(), &PortSession::received);
+    QByteArray taken;
+    m_session->setReceiveTap([&](const QByteArray &bytes, const QString &peer) {
+        if (peer != QLatin1String("a:1"))
+            return false;
+        taken += bytes;
+        return true;
+    });
+    m_wire->feed("file", QStringLiteral("a:1"));
+    m_wire->feed("chat", QStringLiteral("b:2"));
+    QCOMPARE(taken, QByteArray("file"));
+    QCOMPARE(viewText(), QStringLiteral("chat"));
+    QCOMPARE(forwarded.size(), 1);
+    QCOMPARE(m_session->rxByteCount(), quint64(4));
+
     m_session->selectPeer(QStringLiteral("b:2"));
     m_session->send("x");
     m_wire->setPeers({QStringLiteral("a:1")}); // b leaves: back to the first

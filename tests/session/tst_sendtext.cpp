@@ -46,37 +46,12 @@ class tst_SendText : public QObject
     Q_OBJECT
 
 private slots:
-    void parseHex_data();
-    void parseHex();
     void encode_data();
     void encode();
     void encodingRefusal();
     void history_data();
     void history();
 };
-
-void tst_SendText::parseHex_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("bytes");
-
-    QTest::newRow("pairs with blank") << QStringLiteral("AB CD") << QByteArray("\xab\xcd");
-    QTest::newRow("lone trailing digit ignored") << QStringLiteral("ABC") << QByteArray("\xab");
-    QTest::newRow("lower case") << QStringLiteral("ab0f") << QByteArray("\xab\x0f");
-    QTest::newRow("several leading blanks") << QStringLiteral("   01  02") << QByteArray("\x01\x02");
-    QTest::newRow("00 FF") << QStringLiteral("00 FF") << QByteArray("\x00\xff", 2);
-    QTest::newRow("character above U+00FF counts as 0") << QChar(0x4E1D) + QStringLiteral("1") << QByteArray("\x01");
-    QTest::newRow("latin-1 letter counts as 0") << QChar(0xC4) + QStringLiteral("F") << QByteArray("\x0f");
-    QTest::newRow("lines keep their pairs") << QStringLiteral("01 02\n03 04") << QByteArray("\x01\x02\x03\x04");
-    QTest::newRow("CR LF and tab are blanks") << QStringLiteral("0A\r\n\t0B") << QByteArray("\x0a\x0b");
-}
-
-void tst_SendText::parseHex()
-{
-    QFETCH(QString, text);
-    QFETCH(QByteArray, bytes);
-    QCOMPARE(parseHexText(text), bytes);
-}
 
 // The frame is what goes on the wire before the checksum; the history keeps the
 // typed text unless it is given.
@@ -116,6 +91,15 @@ void tst_SendText::encode_data()
     row("hex: empty comment kept", QStringLiteral("7f//"), formatted, "\x7f", "7F //");
     row("hex: 0G", QStringLiteral("0G"), formatted, QByteArray(1, '\0'), "00 ");
     row("hex: 1 2", QStringLiteral("1 2"), formatted, "\x10", "10 ");
+    row("hex: pairs with blank", QStringLiteral("AB CD"), hex, "\xab\xcd");
+    row("hex: lone trailing digit ignored", QStringLiteral("ABC"), hex, "\xab");
+    row("hex: lower case", QStringLiteral("ab0f"), hex, "\xab\x0f");
+    row("hex: several leading blanks", QStringLiteral("   01  02"), hex, "\x01\x02");
+    row("hex: 00 FF", QStringLiteral("00 FF"), hex, QByteArray("\x00\xff", 2));
+    row("hex: character above U+00FF counts as 0", QChar(0x4E1D) + QStringLiteral("1"), hex, "\x01");
+    row("hex: latin-1 letter counts as 0", QChar(0xC4) + QStringLiteral("F"), hex, "\x0f");
+    row("hex: lines keep their pairs", QStringLiteral("01 02\n03 04"), hex, "\x01\x02\x03\x04");
+    row("hex: CR LF and tab are blanks", QStringLiteral("0A\r\n\t0B"), hex, "\x0a\x0b");
     row("hex: F alone has no checksum", QStringLiteral("F"), {.hex = true, .formatSend = true, .checksum = 4}, "", "");
 }
 

@@ -17,11 +17,12 @@ struct Step
 };
 using Steps = QList<Step>;
 
-// The formatter's target, settings and starting line state; for the log, whether a
-// stamp is still due at the end.
+// The target (display, log or the console's stateless text), the settings and the
+// formatter's starting line state; for the log, whether a stamp is still due at the end.
 struct Options
 {
     bool log = false;
+    bool console = false;
     bool stamps = false;
     int rxFormat = TextFormat;
     int txFormat = TextFormat;
@@ -71,9 +72,6 @@ private slots:
 
     void format_data();
     void format();
-
-    void console_data();
-    void console();
 };
 
 void tst_TrafficText::hexTextEveryByte()
@@ -130,7 +128,7 @@ void tst_TrafficText::format()
     QFETCH(Steps, steps);
 
     const bool log = o.log;
-    FormatSetting s;
+    FormatSetting s; // the console follows the display's stamp switch
     s.ReceiveMsgForamt = o.rxFormat;
     s.SendMsgFormat = o.txFormat;
     s.RxAutoFeedLine = o.autoFeed;
@@ -149,6 +147,11 @@ void tst_TrafficText::format()
         // Stamp text as the pane expands it; the log pattern stands in for the log writer's.
         const QString stamp = chunk.time.toString(log ? QStringLiteral("'<'hh:mm:ss.zzz'> '")
                                                       : chunk.direction == 2 ? s.TxTimeFormat : s.RxTimeFormat);
+        if (o.console) {
+            QCOMPARE(formatForConsole(chunk.data, chunk.direction, nullptr, s, chunk.time),
+                     QString(step.expected).replace(QStringLiteral("{s}"), stamp));
+            continue;
+        }
         const QString out = f.format(chunk, chunk.direction == 2 ? txDecoder.get() : rxDecoder.get(),
                                      s, o.stamps ? stamp : QString());
         QCOMPARE(out, QString(step.expected).replace(QStringLiteral("{s}"), stamp));
@@ -225,41 +228,14 @@ void tst_TrafficText::format_data()
     addRow("log: hex without stamps follows auto feed",
            {.log = true, .rxFormat = HexFormat, .autoFeed = true, .lineEnded = false},
            {rx(0, b1, "\n01 "), rx(10, b2, "02 "), rx(60, b3, "\n03 ")});
-}
 
-void tst_TrafficText::console_data()
-{
-    QTest::addColumn<int>("direction");
-    QTest::addColumn<int>("format");
-    QTest::addColumn<bool>("stamps");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("expected"); // "{s}" is the stamp of the console's clock
-
-    QTest::newRow("sent, format other than text is hex") << 2 << 0 << true << QByteArray("A") << u8("41 ");
-    QTest::newRow("carriage returns folded") << 1 << int(TextFormat) << false << QByteArray("a\r\nb\n\rc\rd")
-                                             << u8("a\nb\ncd");
-    QTest::newRow("received stamps after line feeds") << 1 << int(TextFormat) << true << QByteArray("a\r\nb\n")
-                                                      << u8("a\n{s}b\n{s}");
-    QTest::newRow("sent stamps use the Tx pattern") << 2 << int(TextFormat) << true << QByteArray("AT\r\n")
-                                                    << u8("AT\n{s}");
-}
-
-void tst_TrafficText::console()
-{
-    QFETCH(int, direction);
-    QFETCH(int, format);
-    QFETCH(bool, stamps);
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, expected);
-
-    FormatSetting s;
-    s.ReceiveMsgForamt = direction == 1 ? format : TextFormat;
-    s.SendMsgFormat = direction == 2 ? format : TextFormat;
-    s.DisplayMsgTime = stamps;
-    s.LogTimestampEnabled = !stamps;
-    const QDateTime now = kStart.addSecs(3600);
-    expected.replace(QStringLiteral("{s}"), now.toString(direction == 2 ? s.TxTimeFormat : s.RxTimeFormat));
-    QCOMPARE(formatForConsole(bytes, direction, nullptr, s, now), expected);
+    // The console
+    addRow("console: sent, format other than text is hex", {.console = true, .stamps = true, .txFormat = 0},
+           {tx(0, "A", "41 ")});
+    addRow("console: carriage returns folded", {.console = true}, {rx(0, "a\r\nb\n\rc\rd", "a\nb\ncd")});
+    addRow("console: received stamps after line feeds", {.console = true, .stamps = true},
+           {rx(0, "a\r\nb\n", "a\n{s}b\n{s}")});
+    addRow("console: sent stamps use the Tx pattern", {.console = true, .stamps = true}, {tx(0, "AT\r\n", "AT\n{s}")});
 }
 
 QTEST_APPLESS_MAIN(tst_TrafficText)

@@ -27,8 +27,6 @@ private slots:
 
     void stepsWrapAndMarkTheCurrent_data();
     void stepsWrapAndMarkTheCurrent();
-    void filterKeepsLaterLinesHidden_data();
-    void filterKeepsLaterLinesHidden();
     void currentMatchSurvivesTrimming_data();
     void currentMatchSurvivesTrimming();
     void highlightsFollowScrolling();
@@ -140,7 +138,6 @@ void tst_ReceiveFindBar::stepsWrapAndMarkTheCurrent_data()
     QTest::newRow("F3 at the last wraps to the first") << "keys" << "+++" << 0;
     QTest::newRow("Shift+F3 at the first wraps to the last") << "keys" << "-" << 2;
     QTest::newRow("Next button wraps") << "buttons" << "+++" << 0;
-    QTest::newRow("Previous button wraps") << "buttons" << "-" << 2;
     QTest::newRow("Return wraps") << "return" << "+++" << 0;
     QTest::newRow("there and back") << "keys" << "++-+-" << 1;
 }
@@ -187,47 +184,6 @@ void tst_ReceiveFindBar::stepsWrapAndMarkTheCurrent()
     }
     m_bar->closeBar();
     QVERIFY(m_view->extraSelections().isEmpty());
-}
-
-void tst_ReceiveFindBar::filterKeepsLaterLinesHidden_data()
-{
-    QTest::addColumn<QString>("release");
-
-    QTest::newRow("clearing the keyword") << "clear keyword";
-    QTest::newRow("unchecking Filter") << "uncheck";
-    QTest::newRow("closing the bar") << "close";
-}
-
-void tst_ReceiveFindBar::filterKeepsLaterLinesHidden()
-{
-    QFETCH(QString, release);
-
-    append(QStringLiteral("boot\nERR disk\nidle\n"));
-    typeKeyword(QStringLiteral("err"));
-    QCOMPARE(visibleLines().size(), 4); // the empty last line too: no filter yet
-    child<QCheckBox>("receiveFindFilterBox")->setChecked(true);
-    QCOMPARE(visibleLines(), QStringList{QStringLiteral("ERR disk")});
-
-    // A later line is judged as it comes, also when its match is completed by a later piece.
-    append(QStringLiteral("poll\nfan er"));
-    QCOMPARE(visibleLines(), QStringList{QStringLiteral("ERR disk")});
-    append(QStringLiteral("ror\nok\n"));
-    QCOMPARE(visibleLines(), (QStringList{QStringLiteral("ERR disk"), QStringLiteral("fan error")}));
-    QCOMPARE(status(), QStringLiteral("1/2"));
-    QVERIFY(laidOutAsVisible());
-
-    if (release == QLatin1String("clear keyword"))
-        m_bar->findEdit()->clear();
-    else if (release == QLatin1String("uncheck"))
-        child<QCheckBox>("receiveFindFilterBox")->setChecked(false);
-    else
-        m_bar->closeBar();
-    const QStringList all = m_view->toPlainText().split(QLatin1Char('\n'));
-    QCOMPARE(visibleLines(), all);
-    QVERIFY(laidOutAsVisible());
-    // And stay shown as more arrives.
-    append(QStringLiteral("later\n"));
-    QCOMPARE(visibleLines().size(), all.size() + 1);
 }
 
 void tst_ReceiveFindBar::currentMatchSurvivesTrimming_data()
@@ -336,20 +292,23 @@ void tst_ReceiveFindBar::incrementalAgreesWithFullSearch_data()
     QTest::addColumn<QString>("keyword");
     QTest::addColumn<bool>("caseSensitive");
     QTest::addColumn<quint32>("seed");
+    QTest::addColumn<QString>("release"); // how the filter is let go for the last quarter
 
-    QTest::newRow("word") << "Err" << false << 1u;
-    QTest::newRow("repeating letters") << "aa" << false << 3u;
-    QTest::newRow("single letter") << "e" << true << 4u;
-    QTest::newRow("long word") << "errerr" << false << 5u;
+    QTest::newRow("word, keyword cleared") << "Err" << false << 1u << "clear keyword";
+    QTest::newRow("repeating letters, Filter unchecked") << "aa" << false << 3u << "uncheck";
+    QTest::newRow("single letter, bar closed") << "e" << true << 4u << "close";
+    QTest::newRow("long word, filtering throughout") << "errerr" << false << 5u << "";
 }
 
-// Text arrives in random pieces, the top is cut now and then and halfway the case
-// option flips; the kept matches and line visibility must equal a search of the whole text.
+// Text arrives in random pieces, the top is cut now and then, halfway the case option
+// flips and later the filter may be let go; the kept matches, the status and the line
+// visibility must always equal a search of the whole text.
 void tst_ReceiveFindBar::incrementalAgreesWithFullSearch()
 {
     QFETCH(QString, keyword);
     QFETCH(bool, caseSensitive);
     QFETCH(quint32, seed);
+    QFETCH(QString, release);
 
     QRandomGenerator rng(seed);
     const QString alphabet = QStringLiteral("eErRaA \n");
@@ -357,11 +316,23 @@ void tst_ReceiveFindBar::incrementalAgreesWithFullSearch()
     child<QCheckBox>("receiveFindCaseBox")->setChecked(caseSensitive);
     child<QCheckBox>("receiveFindFilterBox")->setChecked(true);
     Qt::CaseSensitivity cs = caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive;
+    bool searching = true;
+    bool filtering = true;
 
     for (int round = 0; round < 300; ++round) {
         if (round == 150) { // the case box alone searches again
             child<QCheckBox>("receiveFindCaseBox")->setChecked(!caseSensitive);
             cs = caseSensitive ? Qt::CaseInsensitive : Qt::CaseSensitive;
+        }
+        if (round == 225 && !release.isEmpty()) {
+            if (release == QLatin1String("clear keyword"))
+                m_bar->findEdit()->clear();
+            else if (release == QLatin1String("uncheck"))
+                child<QCheckBox>("receiveFindFilterBox")->setChecked(false);
+            else
+                m_bar->closeBar();
+            searching = release == QLatin1String("uncheck");
+            filtering = false;
         }
         QString piece;
         const int size = int(rng.bounded(1, 20));
@@ -373,16 +344,16 @@ void tst_ReceiveFindBar::incrementalAgreesWithFullSearch()
         if (m_view->document()->characterCount() > 400)
             trimTop(int(rng.bounded(1, 200)));
         m_bar->afterDisplayBatch();
-        if (round % 7 == 0) // stepping, also with nothing to step to
+        if (round % 7 == 0 && searching) // stepping, also with nothing to step to
             QTest::keyClick(m_bar->findEdit(), Qt::Key_F3);
 
         QList<int> expectedStarts;
         QStringList expectedVisible;
         for (QTextBlock block = m_view->document()->begin(); block.isValid(); block = block.next()) {
             const QString text = block.text();
-            for (int i = 0; (i = int(text.indexOf(keyword, i, cs))) >= 0; i += int(keyword.size()))
+            for (int i = 0; searching && (i = int(text.indexOf(keyword, i, cs))) >= 0; i += int(keyword.size()))
                 expectedStarts.append(block.position() + i);
-            if (text.contains(keyword, cs))
+            if (!filtering || text.contains(keyword, cs))
                 expectedVisible.append(text);
         }
         QList<int> starts;
@@ -391,8 +362,8 @@ void tst_ReceiveFindBar::incrementalAgreesWithFullSearch()
         QCOMPARE(starts, expectedStarts);
         QCOMPARE(visibleLines(), expectedVisible);
         QVERIFY(laidOutAsVisible());
-        QCOMPARE(status(), expectedStarts.isEmpty() ? QStringLiteral("0/0")
-                                                    : QStringLiteral("%1/%2").arg(m_bar->current() + 1).arg(starts.size()));
+        const QString counted = QStringLiteral("%1/%2").arg(m_bar->current() + 1).arg(starts.size());
+        QCOMPARE(status(), !searching ? QString() : starts.isEmpty() ? QStringLiteral("0/0") : counted);
         QCOMPARE(child<QPushButton>("receiveFindNextButton")->isEnabled(), !starts.isEmpty());
         QVERIFY(m_bar->current() < starts.size());
     }
