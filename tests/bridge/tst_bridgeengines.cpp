@@ -43,16 +43,246 @@ class tst_BridgeEngines : public QObject
 {
     Q_OBJECT
 private slots:
-    void framing_data();
-    void framing();
-    void overflow_data();
-    void overflow();
-    void floodGuard_data();
-    void floodGuard();
-    void mbapParser_data();
-    void mbapParser();
-    void answersReachTheirRequests_data();
-    void answersReachTheirRequests();
+    void framing_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QByteArray>("delimiter");
+        QTest::addColumn<int>("maxBytes");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<Frames>("frames"); // before the timer; it releases the rest
+
+        QTest::newRow("immediately") << 0 << QByteArray() << 3 << QByteArray("abcdefg") << Frames{"abc", "def", "g"};
+        QTest::newRow("idle gap") << 1 << QByteArray() << 4 << QByteArray("abcdefghij") << Frames{"abcd", "efgh"};
+        QTest::newRow("line feed") << 2 << QByteArray("\n") << 99 << QByteArray("a\nc\n\ne") << Frames{"a\n", "c\n", "\n"};
+        QTest::newRow("CR LF") << 2 << QByteArray("\r\n") << 99 << QByteArray("one\r\ntwo\r\r\nthr\r")
+                               << Frames{"one\r\n", "two\r\r\n"};
+        QTest::newRow("delimiter beyond the largest size")
+            << 2 << QByteArray("\r\n") << 4 << QByteArray("abcdefgh\r\nij") << Frames{"abcd", "efgh", "\r\n"};
+        QTest::newRow("fixed length") << 3 << QByteArray() << 4 << QByteArray("0123456789") << Frames{"0123", "4567"};
+    }
+
+    void framing()
+    {
+        QFETCH(int, mode);
+        QFETCH(QByteArray, delimiter);
+        QFETCH(int, maxBytes);
+        QFETCH(QByteArray, input);
+        QFETCH(Frames, frames);
+        const BridgeConfig c =
+            BridgeConfig{.FramingMode = mode, .FramingDelimiterHex = delimiter, .FramingFixedLength = 4, .FramingMaxBytes = maxBytes}
+                .normalised();
+        const QByteArray rest = input.mid(frames.join().size());
+        // The idle gap comes before the longest hold.
+        const qint64 due = mode == 0 ? -1 : mode == 1 ? c.FramingIdleGapMs : c.FramingMaxHoldMs;
+        // Whole and byte by byte (mode 0 frames each input by itself, so only whole).
+        for (const qsizetype step : {input.size(), mode == 0 ? input.size() : 1}) {
+            BridgeFramer framer;
+            framer.configure(BridgeFramer::settingsFrom(c));
+            Frames got;
+            for (qsizetype i = 0; i < input.size(); i += step)
+                got += framer.push(input.mid(i, step), 1000);
+            QCOMPARE(got, frames);
+            QCOMPARE(framer.nextDeadline(1000), due);
+            if (due < 0)
+                continue;
+            QVERIFY(framer.onTimer(1000 + due - 1).isEmpty());
+            QCOMPARE(framer.onTimer(1000 + due), Frames{rest});
+        }
+    }
+
+    void overflow_data()
+    {
+        QTest::addColumn<int>("policy");
+        QTest::addColumn<Frames>("input");
+        QTest::addColumn<QByteArray>("delivered");
+        QTest::addColumn<qint64>("droppedFrames");
+
+        const Frames four{"aaaa", "bbbb", "cccc", "dddd"};
+        QTest::newRow("drop oldest") << 0 << four << QByteArray("ccccdddd") << qint64(2);
+        QTest::newRow("drop oldest, frame above the limit")
+            << 0 << Frames{"aaaa", "bbbbbbbbbbbb"} << QByteArray("bbbbbbbbbbbb") << qint64(1);
+        QTest::newRow("drop newest") << 1 << four << QByteArray("aaaabbbb") << qint64(2);
+        QTest::newRow("stop: overflow, then suspended input") << 3 << four << QByteArray("aaaabbbb") << qint64(2);
+    }
+
+    void overflow()
+    {
+        QFETCH(int, policy);
+        QFETCH(Frames, input);
+        QFETCH(QByteArray, delivered);
+        QFETCH(qint64, droppedFrames);
+        const BridgeConfig c =
+            BridgeConfig{.QueueLimitBytes = 10, .HighWatermark = 8, .LowWatermark = 2, .OverflowPolicy = policy}.normalised();
+        BridgePipe pipe;
+        pipe.configure(c);
+        qint64 now = 0;
+        for (const QByteArray &frame : input) {
+            pipe.ingest(frame, QString(), now += 10);
+            // Closed, or holding as much as it may: either way nothing is written.
+            QVERIFY(!pipe.nextWrite({now % 20 == 0, c.SinkPendingLimitBytes}));
+        }
+        pipe.written(0); // a refused write keeps the bytes
+        QCOMPARE(pipe.counters().failedWrites, qint64(1));
+        const bool stopped = policy == BridgeConfig::StopBridge;
+        QCOMPARE(pipe.suspendReason(), stopped ? QStringLiteral("Egress queue overflowed") : QString());
+        QCOMPARE(pipe.nextDeadline(now), stopped ? qint64(-1) : BridgePipe::RetryMs);
+        // A suspended pipe lets its source go.
+        QCOMPARE(pipe.updateHold(now), stopped ? BridgePipe::Hold::Keep : BridgePipe::Hold::Hold);
+        QCOMPARE(pipe.counters().bytesDropped, input.join().size() - delivered.size());
+        QCOMPARE(pipe.counters().framesDropped, droppedFrames);
+        pipe.resume();
+        QByteArray out;
+        drain(pipe, out, 3); // in partial writes
+        QCOMPARE(out, delivered);
+        QCOMPARE(pipe.counters().bytesForwarded, qint64(delivered.size()));
+        QCOMPARE(pipe.updateHold(now + 25), stopped ? BridgePipe::Hold::Keep : BridgePipe::Hold::Release);
+        QCOMPARE(pipe.counters().heldMs, stopped ? 0 : qint64(25));
+    }
+
+    void floodGuard_data()
+    {
+        QTest::addColumn<int>("bytesPer100Ms");
+        QTest::addColumn<bool>("destinationTakes");
+        QTest::addColumn<int>("inputUntil"); // ms
+        QTest::addColumn<bool>("trips");
+
+        QTest::newRow("fast and piling up") << 2000 << false << 1000 << true;
+        // A loop that jammed its own destination sends nothing more; the timer judges the window.
+        QTest::newRow("fast, then jammed") << 2000 << false << 500 << true;
+        QTest::newRow("fast but taken") << 2000 << true << 1000 << false;
+        QTest::newRow("slow and piling up") << 100 << false << 1000 << false;
+    }
+
+    void floodGuard()
+    {
+        QFETCH(int, bytesPer100Ms);
+        QFETCH(bool, destinationTakes);
+        QFETCH(int, inputUntil);
+        QFETCH(bool, trips);
+        BridgePipe pipe;
+        pipe.configure(BridgeConfig{.QueueLimitBytes = 1 << 20, .HighWatermark = 1 << 20, .FloodRateBytesPerSec = 10000,
+                                    .FloodWindowMs = 1000}
+                           .normalised());
+        QByteArray sink;
+        for (qint64 now = 0; now <= inputUntil; now += 100) {
+            pipe.ingest(QByteArray(bytesPer100Ms, 'x'), QString(), now);
+            if (destinationTakes)
+                drain(pipe, sink);
+        }
+        pipe.onTimer(1000);
+        QCOMPARE(pipe.suspendReason(), trips ? QStringLiteral("Flood guard tripped (possible cable loop)") : QString());
+        const qint64 dropped = pipe.counters().framesDropped;
+        pipe.ingest("more", QString(), 1100);
+        QCOMPARE(pipe.counters().framesDropped, dropped + trips); // suspended input is counted, not queued
+        pipe.resume();
+        pipe.ingest("again", QString(), 1200);
+        QVERIFY(!pipe.isSuspended());
+    }
+
+    void mbapParser_data()
+    {
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<int>("requests");
+        QTest::addColumn<int>("malformed");
+        QTest::addColumn<qsizetype>("leftOver");
+
+        const QByteArray good = mbap(7, 1, readPdu(0));
+        QTest::newRow("one request") << good << 1 << 0 << qsizetype(0);
+        QTest::newRow("two back to back") << good + mbap(8, 2, readPdu(1)) << 2 << 0 << qsizetype(0);
+        QTest::newRow("incomplete tail waits") << good + good.left(9) << 1 << 0 << qsizetype(9);
+        QTest::newRow("largest PDU") << mbap(1, 1, QByteArray(253, '\x10')) << 1 << 0 << qsizetype(0);
+        QTest::newRow("protocol id 1 resynchronises") << mbap(1, 1, readPdu(0), 1) << 0 << 1 << qsizetype(0);
+        for (int length : {0, 1, 255, 65535})
+            QTest::addRow("length %d", length) << mbap(1, 1, readPdu(0), 0, length) << 0 << 1 << qsizetype(0);
+    }
+
+    // Each stream whole, byte by byte, and followed by a good request once the parser has
+    // recovered: the requests, the malformed count and what stays buffered agree.
+    void mbapParser()
+    {
+        QFETCH(QByteArray, stream);
+        QFETCH(int, requests);
+        QFETCH(int, malformed);
+        QFETCH(qsizetype, leftOver);
+
+        MbapParser whole;
+        QCOMPARE(whole.feed(stream).size(), requests);
+        QCOMPARE(whole.malformed(), qint64(malformed));
+        QCOMPARE(whole.buffered(), leftOver);
+
+        MbapParser bytewise;
+        int got = 0;
+        for (char c : stream)
+            got += int(bytewise.feed(QByteArray(1, c)).size());
+        QCOMPARE(bytewise.malformed() > 0, malformed > 0);
+        if (malformed == 0)
+            QCOMPARE(got, requests);
+
+        const QList<MbapParser::Request> after = whole.feed(mbap(99, 5, readPdu(3)));
+        if (leftOver == 0) {
+            QCOMPARE(after.size(), 1);
+            QCOMPARE(after.first().transactionId, quint16(99));
+            QCOMPARE(after.first().unit, quint8(5));
+            QCOMPARE(after.first().pdu, readPdu(3));
+        }
+    }
+
+    void answersReachTheirRequests_data()
+    {
+        QTest::addColumn<QString>("owner");
+        QTest::addColumn<QByteArray>("line");     // what the serial side delivers, in one frame
+        QTest::addColumn<qint64>("answerAt");     // ms after the requests
+        QTest::addColumn<QStringList>("expected"); // "peer:id:value" per response
+
+        // Client x asks for registers 1 and 2 of unit 1, then client y for register 3 of
+        // unit 1 and register 4 of unit 2 (transaction ids 11, 12, 21, 22).
+        const QByteArray a1 = rtuAnswer(1, 1001), a2 = rtuAnswer(1, 1002), a3 = rtuAnswer(1, 1003), a4 = rtuAnswer(2, 1004);
+        QTest::newRow("in order, one frame each")
+            << QString() << a1 << qint64(10) << QStringList{QStringLiteral("x:11:1001")};
+        QTest::newRow("shared line: the oldest transaction of the unit wins")
+            << QString() << a4 + a1 << qint64(10) << QStringList{QStringLiteral("y:22:1004"), QStringLiteral("x:11:1001")};
+        QTest::newRow("back to back answers are taken apart")
+            << QString() << a1 + a2 + a3 << qint64(10)
+            << QStringList{QStringLiteral("x:11:1001"), QStringLiteral("x:12:1002"), QStringLiteral("y:21:1003")};
+        QTest::newRow("the owner of the line gets it") << QStringLiteral("y") << a3 << qint64(10)
+                                                       << QStringList{QStringLiteral("y:21:1003")};
+        QTest::newRow("bad CRC is dropped") << QString() << a1.left(6) + '\0' << qint64(10) << QStringList();
+        QTest::newRow("short frame is dropped") << QString() << QByteArray("\x01\x03", 2) << qint64(10) << QStringList();
+        QTest::newRow("unknown unit is unmatched") << QString() << rtuAnswer(9, 1) << qint64(10) << QStringList();
+        QTest::newRow("other function is unmatched") << QString() << rtuAnswer(1, 1, 0x04) << qint64(10) << QStringList();
+        QTest::newRow("after the timeout, unmatched") << QString() << a1 << qint64(2000) << QStringList();
+    }
+
+    void answersReachTheirRequests()
+    {
+        QFETCH(QString, owner);
+        QFETCH(QByteArray, line);
+        QFETCH(qint64, answerAt);
+        QFETCH(QStringList, expected);
+
+        ModbusGateway gateway;
+        gateway.configure(2000);
+        const QString x = QStringLiteral("x"), y = QStringLiteral("y");
+        QCOMPARE(gateway.request(x, mbap(11, 1, readPdu(1)) + mbap(12, 1, readPdu(2)), 0).size(), 2);
+        QCOMPARE(gateway.request(y, mbap(21, 1, readPdu(3)) + mbap(22, 2, readPdu(4)), 0).size(), 2);
+        QCOMPARE(gateway.nextDeadline(0), qint64(2000));
+
+        QStringList got;
+        const auto responses = gateway.answer(line, owner, answerAt);
+        for (const ModbusGateway::Response &r : responses) {
+            QCOMPARE(r.bytes.mid(2, 2), QByteArray(2, '\0'));
+            QCOMPARE(quint16(uchar(r.bytes[4]) << 8 | uchar(r.bytes[5])), quint16(r.bytes.size() - 6));
+            got << QStringLiteral("%1:%2:%3")
+                       .arg(r.peer)
+                       .arg(uchar(r.bytes[0]) << 8 | uchar(r.bytes[1]))
+                       .arg(uchar(r.bytes[9]) << 8 | uchar(r.bytes[10]));
+        }
+        QCOMPARE(got, expected);
+        const ModbusGateway::Counters c = gateway.counters();
+        QCOMPARE(c.responses, qint64(expected.size()));
+        QCOMPARE(c.expired, answerAt >= 2000 ? qint64(4) : qint64(0));
+        QCOMPARE(gateway.pending(), answerAt >= 2000 ? 0 : 4 - int(expected.size()));
+    }
 
 private:
     // Writes everything the pipe offers into `out`, `room` bytes per call at most.
@@ -64,247 +294,6 @@ private:
         }
     }
 };
-
-void tst_BridgeEngines::framing_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QByteArray>("delimiter");
-    QTest::addColumn<int>("maxBytes");
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<Frames>("frames"); // before the timer; it releases the rest
-
-    QTest::newRow("immediately") << 0 << QByteArray() << 3 << QByteArray("abcdefg") << Frames{"abc", "def", "g"};
-    QTest::newRow("idle gap") << 1 << QByteArray() << 4 << QByteArray("abcdefghij") << Frames{"abcd", "efgh"};
-    QTest::newRow("line feed") << 2 << QByteArray("\n") << 99 << QByteArray("a\nc\n\ne") << Frames{"a\n", "c\n", "\n"};
-    QTest::newRow("CR LF") << 2 << QByteArray("\r\n") << 99 << QByteArray("one\r\ntwo\r\r\nthr\r")
-                           << Frames{"one\r\n", "two\r\r\n"};
-    QTest::newRow("delimiter beyond the largest size")
-        << 2 << QByteArray("\r\n") << 4 << QByteArray("abcdefgh\r\nij") << Frames{"abcd", "efgh", "\r\n"};
-    QTest::newRow("fixed length") << 3 << QByteArray() << 4 << QByteArray("0123456789") << Frames{"0123", "4567"};
-}
-
-void tst_BridgeEngines::framing()
-{
-    QFETCH(int, mode);
-    QFETCH(QByteArray, delimiter);
-    QFETCH(int, maxBytes);
-    QFETCH(QByteArray, input);
-    QFETCH(Frames, frames);
-    const BridgeConfig c =
-        BridgeConfig{.FramingMode = mode, .FramingDelimiterHex = delimiter, .FramingFixedLength = 4, .FramingMaxBytes = maxBytes}
-            .normalised();
-    const QByteArray rest = input.mid(frames.join().size());
-    // The idle gap comes before the longest hold.
-    const qint64 due = mode == 0 ? -1 : mode == 1 ? c.FramingIdleGapMs : c.FramingMaxHoldMs;
-    // Whole and byte by byte (mode 0 frames each input by itself, so only whole).
-    for (const qsizetype step : {input.size(), mode == 0 ? input.size() : 1}) {
-        BridgeFramer framer;
-        framer.configure(BridgeFramer::settingsFrom(c));
-        Frames got;
-        for (qsizetype i = 0; i < input.size(); i += step)
-            got += framer.push(input.mid(i, step), 1000);
-        QCOMPARE(got, frames);
-        QCOMPARE(framer.nextDeadline(1000), due);
-        if (due < 0)
-            continue;
-        QVERIFY(framer.onTimer(1000 + due - 1).isEmpty());
-        QCOMPARE(framer.onTimer(1000 + due), Frames{rest});
-    }
-}
-
-void tst_BridgeEngines::overflow_data()
-{
-    QTest::addColumn<int>("policy");
-    QTest::addColumn<Frames>("input");
-    QTest::addColumn<QByteArray>("delivered");
-    QTest::addColumn<qint64>("droppedFrames");
-
-    const Frames four{"aaaa", "bbbb", "cccc", "dddd"};
-    QTest::newRow("drop oldest") << 0 << four << QByteArray("ccccdddd") << qint64(2);
-    QTest::newRow("drop oldest, frame above the limit")
-        << 0 << Frames{"aaaa", "bbbbbbbbbbbb"} << QByteArray("bbbbbbbbbbbb") << qint64(1);
-    QTest::newRow("drop newest") << 1 << four << QByteArray("aaaabbbb") << qint64(2);
-    QTest::newRow("stop: overflow, then suspended input") << 3 << four << QByteArray("aaaabbbb") << qint64(2);
-}
-
-void tst_BridgeEngines::overflow()
-{
-    QFETCH(int, policy);
-    QFETCH(Frames, input);
-    QFETCH(QByteArray, delivered);
-    QFETCH(qint64, droppedFrames);
-    const BridgeConfig c =
-        BridgeConfig{.QueueLimitBytes = 10, .HighWatermark = 8, .LowWatermark = 2, .OverflowPolicy = policy}.normalised();
-    BridgePipe pipe;
-    pipe.configure(c);
-    qint64 now = 0;
-    for (const QByteArray &frame : input) {
-        pipe.ingest(frame, QString(), now += 10);
-        // Closed, or holding as much as it may: either way nothing is written.
-        QVERIFY(!pipe.nextWrite({now % 20 == 0, c.SinkPendingLimitBytes}));
-    }
-    pipe.written(0); // a refused write keeps the bytes
-    QCOMPARE(pipe.counters().failedWrites, qint64(1));
-    const bool stopped = policy == BridgeConfig::StopBridge;
-    QCOMPARE(pipe.suspendReason(), stopped ? QStringLiteral("Egress queue overflowed") : QString());
-    QCOMPARE(pipe.nextDeadline(now), stopped ? qint64(-1) : BridgePipe::RetryMs);
-    // A suspended pipe lets its source go.
-    QCOMPARE(pipe.updateHold(now), stopped ? BridgePipe::Hold::Keep : BridgePipe::Hold::Hold);
-    QCOMPARE(pipe.counters().bytesDropped, input.join().size() - delivered.size());
-    QCOMPARE(pipe.counters().framesDropped, droppedFrames);
-    pipe.resume();
-    QByteArray out;
-    drain(pipe, out, 3); // in partial writes
-    QCOMPARE(out, delivered);
-    QCOMPARE(pipe.counters().bytesForwarded, qint64(delivered.size()));
-    QCOMPARE(pipe.updateHold(now + 25), stopped ? BridgePipe::Hold::Keep : BridgePipe::Hold::Release);
-    QCOMPARE(pipe.counters().heldMs, stopped ? 0 : qint64(25));
-}
-
-void tst_BridgeEngines::floodGuard_data()
-{
-    QTest::addColumn<int>("bytesPer100Ms");
-    QTest::addColumn<bool>("destinationTakes");
-    QTest::addColumn<int>("inputUntil"); // ms
-    QTest::addColumn<bool>("trips");
-
-    QTest::newRow("fast and piling up") << 2000 << false << 1000 << true;
-    // A loop that jammed its own destination sends nothing more; the timer judges the window.
-    QTest::newRow("fast, then jammed") << 2000 << false << 500 << true;
-    QTest::newRow("fast but taken") << 2000 << true << 1000 << false;
-    QTest::newRow("slow and piling up") << 100 << false << 1000 << false;
-}
-
-void tst_BridgeEngines::floodGuard()
-{
-    QFETCH(int, bytesPer100Ms);
-    QFETCH(bool, destinationTakes);
-    QFETCH(int, inputUntil);
-    QFETCH(bool, trips);
-    BridgePipe pipe;
-    pipe.configure(BridgeConfig{.QueueLimitBytes = 1 << 20, .HighWatermark = 1 << 20, .FloodRateBytesPerSec = 10000,
-                                .FloodWindowMs = 1000}
-                       .normalised());
-    QByteArray sink;
-    for (qint64 now = 0; now <= inputUntil; now += 100) {
-        pipe.ingest(QByteArray(bytesPer100Ms, 'x'), QString(), now);
-        if (destinationTakes)
-            drain(pipe, sink);
-    }
-    pipe.onTimer(1000);
-    QCOMPARE(pipe.suspendReason(), trips ? QStringLiteral("Flood guard tripped (possible cable loop)") : QString());
-    const qint64 dropped = pipe.counters().framesDropped;
-    pipe.ingest("more", QString(), 1100);
-    QCOMPARE(pipe.counters().framesDropped, dropped + trips); // suspended input is counted, not queued
-    pipe.resume();
-    pipe.ingest("again", QString(), 1200);
-    QVERIFY(!pipe.isSuspended());
-}
-
-void tst_BridgeEngines::mbapParser_data()
-{
-    QTest::addColumn<QByteArray>("stream");
-    QTest::addColumn<int>("requests");
-    QTest::addColumn<int>("malformed");
-    QTest::addColumn<qsizetype>("leftOver");
-
-    const QByteArray good = mbap(7, 1, readPdu(0));
-    QTest::newRow("one request") << good << 1 << 0 << qsizetype(0);
-    QTest::newRow("two back to back") << good + mbap(8, 2, readPdu(1)) << 2 << 0 << qsizetype(0);
-    QTest::newRow("incomplete tail waits") << good + good.left(9) << 1 << 0 << qsizetype(9);
-    QTest::newRow("largest PDU") << mbap(1, 1, QByteArray(253, '\x10')) << 1 << 0 << qsizetype(0);
-    QTest::newRow("protocol id 1 resynchronises") << mbap(1, 1, readPdu(0), 1) << 0 << 1 << qsizetype(0);
-    for (int length : {0, 1, 255, 65535})
-        QTest::addRow("length %d", length) << mbap(1, 1, readPdu(0), 0, length) << 0 << 1 << qsizetype(0);
-}
-
-// Each stream whole, byte by byte, and followed by a good request once the parser has
-// recovered: the requests, the malformed count and what stays buffered agree.
-void tst_BridgeEngines::mbapParser()
-{
-    QFETCH(QByteArray, stream);
-    QFETCH(int, requests);
-    QFETCH(int, malformed);
-    QFETCH(qsizetype, leftOver);
-
-    MbapParser whole;
-    QCOMPARE(whole.feed(stream).size(), requests);
-    QCOMPARE(whole.malformed(), qint64(malformed));
-    QCOMPARE(whole.buffered(), leftOver);
-
-    MbapParser bytewise;
-    int got = 0;
-    for (char c : stream)
-        got += int(bytewise.feed(QByteArray(1, c)).size());
-    QCOMPARE(bytewise.malformed() > 0, malformed > 0);
-    if (malformed == 0)
-        QCOMPARE(got, requests);
-
-    const QList<MbapParser::Request> after = whole.feed(mbap(99, 5, readPdu(3)));
-    if (leftOver == 0) {
-        QCOMPARE(after.size(), 1);
-        QCOMPARE(after.first().transactionId, quint16(99));
-        QCOMPARE(after.first().unit, quint8(5));
-        QCOMPARE(after.first().pdu, readPdu(3));
-    }
-}
-
-void tst_BridgeEngines::answersReachTheirRequests_data()
-{
-    QTest::addColumn<QString>("owner");
-    QTest::addColumn<QByteArray>("line");     // what the serial side delivers, in one frame
-    QTest::addColumn<qint64>("answerAt");     // ms after the requests
-    QTest::addColumn<QStringList>("expected"); // "peer:id:value" per response
-
-    // Client x asks for registers 1 and 2 of unit 1, then client y for register 3 of
-    // unit 1 and register 4 of unit 2 (transaction ids 11, 12, 21, 22).
-    const QByteArray a1 = rtuAnswer(1, 1001), a2 = rtuAnswer(1, 1002), a3 = rtuAnswer(1, 1003), a4 = rtuAnswer(2, 1004);
-    QTest::newRow("in order, one frame each")
-        << QString() << a1 << qint64(10) << QStringList{QStringLiteral("x:11:1001")};
-    QTest::newRow("shared line: the oldest transaction of the unit wins")
-        << QString() << a4 + a1 << qint64(10) << QStringList{QStringLiteral("y:22:1004"), QStringLiteral("x:11:1001")};
-    QTest::newRow("back to back answers are taken apart")
-        << QString() << a1 + a2 + a3 << qint64(10)
-        << QStringList{QStringLiteral("x:11:1001"), QStringLiteral("x:12:1002"), QStringLiteral("y:21:1003")};
-    QTest::newRow("the owner of the line gets it") << QStringLiteral("y") << a3 << qint64(10)
-                                                   << QStringList{QStringLiteral("y:21:1003")};
-    QTest::newRow("bad CRC is dropped") << QString() << a1.left(6) + '\0' << qint64(10) << QStringList();
-    QTest::newRow("short frame is dropped") << QString() << QByteArray("\x01\x03", 2) << qint64(10) << QStringList();
-    QTest::newRow("unknown unit is unmatched") << QString() << rtuAnswer(9, 1) << qint64(10) << QStringList();
-    QTest::newRow("other function is unmatched") << QString() << rtuAnswer(1, 1, 0x04) << qint64(10) << QStringList();
-    QTest::newRow("after the timeout, unmatched") << QString() << a1 << qint64(2000) << QStringList();
-}
-
-void tst_BridgeEngines::answersReachTheirRequests()
-{
-    QFETCH(QString, owner);
-    QFETCH(QByteArray, line);
-    QFETCH(qint64, answerAt);
-    QFETCH(QStringList, expected);
-
-    ModbusGateway gateway;
-    gateway.configure(2000);
-    const QString x = QStringLiteral("x"), y = QStringLiteral("y");
-    QCOMPARE(gateway.request(x, mbap(11, 1, readPdu(1)) + mbap(12, 1, readPdu(2)), 0).size(), 2);
-    QCOMPARE(gateway.request(y, mbap(21, 1, readPdu(3)) + mbap(22, 2, readPdu(4)), 0).size(), 2);
-    QCOMPARE(gateway.nextDeadline(0), qint64(2000));
-
-    QStringList got;
-    const auto responses = gateway.answer(line, owner, answerAt);
-    for (const ModbusGateway::Response &r : responses) {
-        QCOMPARE(r.bytes.mid(2, 2), QByteArray(2, '\0'));
-        QCOMPARE(quint16(uchar(r.bytes[4]) << 8 | uchar(r.bytes[5])), quint16(r.bytes.size() - 6));
-        got << QStringLiteral("%1:%2:%3")
-                   .arg(r.peer)
-                   .arg(uchar(r.bytes[0]) << 8 | uchar(r.bytes[1]))
-                   .arg(uchar(r.bytes[9]) << 8 | uchar(r.bytes[10]));
-    }
-    QCOMPARE(got, expected);
-    const ModbusGateway::Counters c = gateway.counters();
-    QCOMPARE(c.responses, qint64(expected.size()));
-    QCOMPARE(c.expired, answerAt >= 2000 ? qint64(4) : qint64(0));
-    QCOMPARE(gateway.pending(), answerAt >= 2000 ? 0 : 4 - int(expected.size()));
-}
 
 QTEST_APPLESS_MAIN(tst_BridgeEngines)
 #include "tst_bridgeengines.moc"

@@ -16,139 +16,134 @@ class tst_ModbusCodec : public QObject
     Q_OBJECT
 
 private slots:
-    void frames_data();
-    void frames();
-    void limits_data();
-    void limits();
-    void parseValues_data();
-    void parseValues();
+    void frames_data()
+    {
+        QTest::addColumn<ModbusRequest>("req");
+        QTest::addColumn<QByteArray>("frame"); // the RTU frame, with or without its CRC
+
+        const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
+        QTest::newRow("03 read holding") << request(1, 0x03, 0, 10) << hex("01030000000a c5cd");
+        QTest::newRow("01 read coils") << request(17, 0x01, 19, 37) << hex("110100130025 0e84");
+        QTest::newRow("02 read discrete") << request(17, 0x02, 196, 22) << hex("110200c40016 baa9");
+        QTest::newRow("04 read input") << request(17, 0x04, 8, 1) << hex("110400080001 b298");
+        QTest::newRow("05 coil on") << request(17, 0x05, 172, 0, {1}) << hex("110500acff00 4e8b");
+        QTest::newRow("05 coil off") << request(1, 0x05, 0, 0, {0}) << hex("010500000000 cdca");
+        QTest::newRow("06 write register") << request(17, 0x06, 1, 0, {3}) << hex("110600010003 9a9b");
+        QTest::newRow("0F coils 1 0 1 1") << request(1, 0x0F, 19, 0, {1, 0, 1, 1}) << hex("010f00130004010d");
+        QTest::newRow("0F ten coils in two bytes") << request(17, 0x0F, 19, 0, {1, 0, 1, 1, 0, 0, 1, 1, 1, 0})
+                                                   << hex("110f0013000a02cd01 bf0b");
+        QTest::newRow("10 write registers") << request(17, 0x10, 1, 0, {0x000A, 0x0102}) << hex("11100001000204000a0102 c6f0");
+        QTest::newRow("slave 0 broadcast") << request(0, 0x06, 0, 0, {0xFFFF}) << hex("00060000ffff");
+    }
+
+    void frames()
+    {
+        QFETCH(ModbusRequest, req);
+        QFETCH(QByteArray, frame);
+        QString error = QStringLiteral("stale");
+        const QByteArray rtu = ModbusCodec::rtuFrame(req, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY(frame.size() == rtu.size() || frame.size() == rtu.size() - 2);
+        QCOMPARE(rtu.left(frame.size()).toHex(' '), frame.toHex(' '));
+        const QByteArray body = rtu.chopped(2);
+        const quint16 crc = ModbusCodec::crc16(body);
+        QCOMPARE(quint8(rtu.at(rtu.size() - 2)) | quint8(rtu.back()) << 8, crc);
+        QCOMPARE(ModbusCodec::buildPdu(req, &error), body.mid(1));
+
+        // ASCII carries the same body in upper-case hex with an LRC that sums the frame to zero.
+        const QByteArray ascii = ModbusCodec::asciiFrame(req, &error);
+        if (qstrcmp(QTest::currentDataTag(), "03 read holding") == 0)
+            QCOMPARE(ascii, QByteArray(":01030000000AF2\r\n"));
+        QVERIFY(ascii.startsWith(':') && ascii.endsWith("\r\n"));
+        const QByteArray hexText = ascii.mid(1, ascii.size() - 3);
+        QCOMPARE(hexText, hexText.toUpper());
+        const QByteArray bytes = QByteArray::fromHex(hexText);
+        QCOMPARE(bytes.chopped(1), body);
+        quint8 sum = 0;
+        for (char c : bytes)
+            sum = quint8(sum + quint8(c));
+        QCOMPARE(sum, quint8(0));
+        QCOMPARE(ModbusCodec::lrc(body), quint8(bytes.back()));
+    }
+
+    // The quantity limits of each function, at and beyond their edges, are the Modbus
+    // builder's table (tests/tools), checked against pymodbus there; these are the rest.
+    void limits_data()
+    {
+        QTest::addColumn<ModbusRequest>("req");
+        QTest::addColumn<QString>("error");
+        const auto range = [](const char *what, int max) {
+            return QStringLiteral("%1 must be between 1 and %2.").arg(QLatin1String(what)).arg(max);
+        };
+        const auto space = [](int a, int n) { return QStringLiteral("Address %1 plus count %2 exceeds the 65536 address space.").arg(a).arg(n); };
+        const QString slave = QStringLiteral("Slave ID must be between 0 and 247.");
+        const QList<std::tuple<const char *, ModbusRequest, QString>> rows{
+            {"slave 247", request(247, 0x03, 0, 1), {}},
+            {"slave 248", request(248, 0x03, 0, 1), slave},
+            {"slave checked before function", request(255, 0x07, 0, 1), slave},
+            {"function 0x2B", request(1, 0x2B, 0, 1), QStringLiteral("Unsupported function code 0x2B.")},
+            {"function 0x00", request(1, 0x00, 0, 1), QStringLiteral("Unsupported function code 0x00.")},
+            {"0F no coils", request(1, 0x0F, 0, 0), range("Coil count", 1968)},
+            {"address 65526 + 10", request(1, 0x03, 65526, 10), {}},
+            {"address 65530 + 10", request(1, 0x03, 65530, 10), space(65530, 10)},
+            {"address 65535 + 2 coils", request(1, 0x02, 65535, 2), space(65535, 2)},
+            {"range checked before address", request(1, 0x03, 65535, 200), range("Register count", 125)},
+            {"0F runs past the end", request(1, 0x0F, 65534, 0, {1, 0, 1}), space(65534, 3)},
+            {"06 at 65535", request(1, 0x06, 65535, 0, {1}), {}},
+            {"05 no value", request(1, 0x05, 0, 0), QStringLiteral("Write Single Coil needs exactly one value.")},
+            {"06 two values", request(1, 0x06, 0, 0, {1, 2}), QStringLiteral("Write Single Register needs exactly one value.")},
+        };
+        for (const auto &[name, req, error] : rows)
+            QTest::newRow(name) << req << error;
+    }
+
+    void limits()
+    {
+        QFETCH(ModbusRequest, req);
+        QFETCH(QString, error);
+        QString pduError, rtuError, asciiError;
+        const QByteArray pdu = ModbusCodec::buildPdu(req, &pduError);
+        QCOMPARE(pduError, error);
+        QCOMPARE(ModbusCodec::rtuFrame(req, &rtuError).isEmpty(), !error.isEmpty());
+        QCOMPARE(ModbusCodec::asciiFrame(req, &asciiError).isEmpty(), !error.isEmpty());
+        QCOMPARE(rtuError, error);
+        QCOMPARE(asciiError, error);
+        QCOMPARE(pdu.isEmpty(), !error.isEmpty());
+    }
+
+    void parseValues_data()
+    {
+        QTest::addColumn<int>("function");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QList<quint16>>("values");
+        QTest::addColumn<QString>("error");
+        const auto notHex = [](const char *v) { return QStringLiteral("\"%1\" is not a 16-bit HEX value.").arg(QLatin1String(v)); };
+        const QList<std::tuple<const char *, int, const char *, QList<quint16>, QString>> rows{
+            {"0F blanks and commas", 0x0F, " 1, 0 ,1\t1 ", {1, 0, 1, 1}, {}},
+            {"0F empty line", 0x0F, "", {}, {}},
+            {"0F 01 is not a state", 0x0F, "1 01", {}, QStringLiteral("Coil states must be 0 or 1, got \"01\".")},
+            {"10 values", 0x10, "000A 0102,ffff", {0x000A, 0x0102, 0xFFFF}, {}},
+            {"10 not hex", 0x10, "12G4", {}, notHex("12G4")},
+            {"06 bad before count", 0x06, "zz 1", {}, notHex("zz")},
+            {"03 ignores the line", 0x03, "anything", {}, {}},
+        };
+        for (const auto &[name, function, text, values, error] : rows)
+            QTest::newRow(name) << function << QString::fromLatin1(text) << values << error;
+    }
+
+    void parseValues()
+    {
+        QFETCH(int, function);
+        QFETCH(QString, text);
+        QFETCH(QList<quint16>, values);
+        QFETCH(QString, error);
+        QString got = QStringLiteral("stale");
+        const auto parsed = ModbusCodec::parseValues(quint8(function), text, &got);
+        QCOMPARE(got, error);
+        QCOMPARE(parsed.value_or(QList<quint16>{}), values);
+        QCOMPARE(parsed.has_value(), error.isEmpty());
+    }
 };
-
-void tst_ModbusCodec::frames_data()
-{
-    QTest::addColumn<ModbusRequest>("req");
-    QTest::addColumn<QByteArray>("frame"); // the RTU frame, with or without its CRC
-
-    const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
-    QTest::newRow("03 read holding") << request(1, 0x03, 0, 10) << hex("01030000000a c5cd");
-    QTest::newRow("01 read coils") << request(17, 0x01, 19, 37) << hex("110100130025 0e84");
-    QTest::newRow("02 read discrete") << request(17, 0x02, 196, 22) << hex("110200c40016 baa9");
-    QTest::newRow("04 read input") << request(17, 0x04, 8, 1) << hex("110400080001 b298");
-    QTest::newRow("05 coil on") << request(17, 0x05, 172, 0, {1}) << hex("110500acff00 4e8b");
-    QTest::newRow("05 coil off") << request(1, 0x05, 0, 0, {0}) << hex("010500000000 cdca");
-    QTest::newRow("06 write register") << request(17, 0x06, 1, 0, {3}) << hex("110600010003 9a9b");
-    QTest::newRow("0F coils 1 0 1 1") << request(1, 0x0F, 19, 0, {1, 0, 1, 1}) << hex("010f00130004010d");
-    QTest::newRow("0F ten coils in two bytes") << request(17, 0x0F, 19, 0, {1, 0, 1, 1, 0, 0, 1, 1, 1, 0})
-                                               << hex("110f0013000a02cd01 bf0b");
-    QTest::newRow("10 write registers") << request(17, 0x10, 1, 0, {0x000A, 0x0102}) << hex("11100001000204000a0102 c6f0");
-    QTest::newRow("slave 0 broadcast") << request(0, 0x06, 0, 0, {0xFFFF}) << hex("00060000ffff");
-}
-
-void tst_ModbusCodec::frames()
-{
-    QFETCH(ModbusRequest, req);
-    QFETCH(QByteArray, frame);
-    QString error = QStringLiteral("stale");
-    const QByteArray rtu = ModbusCodec::rtuFrame(req, &error);
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-    QVERIFY(frame.size() == rtu.size() || frame.size() == rtu.size() - 2);
-    QCOMPARE(rtu.left(frame.size()).toHex(' '), frame.toHex(' '));
-    const QByteArray body = rtu.chopped(2);
-    const quint16 crc = ModbusCodec::crc16(body);
-    QCOMPARE(quint8(rtu.at(rtu.size() - 2)) | quint8(rtu.back()) << 8, crc);
-    QCOMPARE(ModbusCodec::buildPdu(req, &error), body.mid(1));
-
-    // ASCII carries the same body in upper-case hex with an LRC that sums the frame to zero.
-    const QByteArray ascii = ModbusCodec::asciiFrame(req, &error);
-    if (qstrcmp(QTest::currentDataTag(), "03 read holding") == 0)
-        QCOMPARE(ascii, QByteArray(":01030000000AF2\r\n"));
-    QVERIFY(ascii.startsWith(':') && ascii.endsWith("\r\n"));
-    const QByteArray hexText = ascii.mid(1, ascii.size() - 3);
-    QCOMPARE(hexText, hexText.toUpper());
-    const QByteArray bytes = QByteArray::fromHex(hexText);
-    QCOMPARE(bytes.chopped(1), body);
-    quint8 sum = 0;
-    for (char c : bytes)
-        sum = quint8(sum + quint8(c));
-    QCOMPARE(sum, quint8(0));
-    QCOMPARE(ModbusCodec::lrc(body), quint8(bytes.back()));
-}
-
-// The quantity limits of each function, at and beyond their edges, are the Modbus
-// builder's table (tests/tools), checked against pymodbus there; these are the rest.
-void tst_ModbusCodec::limits_data()
-{
-    QTest::addColumn<ModbusRequest>("req");
-    QTest::addColumn<QString>("error");
-    const auto range = [](const char *what, int max) { return QStringLiteral("%1 must be between 1 and %2.").arg(QLatin1String(what)).arg(max); };
-    const auto space = [](int a, int n) { return QStringLiteral("Address %1 plus count %2 exceeds the 65536 address space.").arg(a).arg(n); };
-    const QString slave = QStringLiteral("Slave ID must be between 0 and 247.");
-    const QList<std::tuple<const char *, ModbusRequest, QString>> rows{
-        {"slave 247", request(247, 0x03, 0, 1), {}},
-        {"slave 248", request(248, 0x03, 0, 1), slave},
-        {"slave checked before function", request(255, 0x07, 0, 1), slave},
-        {"function 0x2B", request(1, 0x2B, 0, 1), QStringLiteral("Unsupported function code 0x2B.")},
-        {"function 0x00", request(1, 0x00, 0, 1), QStringLiteral("Unsupported function code 0x00.")},
-        {"0F no coils", request(1, 0x0F, 0, 0), range("Coil count", 1968)},
-        {"address 65526 + 10", request(1, 0x03, 65526, 10), {}},
-        {"address 65530 + 10", request(1, 0x03, 65530, 10), space(65530, 10)},
-        {"address 65535 + 2 coils", request(1, 0x02, 65535, 2), space(65535, 2)},
-        {"range checked before address", request(1, 0x03, 65535, 200), range("Register count", 125)},
-        {"0F runs past the end", request(1, 0x0F, 65534, 0, {1, 0, 1}), space(65534, 3)},
-        {"06 at 65535", request(1, 0x06, 65535, 0, {1}), {}},
-        {"05 no value", request(1, 0x05, 0, 0), QStringLiteral("Write Single Coil needs exactly one value.")},
-        {"06 two values", request(1, 0x06, 0, 0, {1, 2}), QStringLiteral("Write Single Register needs exactly one value.")},
-    };
-    for (const auto &[name, req, error] : rows)
-        QTest::newRow(name) << req << error;
-}
-
-void tst_ModbusCodec::limits()
-{
-    QFETCH(ModbusRequest, req);
-    QFETCH(QString, error);
-    QString pduError, rtuError, asciiError;
-    const QByteArray pdu = ModbusCodec::buildPdu(req, &pduError);
-    QCOMPARE(pduError, error);
-    QCOMPARE(ModbusCodec::rtuFrame(req, &rtuError).isEmpty(), !error.isEmpty());
-    QCOMPARE(ModbusCodec::asciiFrame(req, &asciiError).isEmpty(), !error.isEmpty());
-    QCOMPARE(rtuError, error);
-    QCOMPARE(asciiError, error);
-    QCOMPARE(pdu.isEmpty(), !error.isEmpty());
-}
-
-void tst_ModbusCodec::parseValues_data()
-{
-    QTest::addColumn<int>("function");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QList<quint16>>("values");
-    QTest::addColumn<QString>("error");
-    const auto notHex = [](const char *v) { return QStringLiteral("\"%1\" is not a 16-bit HEX value.").arg(QLatin1String(v)); };
-    const QList<std::tuple<const char *, int, const char *, QList<quint16>, QString>> rows{
-        {"0F blanks and commas", 0x0F, " 1, 0 ,1\t1 ", {1, 0, 1, 1}, {}},
-        {"0F empty line", 0x0F, "", {}, {}},
-        {"0F 01 is not a state", 0x0F, "1 01", {}, QStringLiteral("Coil states must be 0 or 1, got \"01\".")},
-        {"10 values", 0x10, "000A 0102,ffff", {0x000A, 0x0102, 0xFFFF}, {}},
-        {"10 not hex", 0x10, "12G4", {}, notHex("12G4")},
-        {"06 bad before count", 0x06, "zz 1", {}, notHex("zz")},
-        {"03 ignores the line", 0x03, "anything", {}, {}},
-    };
-    for (const auto &[name, function, text, values, error] : rows)
-        QTest::newRow(name) << function << QString::fromLatin1(text) << values << error;
-}
-
-void tst_ModbusCodec::parseValues()
-{
-    QFETCH(int, function);
-    QFETCH(QString, text);
-    QFETCH(QList<quint16>, values);
-    QFETCH(QString, error);
-    QString got = QStringLiteral("stale");
-    const auto parsed = ModbusCodec::parseValues(quint8(function), text, &got);
-    QCOMPARE(got, error);
-    QCOMPARE(parsed.value_or(QList<quint16>{}), values);
-    QCOMPARE(parsed.has_value(), error.isEmpty());
-}
 
 QTEST_APPLESS_MAIN(tst_ModbusCodec)
 #include "tst_modbuscodec.moc"

@@ -135,248 +135,235 @@ class tst_GatewayWire : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void modbus_data();
-    void modbus();
-    void rfc2217Server_data();
-    void rfc2217Server();
-    void stopDeliversWhatIsOnItsWay();
-    void hostileModbusClients();
+    void initTestCase()
+    {
+        if (!PtyPair::available())
+            QSKIP("socat is not installed");
+        if (!TestPeers::hasPythonModule(QStringLiteral("pymodbus")) || !TestPeers::hasPythonModule(QStringLiteral("serial")))
+            QSKIP("/usr/bin/python3 with pymodbus and pyserial is not installed");
+        if (TestPeers::findTool(QStringLiteral("mbpoll")).isEmpty())
+            QSKIP("mbpoll is not installed");
+        QVERIFY(m_dir.isValid());
+    }
+
+    void init()
+    {
+        static int n = 0;
+        m_pty = std::make_unique<PtyPair>(m_dir.filePath(QStringLiteral("pty%1").arg(++n)));
+        QVERIFY(QDir().mkpath(m_pty->folder()) && m_pty->start());
+        m_port = TestPeers::freePort();
+    }
+
+    void cleanup()
+    {
+        for (auto &p : m_peers)
+            TestPeers::stop(*p);
+        m_peers.clear();
+        m_pty.reset();
+    }
+
+    void modbus_data()
+    {
+        QTest::addColumn<bool>("binary");
+        QTest::addColumn<int>("fanout");
+        for (const bool binary : {false, true}) {
+            for (const int fanout : {int(BridgeConfig::SharePort), int(BridgeConfig::TakeTurns)})
+                QTest::addRow("%s, %s", binary ? "program" : "in process", fanout ? "taking turns" : "sharing the port")
+                    << binary << fanout;
+        }
+    }
+
+    // mbpoll reads and writes registers and coils (125-register reads among them); an
+    // absent unit's transactions expire; a header with protocol id 1 costs only itself;
+    // 40 requests at once keep the newest 32, each answered with its own data. Then two
+    // pymodbus clients and mbpoll at once: every answer reaches the client that asked.
+    void modbus()
+    {
+        QFETCH(bool, binary);
+        QFETCH(int, fanout);
+        QVERIFY(startSlave());
+        Host host;
+        const QString config = writeConfig(QStringLiteral("[meter]\nserial=%1,115200\nlisten=%2\nProtocol=2\n"
+                                                          "ModbusTransactionTimeoutMs=600\nFanoutMode=")
+                                           + QString::number(fanout) + QLatin1Char('\n'));
+        QVERIFY(host.start(binary, {QStringLiteral("--config"), config}, m_port));
+        const QString mbpoll = TestPeers::findTool(QStringLiteral("mbpoll"));
+        const QString port = QString::number(m_port);
+        const QString tcp = QStringLiteral("-m tcp -p %1 -1 127.0.0.1 ").arg(port);
+
+        QProcess *read = run(m_peers, mbpoll, args(tcp + QStringLiteral("-a1 -t4 -r1 -c125")));
+        QVERIFY(finishedOk(read, 10000));
+        const QString out = QString::fromLatin1(read->readAllStandardOutput());
+        QVERIFY2(out.contains(QStringLiteral("[1]: \t1000")) && out.contains(QStringLiteral("[125]: \t1124")), qPrintable(out));
+        QVERIFY(finishedOk(run(m_peers, mbpoll, args(tcp + QStringLiteral("-a1 -t0 -r30 1 0 1"))), 10000));
+        QProcess *absent = run(m_peers, mbpoll, args(tcp + QStringLiteral("-a2 -o 1.5 -t4 -r1")));
+        QVERIFY(finished(absent, 10000) && absent->exitCode() != 0);
+
+        QTcpSocket raw;
+        QVERIFY(connectTo(raw, m_port));
+        raw.write(mbap(1, 1, 6, QByteArray("\x01\x03\x00\x00\x00\x01", 6)));
+        QVERIFY(raw.waitForBytesWritten(2000));
+        QTest::qWait(200);
+        raw.write(readOne(77, 5));
+        QCOMPARE(TestPeers::readFor(raw, 11, 5000), mbap(77, 0, 5, QByteArray("\x01\x03\x02\x03\xed", 5))); // 1005
+
+        // Taking turns, the gateway sees one request at a time.
+        const bool turns = fanout == BridgeConfig::TakeTurns;
+        if (!turns) {
+            QByteArray burst;
+            for (int i = 0; i < 40; ++i)
+                burst += readOne(quint16(200 + i), quint8(i));
+            raw.write(burst);
+            const QByteArray answers = TestPeers::readFor(raw, 32 * 11, 10000);
+            QTest::qWait(300);
+            QCOMPARE(answers.size() + raw.readAll().size(), 32 * 11);
+            for (int at = 0; at < answers.size(); at += 11) {
+                const int id = (uchar(answers[at]) << 8 | uchar(answers[at + 1])) - 200;
+                QVERIFY(id >= 8);
+                QCOMPARE((uchar(answers[at + 9]) << 8 | uchar(answers[at + 10])) - 1000, id);
+            }
+        }
+        raw.disconnectFromHost();
+
+        QProcess *one = run(m_peers, python, {script(QStringLiteral("modbus_client.py")), port, QStringLiteral("15"), QStringLiteral("1")});
+        QProcess *two = run(m_peers, python, {script(QStringLiteral("modbus_client.py")), port, QStringLiteral("15"), QStringLiteral("2")});
+        // mbpoll polls once per run, over and over while the two clients work.
+        for (int polls = 0; one->state() != QProcess::NotRunning || two->state() != QProcess::NotRunning || polls < 3; ++polls) {
+            QProcess *poll = run(m_peers, mbpoll, args(tcp + QStringLiteral("-a1 -t4 -r11 -c3")));
+            QVERIFY(finished(poll, 10000));
+            const QString polled = QString::fromLatin1(poll->readAllStandardOutput());
+            QVERIFY2(poll->exitCode() == 0 && polled.contains(QStringLiteral("[13]: \t1012")), qPrintable(polled));
+        }
+        QVERIFY2(finishedOk(one, 60000), one->readAllStandardOutput().constData());
+        QVERIFY2(finishedOk(two, 60000), two->readAllStandardOutput().constData());
+
+        QVERIFY(host.stop());
+        QVERIFY2(host.modbusCount(QStringLiteral("expired")) >= (turns ? 1 : 9), qPrintable(host.log()));
+        QCOMPARE(host.modbusCount(QStringLiteral("malformed requests")), qint64(1));
+        QCOMPARE(host.modbusCount(QStringLiteral("unmatched answers")), turns ? 0 : qint64(8));
+        QCOMPARE(host.modbusCount(QStringLiteral("failed answers")), qint64(0));
+    }
+
+    void rfc2217Server_data()
+    {
+        QTest::addColumn<bool>("binary");
+        QTest::newRow("in process") << false;
+        QTest::newRow("program") << true;
+    }
+
+    // pyserial's rfc2217:// client sets the line and drives the control lines through the
+    // gateway; the pty's termios shows what took, refusals are answered as refusals, and
+    // every byte value crosses both ways.
+    void rfc2217Server()
+    {
+        QFETCH(bool, binary);
+        Host host;
+        QVERIFY(host.start(binary, args(QStringLiteral("--serial %1,115200 --listen 127.0.0.1:%2 --protocol rfc2217").arg(m_pty->a()).arg(m_port)),
+                           m_port));
+        QProcess *client = run(m_peers, python, {script(QStringLiteral("rfc2217_client.py")), QString::number(m_port), m_pty->a(), m_pty->b()});
+        QVERIFY2(finishedOk(client, 60000), client->readAllStandardError().constData());
+        const QString out = QString::fromLatin1(client->readAllStandardOutput());
+        QCOMPARE(out, QStringLiteral("line 9600 1 9600 False\nline 9600 2 9600 True\nline 57600 1 57600 False\n"
+                                     "line 57600 2 57600 True\nrefused bytesize\nrefused parity\nlines answered\n"
+                                     "to device True\nfrom device True\n"));
+
+        QTcpSocket raw;
+        QVERIFY(connectTo(raw, m_port));
+        raw.write(QByteArray("\xff\xfa\x2c\x00\xff\xf0", 6));
+        QVERIFY(TestPeers::readFor(raw, 40, 3000).contains(QByteArray("\xff\xfa\x2c\x64Quillon bridge\xff\xf0")));
+        if (BridgeLink *link = host.link()) {
+            const FormatSetting &serial = link->endpoint(BridgeLink::EndB)->session()->settings();
+            QVERIFY(!serial.DtrOn && serial.RtsOn && !link->endpoint(BridgeLink::EndB)->session()->breakHeld());
+            QCOMPARE(serial.BaudRate, 57600);
+            QCOMPARE(serial.StopBits, 2);
+        }
+        QVERIFY(host.stop());
+    }
+
+    // SIGTERM while the framer holds an unfinished line (for up to a minute): it reaches
+    // the device, and the program exits cleanly.
+    void stopDeliversWhatIsOnItsWay()
+    {
+        Host host;
+        const QString config = writeConfig(QStringLiteral("[held]\nserial=%1,115200\nlisten=%2\nFramingMode=2\nFramingMaxHoldMs=60000\n"));
+        QVERIFY(host.start(true, {QStringLiteral("--config"), config}, m_port));
+        QSerialPort device(m_pty->b());
+        QVERIFY(device.open(QIODevice::ReadWrite));
+        QTcpSocket client;
+        QVERIFY(connectTo(client, m_port));
+        client.write("first line\nunfinished");
+        QCOMPARE(TestPeers::readFor(device, 11, 3000), QByteArray("first line\n"));
+        QTest::qWait(300);
+        QVERIFY(device.readAll().isEmpty());
+        QVERIFY2(host.stop(), qPrintable(host.log()));
+        QCOMPARE(TestPeers::readFor(device, 10, 3000), QByteArray("unfinished"));
+    }
+
+    // Clients sending random bytes, impossible lengths and an endless unfinished request
+    // leave the gateway serving a well-behaved client, in bounded memory.
+    void hostileModbusClients()
+    {
+        QVERIFY(startSlave());
+        Host host;
+        const QString config = writeConfig(QStringLiteral("[shared]\nserial=%1,115200\nlisten=%2\nProtocol=2\nFanoutMode=0\n"));
+        QVERIFY(host.start(false, {QStringLiteral("--config"), config}, m_port));
+        const qint64 before = residentKiB();
+        std::array<QTcpSocket, 4> bad;
+        for (QTcpSocket &s : bad)
+            QVERIFY(connectTo(s, m_port));
+        QTest::qWait(200);
+        QRandomGenerator rng(502);
+        QByteArray noise(64 << 10, Qt::Uninitialized);
+        QByteArray lengths;
+        for (quint16 len : {0, 1, 255, 65535})
+            lengths += mbap(9, 0, len, QByteArray("\x01\x03", 2));
+        bad[1].write(lengths);
+        bad[2].write(mbap(3, 0, 254, QByteArray("\x01\x10", 2))); // then never finished
+        QElapsedTimer clock;
+        clock.start();
+        int good = 0;
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, m_port);
+        while (clock.elapsed() < 3000) {
+            rng.fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+            bad[0].write(noise);
+            bad[2].write(QByteArray(16 << 10, '\x03'));
+            bad[3].write(readOne(1, 0).left(3));
+            if (client.state() == QAbstractSocket::ConnectedState) {
+                client.write(readOne(quint16(good), 7));
+                if (TestPeers::readFor(client, 11, 2000).right(2) == QByteArray("\x03\xef", 2)) // 1007
+                    ++good;
+            } else {
+                QTest::qWait(20);
+            }
+        }
+        QVERIFY2(good > 10, qPrintable(QString::number(good)));
+        QVERIFY2(residentKiB() - before < 16 << 10, qPrintable(QString::number(residentKiB() - before)));
+        QVERIFY(host.link()->gateway().counters().malformedRequests > 0);
+        QVERIFY(host.stop());
+    }
 
 private:
-    bool startSlave();
-    QString writeConfig(const QString &body);
+    bool startSlave()
+    {
+        QProcess *slave = run(m_peers, python, {script(QStringLiteral("../support/modbus_slave.py")), QStringLiteral("rtu"), m_pty->b()});
+        return QTest::qWaitFor([slave] { return slave->readAllStandardOutput().contains("ready"); }, 10000);
+    }
+
+    QString writeConfig(const QString &body)
+    {
+        const QString path = m_dir.filePath(QStringLiteral("gateway-%1.conf").arg(m_port));
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(body.arg(m_pty->a()).arg(m_port).toUtf8());
+        return path;
+    }
 
     QTemporaryDir m_dir;
     std::unique_ptr<PtyPair> m_pty;
     std::vector<std::unique_ptr<QProcess>> m_peers;
     quint16 m_port = 0;
 };
-
-void tst_GatewayWire::initTestCase()
-{
-    if (!PtyPair::available())
-        QSKIP("socat is not installed");
-    if (!TestPeers::hasPythonModule(QStringLiteral("pymodbus")) || !TestPeers::hasPythonModule(QStringLiteral("serial")))
-        QSKIP("/usr/bin/python3 with pymodbus and pyserial is not installed");
-    if (TestPeers::findTool(QStringLiteral("mbpoll")).isEmpty())
-        QSKIP("mbpoll is not installed");
-    QVERIFY(m_dir.isValid());
-}
-
-void tst_GatewayWire::init()
-{
-    static int n = 0;
-    m_pty = std::make_unique<PtyPair>(m_dir.filePath(QStringLiteral("pty%1").arg(++n)));
-    QVERIFY(QDir().mkpath(m_pty->folder()) && m_pty->start());
-    m_port = TestPeers::freePort();
-}
-
-void tst_GatewayWire::cleanup()
-{
-    for (auto &p : m_peers)
-        TestPeers::stop(*p);
-    m_peers.clear();
-    m_pty.reset();
-}
-
-bool tst_GatewayWire::startSlave()
-{
-    QProcess *slave = run(m_peers, python, {script(QStringLiteral("../support/modbus_slave.py")), QStringLiteral("rtu"), m_pty->b()});
-    return QTest::qWaitFor([slave] { return slave->readAllStandardOutput().contains("ready"); }, 10000);
-}
-
-QString tst_GatewayWire::writeConfig(const QString &body)
-{
-    const QString path = m_dir.filePath(QStringLiteral("gateway-%1.conf").arg(m_port));
-    QFile f(path);
-    f.open(QIODevice::WriteOnly);
-    f.write(body.arg(m_pty->a()).arg(m_port).toUtf8());
-    return path;
-}
-
-void tst_GatewayWire::modbus_data()
-{
-    QTest::addColumn<bool>("binary");
-    QTest::addColumn<int>("fanout");
-    for (const bool binary : {false, true}) {
-        for (const int fanout : {int(BridgeConfig::SharePort), int(BridgeConfig::TakeTurns)})
-            QTest::addRow("%s, %s", binary ? "program" : "in process", fanout ? "taking turns" : "sharing the port")
-                << binary << fanout;
-    }
-}
-
-// mbpoll reads and writes registers and coils (125-register reads among them); an
-// absent unit's transactions expire; a header with protocol id 1 costs only itself;
-// 40 requests at once keep the newest 32, each answered with its own data. Then two
-// pymodbus clients and mbpoll at once: every answer reaches the client that asked.
-void tst_GatewayWire::modbus()
-{
-    QFETCH(bool, binary);
-    QFETCH(int, fanout);
-    QVERIFY(startSlave());
-    Host host;
-    const QString config = writeConfig(QStringLiteral("[meter]\nserial=%1,115200\nlisten=%2\nProtocol=2\n"
-                                                      "ModbusTransactionTimeoutMs=600\nFanoutMode=")
-                                       + QString::number(fanout) + QLatin1Char('\n'));
-    QVERIFY(host.start(binary, {QStringLiteral("--config"), config}, m_port));
-    const QString mbpoll = TestPeers::findTool(QStringLiteral("mbpoll"));
-    const QString port = QString::number(m_port);
-    const QString tcp = QStringLiteral("-m tcp -p %1 -1 127.0.0.1 ").arg(port);
-
-    QProcess *read = run(m_peers, mbpoll, args(tcp + QStringLiteral("-a1 -t4 -r1 -c125")));
-    QVERIFY(finishedOk(read, 10000));
-    const QString out = QString::fromLatin1(read->readAllStandardOutput());
-    QVERIFY2(out.contains(QStringLiteral("[1]: \t1000")) && out.contains(QStringLiteral("[125]: \t1124")), qPrintable(out));
-    QVERIFY(finishedOk(run(m_peers, mbpoll, args(tcp + QStringLiteral("-a1 -t0 -r30 1 0 1"))), 10000));
-    QProcess *absent = run(m_peers, mbpoll, args(tcp + QStringLiteral("-a2 -o 1.5 -t4 -r1")));
-    QVERIFY(finished(absent, 10000) && absent->exitCode() != 0);
-
-    QTcpSocket raw;
-    QVERIFY(connectTo(raw, m_port));
-    raw.write(mbap(1, 1, 6, QByteArray("\x01\x03\x00\x00\x00\x01", 6)));
-    QVERIFY(raw.waitForBytesWritten(2000));
-    QTest::qWait(200);
-    raw.write(readOne(77, 5));
-    QCOMPARE(TestPeers::readFor(raw, 11, 5000), mbap(77, 0, 5, QByteArray("\x01\x03\x02\x03\xed", 5))); // 1005
-
-    // Taking turns, the gateway sees one request at a time.
-    const bool turns = fanout == BridgeConfig::TakeTurns;
-    if (!turns) {
-        QByteArray burst;
-        for (int i = 0; i < 40; ++i)
-            burst += readOne(quint16(200 + i), quint8(i));
-        raw.write(burst);
-        const QByteArray answers = TestPeers::readFor(raw, 32 * 11, 10000);
-        QTest::qWait(300);
-        QCOMPARE(answers.size() + raw.readAll().size(), 32 * 11);
-        for (int at = 0; at < answers.size(); at += 11) {
-            const int id = (uchar(answers[at]) << 8 | uchar(answers[at + 1])) - 200;
-            QVERIFY(id >= 8);
-            QCOMPARE((uchar(answers[at + 9]) << 8 | uchar(answers[at + 10])) - 1000, id);
-        }
-    }
-    raw.disconnectFromHost();
-
-    QProcess *one = run(m_peers, python, {script(QStringLiteral("modbus_client.py")), port, QStringLiteral("15"), QStringLiteral("1")});
-    QProcess *two = run(m_peers, python, {script(QStringLiteral("modbus_client.py")), port, QStringLiteral("15"), QStringLiteral("2")});
-    // mbpoll polls once per run, over and over while the two clients work.
-    for (int polls = 0; one->state() != QProcess::NotRunning || two->state() != QProcess::NotRunning || polls < 3; ++polls) {
-        QProcess *poll = run(m_peers, mbpoll, args(tcp + QStringLiteral("-a1 -t4 -r11 -c3")));
-        QVERIFY(finished(poll, 10000));
-        const QString polled = QString::fromLatin1(poll->readAllStandardOutput());
-        QVERIFY2(poll->exitCode() == 0 && polled.contains(QStringLiteral("[13]: \t1012")), qPrintable(polled));
-    }
-    QVERIFY2(finishedOk(one, 60000), one->readAllStandardOutput().constData());
-    QVERIFY2(finishedOk(two, 60000), two->readAllStandardOutput().constData());
-
-    QVERIFY(host.stop());
-    QVERIFY2(host.modbusCount(QStringLiteral("expired")) >= (turns ? 1 : 9), qPrintable(host.log()));
-    QCOMPARE(host.modbusCount(QStringLiteral("malformed requests")), qint64(1));
-    QCOMPARE(host.modbusCount(QStringLiteral("unmatched answers")), turns ? 0 : qint64(8));
-    QCOMPARE(host.modbusCount(QStringLiteral("failed answers")), qint64(0));
-}
-
-void tst_GatewayWire::rfc2217Server_data()
-{
-    QTest::addColumn<bool>("binary");
-    QTest::newRow("in process") << false;
-    QTest::newRow("program") << true;
-}
-
-// pyserial's rfc2217:// client sets the line and drives the control lines through the
-// gateway; the pty's termios shows what took, refusals are answered as refusals, and
-// every byte value crosses both ways.
-void tst_GatewayWire::rfc2217Server()
-{
-    QFETCH(bool, binary);
-    Host host;
-    QVERIFY(host.start(binary, args(QStringLiteral("--serial %1,115200 --listen 127.0.0.1:%2 --protocol rfc2217").arg(m_pty->a()).arg(m_port)),
-                       m_port));
-    QProcess *client = run(m_peers, python, {script(QStringLiteral("rfc2217_client.py")), QString::number(m_port), m_pty->a(), m_pty->b()});
-    QVERIFY2(finishedOk(client, 60000), client->readAllStandardError().constData());
-    const QString out = QString::fromLatin1(client->readAllStandardOutput());
-    QCOMPARE(out, QStringLiteral("line 9600 1 9600 False\nline 9600 2 9600 True\nline 57600 1 57600 False\n"
-                                 "line 57600 2 57600 True\nrefused bytesize\nrefused parity\nlines answered\n"
-                                 "to device True\nfrom device True\n"));
-
-    QTcpSocket raw;
-    QVERIFY(connectTo(raw, m_port));
-    raw.write(QByteArray("\xff\xfa\x2c\x00\xff\xf0", 6));
-    QVERIFY(TestPeers::readFor(raw, 40, 3000).contains(QByteArray("\xff\xfa\x2c\x64Quillon bridge\xff\xf0")));
-    if (BridgeLink *link = host.link()) {
-        const FormatSetting &serial = link->endpoint(BridgeLink::EndB)->session()->settings();
-        QVERIFY(!serial.DtrOn && serial.RtsOn && !link->endpoint(BridgeLink::EndB)->session()->breakHeld());
-        QCOMPARE(serial.BaudRate, 57600);
-        QCOMPARE(serial.StopBits, 2);
-    }
-    QVERIFY(host.stop());
-}
-
-// SIGTERM while the framer holds an unfinished line (for up to a minute): it reaches
-// the device, and the program exits cleanly.
-void tst_GatewayWire::stopDeliversWhatIsOnItsWay()
-{
-    Host host;
-    const QString config = writeConfig(QStringLiteral("[held]\nserial=%1,115200\nlisten=%2\nFramingMode=2\nFramingMaxHoldMs=60000\n"));
-    QVERIFY(host.start(true, {QStringLiteral("--config"), config}, m_port));
-    QSerialPort device(m_pty->b());
-    QVERIFY(device.open(QIODevice::ReadWrite));
-    QTcpSocket client;
-    QVERIFY(connectTo(client, m_port));
-    client.write("first line\nunfinished");
-    QCOMPARE(TestPeers::readFor(device, 11, 3000), QByteArray("first line\n"));
-    QTest::qWait(300);
-    QVERIFY(device.readAll().isEmpty());
-    QVERIFY2(host.stop(), qPrintable(host.log()));
-    QCOMPARE(TestPeers::readFor(device, 10, 3000), QByteArray("unfinished"));
-}
-
-// Clients sending random bytes, impossible lengths and an endless unfinished request
-// leave the gateway serving a well-behaved client, in bounded memory.
-void tst_GatewayWire::hostileModbusClients()
-{
-    QVERIFY(startSlave());
-    Host host;
-    const QString config = writeConfig(QStringLiteral("[shared]\nserial=%1,115200\nlisten=%2\nProtocol=2\nFanoutMode=0\n"));
-    QVERIFY(host.start(false, {QStringLiteral("--config"), config}, m_port));
-    const qint64 before = residentKiB();
-    std::array<QTcpSocket, 4> bad;
-    for (QTcpSocket &s : bad)
-        QVERIFY(connectTo(s, m_port));
-    QTest::qWait(200);
-    QRandomGenerator rng(502);
-    QByteArray noise(64 << 10, Qt::Uninitialized);
-    QByteArray lengths;
-    for (quint16 len : {0, 1, 255, 65535})
-        lengths += mbap(9, 0, len, QByteArray("\x01\x03", 2));
-    bad[1].write(lengths);
-    bad[2].write(mbap(3, 0, 254, QByteArray("\x01\x10", 2))); // then never finished
-    QElapsedTimer clock;
-    clock.start();
-    int good = 0;
-    QTcpSocket client;
-    client.connectToHost(QHostAddress::LocalHost, m_port);
-    while (clock.elapsed() < 3000) {
-        rng.fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
-        bad[0].write(noise);
-        bad[2].write(QByteArray(16 << 10, '\x03'));
-        bad[3].write(readOne(1, 0).left(3));
-        if (client.state() == QAbstractSocket::ConnectedState) {
-            client.write(readOne(quint16(good), 7));
-            if (TestPeers::readFor(client, 11, 2000).right(2) == QByteArray("\x03\xef", 2)) // 1007
-                ++good;
-        } else {
-            QTest::qWait(20);
-        }
-    }
-    QVERIFY2(good > 10, qPrintable(QString::number(good)));
-    QVERIFY2(residentKiB() - before < 16 << 10, qPrintable(QString::number(residentKiB() - before)));
-    QVERIFY(host.link()->gateway().counters().malformedRequests > 0);
-    QVERIFY(host.stop());
-}
 
 QTEST_GUILESS_MAIN(tst_GatewayWire)
 #include "tst_gatewaywire.moc"
