@@ -7,8 +7,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFontInfo>
+#include <QImageReader>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
@@ -114,24 +116,22 @@ private slots:
 
     void savedGeometry_data()
     {
-        // A saved position is used only strictly inside the available area.
+        // A saved size is used when it is one, a saved position only strictly inside the
+        // available area.
         QTest::addColumn<QVariant>("storedSize");
         QTest::addColumn<QVariant>("storedPosition");
         QTest::addColumn<bool>("screen");
-        QTest::addColumn<QSize>("size");
         QTest::addColumn<bool>("moved");
         const QSize avail = QGuiApplication::primaryScreen()->availableGeometry().size();
         const QVariant none, small = QSize(640, 480);
-        QTest::newRow("defaults") << none << none << true << QSize(1000, 800) << true;
-        QTest::newRow("just inside") << small << QVariant(QPoint(1, 1)) << true << QSize(640, 480) << true;
-        QTest::newRow("last pixel") << small << QVariant(QPoint(avail.width() - 1, avail.height() - 1)) << true
-                                    << QSize(640, 480) << true;
-        QTest::newRow("x zero") << small << QVariant(QPoint(0, 50)) << true << QSize(640, 480) << false;
-        QTest::newRow("x at width") << small << QVariant(QPoint(avail.width(), 50)) << true << QSize(640, 480) << false;
-        QTest::newRow("y at height") << small << QVariant(QPoint(50, avail.height())) << true << QSize(640, 480) << false;
-        QTest::newRow("no screen") << small << QVariant(QPoint(100, 50)) << false << QSize(640, 480) << false;
-        QTest::newRow("damaged size") << QVariant(QStringLiteral("big")) << QVariant(QPoint(100, 50)) << true
-                                      << QSize(1000, 800) << true;
+        QTest::newRow("defaults") << none << none << true << true;
+        QTest::newRow("just inside") << small << QVariant(QPoint(1, 1)) << true << true;
+        QTest::newRow("last pixel") << small << QVariant(QPoint(avail.width() - 1, avail.height() - 1)) << true << true;
+        QTest::newRow("x zero") << small << QVariant(QPoint(0, 50)) << true << false;
+        QTest::newRow("x at width") << small << QVariant(QPoint(avail.width(), 50)) << true << false;
+        QTest::newRow("y at height") << small << QVariant(QPoint(50, avail.height())) << true << false;
+        QTest::newRow("no screen") << small << QVariant(QPoint(100, 50)) << false << false;
+        QTest::newRow("damaged size") << QVariant(QStringLiteral("big")) << QVariant(QPoint(100, 50)) << true << true;
     }
 
     void savedGeometry()
@@ -139,7 +139,6 @@ private slots:
         QFETCH(QVariant, storedSize);
         QFETCH(QVariant, storedPosition);
         QFETCH(bool, screen);
-        QFETCH(QSize, size);
         QFETCH(bool, moved);
         QSettings s = store();
         if (storedSize.isValid())
@@ -148,7 +147,7 @@ private slots:
             s.setValue(QStringLiteral("LAST_WINDOW_POSITION"), storedPosition);
         QMainWindow window;
         applySavedGeometry(&window, s, screen ? QGuiApplication::primaryScreen() : nullptr);
-        QCOMPARE(window.size(), size);
+        QCOMPARE(window.size(), storedSize.typeId() == QMetaType::QSize ? storedSize.toSize() : QSize(1000, 800));
         QCOMPARE(window.testAttribute(Qt::WA_Moved), moved);
         if (moved)
             QCOMPARE(window.pos(), storedPosition.isValid() ? storedPosition.toPoint() : QPoint(200, 200));
@@ -231,6 +230,55 @@ private slots:
         QCOMPARE(runQuillon(*qApp, 1, argv, hooks), 0);
         QCOMPARE(shown.value(1), QRect(160, 130, 720, 530));
         QCOMPARE(calls.size(), 1);
+    }
+
+    void screenshotRun_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("format"); // empty: the run must fail
+        QTest::newRow("png") << "shot.png" << QByteArrayLiteral("png");
+        QTest::newRow("jpeg by suffix") << "shot.jpg" << QByteArrayLiteral("jpeg");
+        QTest::newRow("no suffix") << "shot" << QByteArrayLiteral("png");
+        QTest::newRow("missing folder") << "missing/shot.png" << QByteArray();
+        QTest::newRow("unknown suffix") << "shot.nosuchformat" << QByteArray();
+    }
+
+    // The built program run the way a user or a script would, in screenshot mode, with a
+    // configuration folder already chosen so that the first-run dialog stays away.
+    void screenshotRun()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, format);
+        setStored(QStringLiteral("CONFIG_FILE_PATH"), m_dir.filePath(QStringLiteral("cfg")));
+        setStored(QStringLiteral("LAST_WINDOW_SIZE"), QSize(640, 480));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment(); // with this test's folders
+        env.insert(QStringLiteral("HOME"), m_dir.path());
+        env.remove(QStringLiteral("QT_LOGGING_RULES"));
+        env.remove(QStringLiteral("QT_MESSAGE_PATTERN"));
+        const QString path = m_dir.filePath(file);
+        QProcess quillon;
+        quillon.setProcessEnvironment(env);
+        quillon.start(QString::fromUtf8(QUILLON_EXECUTABLE), QStringList{QStringLiteral("--screenshot"), path});
+        QVERIFY(quillon.waitForStarted(10000));
+        if (!quillon.waitForFinished(60000)) {
+            quillon.kill();
+            quillon.waitForFinished(5000);
+            QFAIL("quillon did not end by itself");
+        }
+        const QByteArray log = quillon.readAllStandardError();
+        QCOMPARE(quillon.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(quillon.exitCode() == (format.isEmpty() ? 1 : 0), log.constData());
+        // The run's fixed window size does not replace the user's.
+        QCOMPARE(store().value(QStringLiteral("LAST_WINDOW_SIZE")).toSize(), QSize(640, 480));
+        if (format.isEmpty()) {
+            // A failure names the path.
+            QVERIFY2(log.contains(path.toUtf8()) && log.contains(" FAILED"), log.constData());
+            QVERIFY(!QFile::exists(path));
+            return;
+        }
+        QImageReader reader(path);
+        QCOMPARE(reader.format(), format);
+        QCOMPARE(reader.read().size(), QSize(1280, 800));
     }
 
 private:

@@ -1,0 +1,358 @@
+#include "app/mainwindow.h"
+#include "cloud/accountsession.h"
+#include "cloud/cloudconsoleservice.h"
+#include "cloud/dialogs/accountdialog.h"
+#include "cloud/networkservices.h"
+#include "cloud/refreshtokenstore.h"
+#include "cloud/settingssync.h"
+#include "cloudservicerunner.h"
+#include "cloudtest.h"
+#include "connection/connectionmode.h"
+#include "settings/sessionsettings.h"
+#include "terminal/serialportwidget.h"
+
+#include <QAction>
+#include <QJsonArray>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTest>
+
+// One computer: a settings file of its own, an account session, the sync, and the
+// preferences and panes (key@baud) that the sync reads and replaces.
+struct Computer
+{
+    Computer(const QString &ini, int baud, const QString &ports, const QString &history)
+        : account(&network, SettingsLocation(ini))
+        , sync(&network, &account, SettingsLocation(ini))
+    {
+        prefs = LastSettings::builtInDefaults();
+        prefs.LastBaudrate = baud;
+        prefs.SendList = {history};
+        for (const QString &key : ports.split(QLatin1Char(' '))) {
+            FormatSetting pane;
+            pane.BaudRate = baud;
+            panes.append({key, pane});
+        }
+        auto local = [this] {
+            QJsonObject doc = sessionSettingsToJson(prefs, account.deviceId(), {}, 0, true);
+            addSessionPorts(doc, panes, true);
+            return doc;
+        };
+        auto apply = [this](const QJsonObject &doc) {
+            if (!sessionSettingsFromJson(doc, prefs))
+                return false;
+            panes = sessionPortsFromJson(doc, [](const QString &) { return FormatSetting(); });
+            return true;
+        };
+        auto ask = [this] {
+            ++asked;
+            return answer;
+        };
+        sync.setHooks({local, apply, ask});
+        sync.setOptions({true, false, 30});
+    }
+    // Runs one sync to its end; returns its last status text.
+    QString run(SettingsSync::Trigger trigger)
+    {
+        QSignalSpy status(&sync, &SettingsSync::statusMessage);
+        sync.start(trigger);
+        return QTest::qWaitFor([this] { return !sync.isSyncing(); }, 15000) ? status.last().at(0).toString() : QString();
+    }
+    QString state() const
+    {
+        QStringList keys;
+        for (const SessionPort &p : panes)
+            keys << p.portKey + QLatin1Char('@') + QString::number(p.settings.BaudRate);
+        return QStringLiteral("%1 [%2] (%3)").arg(prefs.LastBaudrate).arg(keys.join(QLatin1Char(' ')), prefs.SendList.join(QLatin1Char(' ')));
+    }
+    // The revision and baud rate the service holds now.
+    QString cloud()
+    {
+        QSignalSpy answer(&network, &NetworkServices::syncResponse);
+        network.readSyncItems(account.accessToken(), SettingsSync::itemNamespace());
+        const QJsonObject item = answer.wait(10000) ? answer.at(0).at(0).toJsonObject()[u"items"][0].toObject() : QJsonObject();
+        return QStringLiteral("r%1 %2").arg(item[u"revision"].toInt()).arg(
+            item[u"payload"][u"settings"][u"connection"][u"serial"][u"baud_rate"].toInt());
+    }
+
+    NetworkServices network;
+    AccountSession account;
+    SettingsSync sync;
+    LastSettings prefs;
+    QList<SessionPort> panes;
+    SettingsSync::Choice answer = SettingsSync::Choice::Cancel;
+    int asked = 0;
+};
+
+// Signs in with the test's account and answers a sync conflict with Use Cloud.
+class ScriptedWindow : public MainWindow
+{
+public:
+    int conflicts = 0;
+
+protected:
+    int execDialog(QDialog &dialog) override
+    {
+        return signInThroughDialog(dialog, true) ? QDialog::Accepted : QDialog::Rejected;
+    }
+    SettingsSync::Choice askSyncConflict() override
+    {
+        ++conflicts;
+        return SettingsSync::Choice::UseCloud;
+    }
+    void showInformation(const QString &, const QString &) override {}
+};
+
+// The account, the sync of two computers and the Cloud menu against the real service.
+class tst_CloudFlows : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        // No secret service answers in this process, so a kept refresh token takes the
+        // settings fallback; the window's settings live in a folder of the test's own.
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quillon-test-bus");
+        QSettings::setDefaultFormat(QSettings::IniFormat);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.filePath(QStringLiteral("config")));
+        QCoreApplication::setOrganizationName(QStringLiteral("VORTANE"));
+        QCoreApplication::setApplicationName(QStringLiteral("Quillon"));
+    }
+
+    // A service with a database of its own for each test and row, with 50 s access tokens.
+    void init()
+    {
+        QFile::remove(ini());
+        m_service = std::make_unique<CloudServiceRunner>();
+        QVERIFY(m_service->start(50));
+        QVERIFY(m_service->addUser(QStringLiteral("ann@example.com"), QStringLiteral("correct horse")));
+        qputenv("QLN_HOST", m_service->url().toUtf8());
+        m_network = std::make_unique<NetworkServices>();
+    }
+
+    void signInRefreshRestartStopAndSignOut()
+    {
+        auto account = newSession();
+        QVERIFY(signInWithDialog(*account, true));
+        QTRY_COMPARE(account->tokenStore()->backend(), RefreshTokenStore::Backend::Settings);
+
+        // Two refreshes within 15 s: one request, answered into the session.
+        const QString first = account->accessToken();
+        QVERIFY(account->requestRefresh(account->deviceId()));
+        QVERIFY(account->requestRefresh(account->deviceId()));
+        QTRY_VERIFY(account->accessToken() != first);
+        QTest::qWait(200);
+        QCOMPARE(refreshes(), 1);
+
+        // The session refreshes on its own before the token runs out.
+        const QString second = account->accessToken();
+        const QDateTime expiry = account->accessExpiry();
+        QTRY_VERIFY_WITH_TIMEOUT(account->accessToken() != second, 40000);
+        QVERIFY(QDateTime::currentDateTimeUtc() < expiry);
+        QCOMPARE(refreshes(), 2);
+
+        // A restart brings the session back without the password.
+        account = newSession();
+        account->restore();
+        QTRY_VERIFY_WITH_TIMEOUT(account->hasValidAccessToken(), 15000);
+
+        // The service stops mid-session: the texts say so, nothing hangs, and the
+        // console's timers get it through once the service is back.
+        CloudConsoleService console(m_network.get(), account.get());
+        QSignalSpy errors(m_network.get(), &NetworkServices::networkError);
+        QSignalSpy answers(m_network.get(), &NetworkServices::consoleResponse);
+        console.setEnabled(true);
+        QTRY_VERIFY(answers.size() >= 2);
+        m_service->stop();
+        const QString refused = QStringLiteral("console|Could not connect to the server. Please check your network connection and try again.");
+        QTRY_VERIFY_WITH_TIMEOUT(std::any_of(errors.cbegin(), errors.cend(), [&](const QList<QVariant> &e) {
+            return e.at(0).toString() + QLatin1Char('|') + e.at(1).toString() == refused; }), 15000);
+        answers.clear();
+        QVERIFY(m_service->restart());
+        QTRY_VERIFY_WITH_TIMEOUT(!answers.isEmpty(), 35000);
+
+        // Signing out leaves nothing behind, and the next start is signed out.
+        console.setEnabled(false);
+        account->signOut();
+        QCOMPARE(account->displayName(), QStringLiteral("Not signed in"));
+        QTRY_COMPARE(m_service->requestCount(QStringLiteral("POST"), QStringLiteral("/api/v3/account/logout")), 1);
+        for (const char *key : {"AccountUserId", "AccountEmail", "AccountUsername", "AccountRememberMe", "AccountRefreshToken",
+                                "AccountSyncRevision"})
+            QVERIFY2(!QSettings(ini(), QSettings::IniFormat).contains(QLatin1String(key)), key);
+        account = newSession();
+        account->restore();
+        QTest::qWait(300);
+        QVERIFY(!account->isSignedIn());
+    }
+
+    void withoutKeepOrRefusedNothingStays()
+    {
+        // Without "Keep me signed in" no token is stored, and a restart is signed out.
+        auto account = newSession();
+        QVERIFY(signInWithDialog(*account, false));
+        QVERIFY(!QSettings(ini(), QSettings::IniFormat).contains(QStringLiteral("AccountRefreshToken")));
+        account = newSession();
+        account->restore();
+        QTest::qWait(300);
+        QVERIFY(!account->isSignedIn());
+
+        // With it the token is stored scrambled; somebody else spends it first.
+        QVERIFY(signInWithDialog(*account, true));
+        account.reset();
+        RefreshTokenStore store{SettingsLocation(ini())};
+        QSignalSpy loaded(&store, &RefreshTokenStore::loaded);
+        store.load(QStringLiteral("ann@example.com"));
+        QTRY_COMPARE(loaded.size(), 1);
+        const QByteArray token = loaded.at(0).at(0).toString().toUtf8();
+        const QByteArray stored = QSettings(ini(), QSettings::IniFormat).value(QStringLiteral("AccountRefreshToken")).toByteArray();
+        QVERIFY(!token.isEmpty() && !stored.contains(token) && !QByteArray::fromBase64(stored).contains(token));
+        NetworkServices other; // its answer must not reach the session below
+        QSignalSpy spent(&other, &NetworkServices::accountResponse);
+        other.refreshToken(QString::fromUtf8(token), QString());
+        QTRY_COMPARE(spent.size(), 1);
+
+        // The restored session's refresh is refused: it signs out and says so, once.
+        account = newSession();
+        QSignalSpy ended(account.get(), &AccountSession::signedOutByService);
+        account->restore();
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 15000);
+        QVERIFY(!account->isSignedIn());
+        QVERIFY(!QSettings(ini(), QSettings::IniFormat).contains(QStringLiteral("AccountEmail")));
+        QTest::qWait(500);
+        QCOMPARE(refreshes(), 2);
+    }
+
+    void manualConflict_data()
+    {
+        QTest::addColumn<SettingsSync::Choice>("choice");
+        QTest::addColumn<QString>("state"); // the second computer's afterwards: baud [panes] (send history)
+        QTest::addColumn<QString>("cloud"); // revision and baud rate in the cloud afterwards
+        QTest::newRow("use cloud") << SettingsSync::Choice::UseCloud << "1111 [ser-0@1111 udps-2@1111] (a1)" << "r1 1111";
+        QTest::newRow("keep local") << SettingsSync::Choice::KeepLocal << "2222 [ser-0@2222 tcpc-1@2222] (b1)" << "r2 2222";
+        QTest::newRow("merge lists") << SettingsSync::Choice::MergeLists
+                                     << "2222 [ser-0@2222 tcpc-1@2222 udps-2@1111] (b1 a1)" << "r2 2222";
+        QTest::newRow("cancel") << SettingsSync::Choice::Cancel << "2222 [ser-0@2222 tcpc-1@2222] (b1)" << "r1 1111";
+    }
+
+    void manualConflict()
+    {
+        QFETCH(SettingsSync::Choice, choice);
+        QFETCH(QString, state);
+        QFETCH(QString, cloud);
+        // Two computers of one account, each with a settings file of its own.
+        QTemporaryDir dir;
+        Computer a(dir.filePath(QStringLiteral("a.ini")), 1111, QStringLiteral("ser-0 udps-2"), QStringLiteral("a1"));
+        Computer b(dir.filePath(QStringLiteral("b.ini")), 2222, QStringLiteral("ser-0 tcpc-1"), QStringLiteral("b1"));
+        for (Computer *c : {&a, &b}) {
+            c->account.beginSignIn(false);
+            c->network.login(QStringLiteral("ann@example.com"), QStringLiteral("correct horse"), c->account.deviceId(), {}, {});
+            QVERIFY(QTest::qWaitFor([c] { return c->account.hasValidAccessToken(); }, 15000));
+        }
+
+        // The first sync of the account uploads from revision 0.
+        QCOMPARE(a.run(SettingsSync::Trigger::User), QStringLiteral("Settings synced"));
+        QCOMPARE(a.sync.storedRevision(), qint64(1));
+        QCOMPARE(a.cloud(), QStringLiteral("r1 1111"));
+
+        // The second computer has never synced: its manual sync asks.
+        b.answer = choice;
+        b.run(SettingsSync::Trigger::User);
+        QCOMPARE(b.asked, 1);
+        QCOMPARE(b.state(), state);
+        QCOMPARE(b.cloud(), cloud);
+        QCOMPARE(b.sync.storedRevision(), choice == SettingsSync::Choice::Cancel ? 0 : cloud.mid(1, 1).toLongLong());
+
+        // A timer sync never asks and, when the cloud moved on, changes neither side.
+        const QString before = a.state();
+        const QString text = a.run(SettingsSync::Trigger::Timer);
+        QCOMPARE(a.asked, 0);
+        if (cloud.startsWith(QLatin1String("r2"))) {
+            QCOMPARE(text, QStringLiteral("Cloud settings changed; use Sync Now to resolve."));
+            QCOMPARE(a.state(), before);
+            QCOMPARE(a.cloud(), cloud);
+        } else {
+            QCOMPARE(text, QStringLiteral("Settings synced")); // it holds the cloud's revision
+            QCOMPARE(a.cloud(), QStringLiteral("r2 1111"));
+        }
+    }
+
+    // The Cloud menu of the main window.
+    void signInSwitchesAndUseCloud()
+    {
+        auto window = std::make_unique<ScriptedWindow>();
+        window->show();
+        auto action = [&](const char *name) { return window->findChild<QAction *>(QLatin1String(name)); };
+        auto requests = [&](const char *path) { return m_service->requestCount(QStringLiteral("POST"), QLatin1String(path)); };
+        QTRY_COMPARE(requests("/api/v3/clients"), 1);
+        QVERIFY(!action("acCloudConsoleAllowSend")->isChecked() && !action("acCloudConsoleAllowPortControl")->isChecked());
+
+        // Signed in through the menu, the quota shows in it by itself, and the console runs.
+        action("acAccountSignIn")->trigger();
+        QVERIFY(!action("acAccountSignIn")->isEnabled() && action("acAccountSyncNow")->isEnabled());
+        QTRY_VERIFY(window->account()->quota().known);
+        QVERIFY2(action("acCloudQuota")->text().contains(QLocale().formattedDataSize(0)), qPrintable(action("acCloudQuota")->text()));
+        action("acCloudConsole")->trigger();
+        action("acCloudConsoleAllowSend")->trigger();
+        QVERIFY(window->cloudConsole()->isEnabled());
+        QVERIFY(QSettings().value(QStringLiteral("LastCloudConsole")).toBool());
+        QVERIFY(QSettings().value(QStringLiteral("CloudConsoleAllowRemoteSend")).toBool());
+
+        // Another computer put two ports into the account; Use Cloud makes them the panes.
+        LastSettings theirs = LastSettings::builtInDefaults();
+        theirs.LastBaudrate = 4800;
+        FormatSetting serial, tcp;
+        serial.BaudRate = 4800;
+        tcp.ConnMode = TcpClient;
+        tcp.LastTargetHost = {QStringLiteral("192.0.2.9")};
+        QJsonObject payload = sessionSettingsToJson(theirs, QStringLiteral("other"), {}, 0, false);
+        addSessionPorts(payload, {{QStringLiteral("ser-0"), serial}, {QStringLiteral("tcpc-1"), tcp}}, false);
+        window->network()->writeSyncItem(window->account()->accessToken(), SettingsSync::itemNamespace(), SettingsSync::itemKey(),
+                                         0, payload);
+        QTRY_COMPARE(m_service->requestCount(QStringLiteral("PUT"), QStringLiteral("/api/v3/sync/items/settings.session/default")), 1);
+        action("acAccountSyncNow")->trigger();
+        QTRY_VERIFY(!window->settingsSync()->isSyncing());
+        QCOMPARE(window->conflicts, 1);
+        QCOMPARE(window->paneCount(), 2);
+        QCOMPARE(window->pane(0)->settings().BaudRate, 4800);
+        QCOMPARE(window->pane(1)->settings().LastTargetHost.value(0), QStringLiteral("192.0.2.9"));
+        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("cloudStatusLabel"))->text(), QStringLiteral("Cloud settings applied"));
+
+        // Closing keeps them and reports the end of the run; the next sync uploads them.
+        window->close();
+        QTRY_COMPARE(requests("/api/v3/clients/info"), 1);
+        QCOMPARE(QSettings().value(QStringLiteral("LastBaudrate")).toInt(), 4800);
+        window = std::make_unique<ScriptedWindow>();
+        QTRY_VERIFY_WITH_TIMEOUT(window->account()->hasValidAccessToken(), 15000);
+        action("acAccountSyncNow")->trigger();
+        QTRY_VERIFY(!window->settingsSync()->isSyncing());
+        QCOMPARE(window->conflicts, 0);
+        QSignalSpy items(window->network(), &NetworkServices::syncResponse);
+        window->network()->readSyncItems(window->account()->accessToken(), SettingsSync::itemNamespace());
+        QTRY_COMPARE(items.size(), 1);
+        const QJsonObject item = items.at(0).at(0).toJsonObject().value(QStringLiteral("items")).toArray().at(0).toObject();
+        LastSettings uploaded = LastSettings::builtInDefaults();
+        QVERIFY(sessionSettingsFromJson(item.value(QStringLiteral("payload")).toObject(), uploaded));
+        QCOMPARE(item.value(QStringLiteral("revision")).toInt(), 2);
+        QCOMPARE(uploaded.LastBaudrate, 4800);
+    }
+
+private:
+    QString ini() const { return m_dir.filePath(QStringLiteral("quillon.ini")); }
+    std::unique_ptr<AccountSession> newSession()
+    {
+        return std::make_unique<AccountSession>(m_network.get(), SettingsLocation(ini()));
+    }
+    bool signInWithDialog(AccountSession &account, bool keep)
+    {
+        AccountDialog dialog(&account);
+        return signInThroughDialog(dialog, keep);
+    }
+    int refreshes() { return m_service->requestCount(QStringLiteral("POST"), QStringLiteral("/api/v3/account/token/refresh")); }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<CloudServiceRunner> m_service;
+    std::unique_ptr<NetworkServices> m_network;
+};
+
+QTEST_MAIN(tst_CloudFlows)
+#include "tst_cloudflows.moc"
