@@ -1,29 +1,13 @@
 #include "bridge/bridgeconfig.h"
 #include "bridge/bridgepipe.h"
 #include "bridge/modbusgateway.h"
+#include "tests/bridge/bridgetest.h"
 
 #include <QTest>
 
 namespace {
 
-QByteArray mbap(quint16 id, quint8 unit, const QByteArray &pdu, quint16 protocol = 0, int length = -1)
-{
-    const quint16 len = length < 0 ? quint16(pdu.size() + 1) : quint16(length);
-    QByteArray out;
-    for (quint16 v : {id, protocol, len}) {
-        out.append(char(v >> 8));
-        out.append(char(v & 0xFF));
-    }
-    out.append(char(unit));
-    return out + pdu;
-}
-
-// A read of one holding register at `address`, and the slave's answer holding `value`.
-QByteArray readPdu(quint8 address)
-{
-    return QByteArray::fromHex("0300") + char(address) + QByteArray::fromHex("0001");
-}
-
+// The slave's answer to a read of one register, holding value.
 QByteArray rtuAnswer(quint8 unit, quint16 value, quint8 function = 0x03)
 {
     const char pdu[] = {char(function), 2, char(value >> 8), char(value & 0xFF)};
@@ -31,6 +15,8 @@ QByteArray rtuAnswer(quint8 unit, quint16 value, quint8 function = 0x03)
 }
 
 } // namespace
+
+using namespace BridgeTest;
 
 using Frames = QList<QByteArray>;
 

@@ -1,7 +1,7 @@
 #include "bridge/bridgemanager.h"
 #include "connection/connectionmode.h"
 #include "session/portsession.h"
-#include "tests/bridge/wiretest.h"
+#include "tests/bridge/bridgetest.h"
 #include "tests/support/peers.h"
 
 #include <QCryptographicHash>
@@ -70,7 +70,7 @@ struct Stream
 
 } // namespace
 
-using namespace WireTest;
+using namespace BridgeTest;
 
 // Bridges on real sockets and ptys, where the wire is the point.
 class tst_BridgeWire : public QObject

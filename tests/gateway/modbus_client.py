@@ -1,11 +1,10 @@
 #!/usr/bin/python3
-"""A pymodbus 3.0 TCP client that checks the slave's known data through a gateway.
-
-usage: /usr/bin/python3 modbus_client.py PORT ROUNDS OFFSET
-Each round reads 125 holding registers, writes two registers at 150 + 2 * OFFSET and
-reads them back, writes coils at 160 + OFFSET and reads them back. Exits 1 on the
-first wrong answer, printing it; prints "ok ROUNDS" at the end.
-"""
+# A pymodbus 3.0 TCP client that checks the slave's known data through a gateway.
+#
+# usage: /usr/bin/python3 modbus_client.py PORT ROUNDS OFFSET
+# Each round reads 125 holding registers, writes two registers at 150 + 2 * OFFSET and
+# reads them back, writes coils at 160 + OFFSET and reads them back. Exits 1 on the
+# first wrong answer, printing it; prints "ok ROUNDS" at the end.
 import logging, sys
 from pymodbus.client import ModbusTcpClient
 

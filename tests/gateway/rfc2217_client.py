@@ -1,14 +1,12 @@
 #!/usr/bin/python3
-"""pyserial's rfc2217:// client against a gateway serving TTY, whose far end is FAR.
-
-usage: /usr/bin/python3 rfc2217_client.py PORT TTY FAR
-Sets 9600 and 57600 baud with 1 and 2 stop bits and reads them back from TTY's
-termios; expects 7 data bits and parity to be refused (a pty takes neither); drives
-DTR, RTS and Break (every request waits for its answer); sends all 256 byte values
-both ways. Ends with DTR low and RTS high. Prints one line per check.
-"""
-import subprocess, sys, time
-import serial
+# pyserial's rfc2217:// client against a gateway serving TTY, whose far end is FAR.
+#
+# usage: /usr/bin/python3 rfc2217_client.py PORT TTY FAR
+# Sets 9600 and 57600 baud with 1 and 2 stop bits and reads them back from TTY's
+# termios; expects 7 data bits and parity to be refused (a pty takes neither); drives
+# DTR, RTS and Break (every request waits for its answer); sends all 256 byte values
+# both ways. Ends with DTR low and RTS high. Prints one line per check.
+import serial, subprocess, sys
 
 port, tty, far_name = int(sys.argv[1]), sys.argv[2], sys.argv[3]
 far = serial.Serial(far_name, 115200, timeout=5)
@@ -32,12 +30,9 @@ for name, value in (("bytesize", 7), ("parity", serial.PARITY_EVEN)):
         print("refused" if "rejected" in str(e) else "failed", name, flush=True)
     # pyserial keeps the refused value; put it back for the next request
     setattr(s, name, 8 if name == "bytesize" else serial.PARITY_NONE)
-s.dtr = True
-s.dtr = False
-s.rts = False
-s.rts = True
-s.break_condition = True
-s.break_condition = False
+for line, value in (("dtr", True), ("dtr", False), ("rts", False), ("rts", True),
+                    ("break_condition", True), ("break_condition", False)):
+    setattr(s, line, value)
 print("lines answered", flush=True)
 far.reset_input_buffer()
 payload = bytes(range(256))

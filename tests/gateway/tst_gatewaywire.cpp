@@ -2,7 +2,7 @@
 #include "connection/connectionmode.h"
 #include "gateway/gateway.h"
 #include "session/portsession.h"
-#include "tests/bridge/wiretest.h"
+#include "tests/bridge/bridgetest.h"
 #include "tests/support/peers.h"
 
 #include <QElapsedTimer>
@@ -23,22 +23,6 @@ const QString python = QStringLiteral("/usr/bin/python3");
 QString script(const QString &name)
 {
     return QStringLiteral(QUILLON_TEST_SOURCE_DIR "/") + name;
-}
-
-QByteArray mbap(quint16 id, quint16 protocol, quint16 length, const QByteArray &rest)
-{
-    QByteArray out;
-    for (quint16 v : {id, protocol, length}) {
-        out.append(char(v >> 8));
-        out.append(char(v & 0xFF));
-    }
-    return out + rest;
-}
-
-// A read of one holding register, unit 1.
-QByteArray readOne(quint16 id, quint8 address)
-{
-    return mbap(id, 0, 6, QByteArray("\x01\x03\x00", 3) + char(address) + QByteArray("\x00\x01", 2));
 }
 
 // The gateway under test, in this process or as the quillon-gateway program, started
@@ -126,7 +110,7 @@ bool finishedOk(QProcess *p, int ms)
 
 } // namespace
 
-using namespace WireTest;
+using namespace BridgeTest;
 
 // The gateway against real peers: mbpoll and pymodbus clients through it to a pymodbus
 // RTU slave on a pty, pyserial's RFC 2217 client, hostile Modbus clients, and a stop
@@ -173,10 +157,11 @@ private slots:
         }
     }
 
-    // mbpoll reads and writes registers and coils (125-register reads among them); an
-    // absent unit's transactions expire; a header with protocol id 1 costs only itself;
-    // 40 requests at once keep the newest 32, each answered with its own data. Then two
-    // pymodbus clients and mbpoll at once: every answer reaches the client that asked.
+    // mbpoll writes coils; an absent unit's transactions expire; a header with protocol
+    // id 1 costs only itself; 40 requests at once keep the newest 32, each answered with
+    // its own data. Then two pymodbus clients (125-register reads, registers and coils
+    // written and read back) and mbpoll polling at once: every answer reaches the client
+    // that asked.
     void modbus()
     {
         QFETCH(bool, binary);
@@ -191,28 +176,24 @@ private slots:
         const QString port = QString::number(m_port);
         const QString tcp = QStringLiteral("-m tcp -p %1 -1 127.0.0.1 ").arg(port);
 
-        QProcess *read = run(m_peers, mbpoll, args(tcp + QStringLiteral("-a1 -t4 -r1 -c125")));
-        QVERIFY(finishedOk(read, 10000));
-        const QString out = QString::fromLatin1(read->readAllStandardOutput());
-        QVERIFY2(out.contains(QStringLiteral("[1]: \t1000")) && out.contains(QStringLiteral("[125]: \t1124")), qPrintable(out));
         QVERIFY(finishedOk(run(m_peers, mbpoll, args(tcp + QStringLiteral("-a1 -t0 -r30 1 0 1"))), 10000));
         QProcess *absent = run(m_peers, mbpoll, args(tcp + QStringLiteral("-a2 -o 1.5 -t4 -r1")));
         QVERIFY(finished(absent, 10000) && absent->exitCode() != 0);
 
         QTcpSocket raw;
         QVERIFY(connectTo(raw, m_port));
-        raw.write(mbap(1, 1, 6, QByteArray("\x01\x03\x00\x00\x00\x01", 6)));
+        raw.write(mbap(1, 1, readPdu(0), 1));
         QVERIFY(raw.waitForBytesWritten(2000));
         QTest::qWait(200);
-        raw.write(readOne(77, 5));
-        QCOMPARE(TestPeers::readFor(raw, 11, 5000), mbap(77, 0, 5, QByteArray("\x01\x03\x02\x03\xed", 5))); // 1005
+        raw.write(mbap(77, 1, readPdu(5)));
+        QCOMPARE(TestPeers::readFor(raw, 11, 5000), mbap(77, 1, QByteArray("\x03\x02\x03\xed", 4))); // 1005
 
         // Taking turns, the gateway sees one request at a time.
         const bool turns = fanout == BridgeConfig::TakeTurns;
         if (!turns) {
             QByteArray burst;
             for (int i = 0; i < 40; ++i)
-                burst += readOne(quint16(200 + i), quint8(i));
+                burst += mbap(quint16(200 + i), 1, readPdu(quint8(i)));
             raw.write(burst);
             const QByteArray answers = TestPeers::readFor(raw, 32 * 11, 10000);
             QTest::qWait(300);
@@ -316,9 +297,9 @@ private slots:
         QByteArray noise(64 << 10, Qt::Uninitialized);
         QByteArray lengths;
         for (quint16 len : {0, 1, 255, 65535})
-            lengths += mbap(9, 0, len, QByteArray("\x01\x03", 2));
+            lengths += mbap(9, 1, QByteArray(1, '\x03'), 0, len);
         bad[1].write(lengths);
-        bad[2].write(mbap(3, 0, 254, QByteArray("\x01\x10", 2))); // then never finished
+        bad[2].write(mbap(3, 1, QByteArray(1, '\x10'), 0, 254)); // then never finished
         QElapsedTimer clock;
         clock.start();
         int good = 0;
@@ -328,9 +309,9 @@ private slots:
             rng.fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
             bad[0].write(noise);
             bad[2].write(QByteArray(16 << 10, '\x03'));
-            bad[3].write(readOne(1, 0).left(3));
+            bad[3].write(mbap(1, 1, readPdu(0)).left(3));
             if (client.state() == QAbstractSocket::ConnectedState) {
-                client.write(readOne(quint16(good), 7));
+                client.write(mbap(quint16(good), 1, readPdu(7)));
                 if (TestPeers::readFor(client, 11, 2000).right(2) == QByteArray("\x03\xef", 2)) // 1007
                     ++good;
             } else {

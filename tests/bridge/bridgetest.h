@@ -8,8 +8,8 @@
 
 #include <functional>
 
-// What the bridge and gateway tests on real sockets share.
-namespace WireTest {
+// What the bridge and gateway tests share: sockets, waits, memory and Modbus requests.
+namespace BridgeTest {
 
 inline bool connectTo(QTcpSocket &socket, quint16 port)
 {
@@ -35,4 +35,23 @@ inline qint64 residentKiB()
     return status.mid(status.indexOf("VmRSS:") + 6).trimmed().split(' ').first().toLongLong();
 }
 
-} // namespace WireTest
+// An MBAP request; the length field counts the unit and the PDU unless given.
+inline QByteArray mbap(quint16 id, quint8 unit, const QByteArray &pdu, quint16 protocol = 0, int length = -1)
+{
+    const quint16 len = length < 0 ? quint16(pdu.size() + 1) : quint16(length);
+    QByteArray out;
+    for (quint16 v : {id, protocol, len}) {
+        out.append(char(v >> 8));
+        out.append(char(v & 0xFF));
+    }
+    out.append(char(unit));
+    return out + pdu;
+}
+
+// A read of one holding register at address.
+inline QByteArray readPdu(quint8 address)
+{
+    return QByteArray::fromHex("0300") + char(address) + QByteArray::fromHex("0001");
+}
+
+} // namespace BridgeTest
