@@ -2,6 +2,7 @@
 #include "logging/logwriter.h"
 #include "settings/formatsetting.h"
 
+#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
@@ -94,17 +95,80 @@ class tst_LogWriter : public QObject
 {
     Q_OBJECT
 private slots:
+    void resolveLogName_data();
+    void resolveLogName();
+    void sessionNameFrom_data();
+    void sessionNameFrom();
     void rotation_data();
     void rotation();
     void failures_data();
     void failures();
-    void loggingOff();
 
 private:
     QString newDir() { return m_tmp.filePath(QString::number(++m_dirNo)); }
     QTemporaryDir m_tmp;
     int m_dirNo = 0;
 };
+
+// The time placeholders, then %S with the session's name.
+void tst_LogWriter::resolveLogName_data()
+{
+    QTest::addColumn<QDateTime>("time");
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("session");
+    QTest::addColumn<QString>("expected");
+    const QDateTime t(QDate(2026, 5, 6), QTime(7, 8, 9, 45));
+    const QDateTime late(QDate(2009, 12, 31), QTime(23, 59, 58, 999));
+    const QString none;
+    QTest::newRow("every placeholder, padded") << t << QStringLiteral("%Y-%y-%M-%D %h:%m:%s.%z.%e") << none
+                                               << QStringLiteral("2026-26-05-06 07:08:09.045.045");
+    QTest::newRow("two-digit year, 24-hour clock") << late << QStringLiteral("%y %h:%m:%s.%z") << none
+                                                   << QStringLiteral("09 23:59:58.999");
+    QTest::newRow("placeholders are case-sensitive") << t << QStringLiteral("%H %Z %d %E") << none << QStringLiteral("%H %Z %d %E");
+    QTest::newRow("percent before placeholder") << t << QStringLiteral("%%Y") << none << QStringLiteral("%2026");
+    QTest::newRow("trailing percent") << t << QStringLiteral("a%") << none << QStringLiteral("a%");
+    QTest::newRow("digits of a value do not chain") << t << QStringLiteral("%%M%D") << none << QStringLiteral("%0506");
+    QTest::newRow("non-ASCII around") << t << QStringLiteral("日志_%D.log") << none << QStringLiteral("日志_06.log");
+    QTest::newRow("%S every occurrence, %s is seconds") << t << QStringLiteral("%S/%S_%s.log") << QStringLiteral("lab")
+                                                        << QStringLiteral("lab/lab_09.log");
+    QTest::newRow("empty session") << t << QStringLiteral("qln_%S.log") << none << QStringLiteral("qln_.log");
+    QTest::newRow("placeholders in the session stay literal") << t << QStringLiteral("qln_%S_%D.log") << QStringLiteral("x%D%Y")
+                                                              << QStringLiteral("qln_x%D%Y_06.log");
+    QTest::newRow("device path does not make folders") << t << QStringLiteral("/logs/qln_%S.log") << QStringLiteral("/dev/ttyUSB0")
+                                                       << QStringLiteral("/logs/qln__dev_ttyUSB0.log");
+    QTest::newRow("backslash in session") << t << QStringLiteral("qln_%S.log") << QStringLiteral("\\\\.\\COM12")
+                                          << QStringLiteral("qln___._COM12.log");
+    QTest::newRow("the default: one dated file per session at home") << t << defaultLogPath() << QStringLiteral("COM3")
+                                                                      << QDir::home().filePath(QStringLiteral("qln_COM3-20260506.log"));
+}
+
+void tst_LogWriter::resolveLogName()
+{
+    QFETCH(QDateTime, time);
+    QFETCH(QString, pattern);
+    QFETCH(QString, session);
+    QFETCH(QString, expected);
+    QCOMPARE(::resolveLogName(pattern, session, time), expected);
+    if (session.isEmpty() && !pattern.contains(QLatin1String("%S")))
+        QCOMPARE(::expandTimePattern(time, pattern), expected); // the stamp of a log line
+}
+
+void tst_LogWriter::sessionNameFrom_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("prefix removed once") << QStringLiteral("/a/b/Session_Session_lab.qln") << QStringLiteral("Session_lab.qln");
+    QTest::newRow("prefix only at the start") << QStringLiteral("/a/mySession_1.qln") << QStringLiteral("mySession_1.qln");
+    QTest::newRow("prefix is case-sensitive") << QStringLiteral("/a/session_x.qln") << QStringLiteral("session_x.qln");
+    QTest::newRow("folder named Session_") << QStringLiteral("/Session_dir/f.qln") << QStringLiteral("f.qln");
+}
+
+void tst_LogWriter::sessionNameFrom()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    QCOMPARE(::sessionNameFrom(path), expected);
+}
 
 void tst_LogWriter::rotation_data()
 {
@@ -269,25 +333,15 @@ void tst_LogWriter::failures()
     QVERIFY(writer.pending().isEmpty());
     s.LogSaveFlag = true;
     s.resolvedLogPath = newDir() + QStringLiteral("/qln.log");
+    writer.write(QStringLiteral("queued\n"), s);
+    // A flush while logging is off drops what was queued and writes nothing.
+    s.LogSaveFlag = false;
+    QVERIFY(writer.flush(s, kPort, QString(), &message, now) && writer.pending().isEmpty());
+    QVERIFY(!QFileInfo::exists(s.resolvedLogPath));
+    s.LogSaveFlag = true;
     writer.write(QStringLiteral("kept\n"), s);
     QVERIFY2(writer.flush(s, kPort, QString(), &message, now.addSecs(5)), qPrintable(message));
     QCOMPARE(readAll(s.resolvedLogPath), header(s.resolvedLogPath, now.addSecs(5)).chopped(kPaneHeader.size()) + QStringLiteral("kept\n"));
-}
-
-void tst_LogWriter::loggingOff()
-{
-    const QString dir = newDir();
-    const QDateTime now = at(QStringLiteral("6T10:05:00"));
-    FormatSetting s = logSettings(dir + QStringLiteral("/qln_%S.log"), now);
-    LogWriter writer(nullptr, now);
-    writer.write(QStringLiteral("queued "), s);
-    s.LogSaveFlag = false;
-    writer.write(QStringLiteral("not queued"), s);
-    QCOMPARE(writer.pending(), QStringLiteral("queued "));
-    // A flush while logging is off drops what was queued and writes nothing.
-    QString message;
-    QVERIFY(writer.flush(s, kPort, kPaneHeader, &message, now) && writer.pending().isEmpty() && message.isEmpty());
-    QVERIFY(filesIn(dir).isEmpty());
     // The header's version is the project's with the build number.
     QVERIFY(QRegularExpression(QStringLiteral("^%1\\.\\d+$").arg(QRegularExpression::escape(QLatin1String(QUILLON_PROJECT_VERSION))))
                 .match(LogWriter::versionText()).hasMatch());

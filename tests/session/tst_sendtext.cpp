@@ -75,8 +75,6 @@ void tst_SendText::encode_data()
     row("UTF-8 text", silk, {.ending = 2}, "\xe4\xb8\x9d\n");
     row("GBK text with CRC-32 over the encoded bytes", silk,
         {.ending = 3, .encoding = QStringLiteral("GBK"), .checksum = 5}, "\xcb\xbf\r\n");
-    row("Latin-1 text with a sum", QString(QChar(0xE9)), {.encoding = QStringLiteral("ISO-8859-1"), .checksum = 1}, "\xe9");
-    row("CRC-16 covers the line ending", QStringLiteral("AT+GMR"), {.ending = 3, .checksum = 4}, "AT+GMR\r\n");
     row("empty text", QString(), {.ending = 3, .checksum = 4}, "");
 
     // Hex never gets a line ending, whatever the mode says.
@@ -89,16 +87,11 @@ void tst_SendText::encode_data()
         {.hex = true, .checksum = 2}, "\x01");
     row("hex: only a comment", QStringLiteral("//hello"), formatted, "");
     row("hex: empty comment kept", QStringLiteral("7f//"), formatted, "\x7f", "7F //");
-    row("hex: 0G", QStringLiteral("0G"), formatted, QByteArray(1, '\0'), "00 ");
     row("hex: 1 2", QStringLiteral("1 2"), formatted, "\x10", "10 ");
-    row("hex: pairs with blank", QStringLiteral("AB CD"), hex, "\xab\xcd");
     row("hex: lone trailing digit ignored", QStringLiteral("ABC"), hex, "\xab");
-    row("hex: lower case", QStringLiteral("ab0f"), hex, "\xab\x0f");
     row("hex: several leading blanks", QStringLiteral("   01  02"), hex, "\x01\x02");
     row("hex: 00 FF", QStringLiteral("00 FF"), hex, QByteArray("\x00\xff", 2));
     row("hex: character above U+00FF counts as 0", QChar(0x4E1D) + QStringLiteral("1"), hex, "\x01");
-    row("hex: latin-1 letter counts as 0", QChar(0xC4) + QStringLiteral("F"), hex, "\x0f");
-    row("hex: lines keep their pairs", QStringLiteral("01 02\n03 04"), hex, "\x01\x02\x03\x04");
     row("hex: CR LF and tab are blanks", QStringLiteral("0A\r\n\t0B"), hex, "\x0a\x0b");
     row("hex: F alone has no checksum", QStringLiteral("F"), {.hex = true, .formatSend = true, .checksum = 4}, "", "");
 }

@@ -27,7 +27,6 @@ private slots:
     void remoteLineSettingsReachTheDevice();
 
 private:
-    static bool sawMessage(const QSignalSpy &spy, const QString &text);
     QTemporaryDir m_dir;
 };
 
@@ -36,15 +35,6 @@ void tst_SessionWire::initTestCase()
     if (!PtyPair::available())
         QSKIP("socat is not installed");
     QVERIFY(m_dir.isValid());
-}
-
-bool tst_SessionWire::sawMessage(const QSignalSpy &spy, const QString &text)
-{
-    for (const QList<QVariant> &args : spy) {
-        if (args.at(0).toString() == text)
-            return true;
-    }
-    return false;
 }
 
 void tst_SessionWire::serialLoss_data()
@@ -65,7 +55,8 @@ void tst_SessionWire::serialLoss()
     s.PortName = pty.a(); // a device path the system's port list never shows
     PortSession session(s);
     session.setAutoReconnect(autoReconnect);
-    QSignalSpy messages(&session, &PortSession::statusMessage);
+    QStringList messages;
+    connect(&session, &PortSession::statusMessage, this, [&messages](const QString &text) { messages.append(text); });
     QVERIFY(session.open());
     // The presence check passes while the link exists.
     QSignalSpy presenceCheck(session.findChild<QTimer *>(QStringLiteral("portListTimer")), &QTimer::timeout);
@@ -79,11 +70,11 @@ void tst_SessionWire::serialLoss()
         return;
     }
     QTRY_VERIFY_WITH_TIMEOUT(session.isReconnectArmed(), 10000);
-    QVERIFY(sawMessage(messages, QStringLiteral("Serial Port %1 lost, waiting for it to come back...").arg(pty.a())));
+    QVERIFY(messages.contains(QStringLiteral("Serial Port %1 lost, waiting for it to come back...").arg(pty.a())));
     QCOMPARE(session.state(), Running); // waiting keeps the state
     QVERIFY(pty.start());
     QTRY_VERIFY_WITH_TIMEOUT(session.isOpen(), 10000);
-    QVERIFY(sawMessage(messages, QStringLiteral("Serial Port %1 RECONNECTED").arg(pty.a())));
+    QVERIFY(messages.contains(QStringLiteral("Serial Port %1 RECONNECTED").arg(pty.a())));
 
     // Data flows again through the new terminal behind the old name.
     QSignalSpy received(&session, &PortSession::received);
@@ -106,7 +97,8 @@ void tst_SessionWire::tcpReconnects()
     s.LastTargetPort = port;
     PortSession session(s);
     session.setAutoReconnect(true);
-    QSignalSpy messages(&session, &PortSession::statusMessage);
+    QStringList messages;
+    connect(&session, &PortSession::statusMessage, this, [&messages](const QString &text) { messages.append(text); });
     QVERIFY(session.open());
     QVERIFY(server.waitForNewConnection(5000));
     QTcpSocket *peer = server.nextPendingConnection();
@@ -114,13 +106,13 @@ void tst_SessionWire::tcpReconnects()
 
     server.close();
     peer->abort();
-    QTRY_VERIFY_WITH_TIMEOUT(sawMessage(messages, QStringLiteral("Connection lost, reconnecting...")), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(messages.contains(QStringLiteral("Connection lost, reconnecting...")), 10000);
     // At least one attempt finds nobody listening.
     QSignalSpy attempts(session.findChild<QTimer *>(QStringLiteral("reconnectTimer")), &QTimer::timeout);
     QVERIFY(attempts.wait(10000));
     QVERIFY(!session.isOpen());
     QVERIFY(server.listen(QHostAddress::LocalHost, port));
-    QTRY_VERIFY_WITH_TIMEOUT(sawMessage(messages, QStringLiteral("TCP connection RESTORED")), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(messages.contains(QStringLiteral("TCP connection RESTORED")), 15000);
     QVERIFY(session.isOpen());
     QCOMPARE(session.state(), Running);
 }

@@ -65,25 +65,11 @@ class tst_TrafficText : public QObject
     Q_OBJECT
 
 private slots:
-    void hexTextEveryByte();
     void controlCharsMatchCategory();
-    void stamping_data();
-    void stamping();
 
     void format_data();
     void format();
 };
-
-void tst_TrafficText::hexTextEveryByte()
-{
-    QByteArray all;
-    QString expected;
-    for (int b = 0; b < 256; ++b) {
-        all.append(char(b));
-        expected += QString::asprintf("%02X ", b);
-    }
-    QCOMPARE(toHexText(all), expected);
-}
 
 void tst_TrafficText::controlCharsMatchCategory()
 {
@@ -100,26 +86,6 @@ void tst_TrafficText::controlCharsMatchCategory()
         if (marked.at(c) != want)
             QFAIL(qPrintable(QStringLiteral("U+%1").arg(c, 4, 16, QLatin1Char('0'))));
     }
-}
-
-void tst_TrafficText::stamping_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("stamped");
-
-    QTest::newRow("trailing line feed only") << u8("abc\n") << u8("abc\n");
-    QTest::newRow("empty lines") << u8("\n\n") << u8("\n<S>\n");
-    QTest::newRow("CR LF folded") << u8("a\r\nb\r\n") << u8("a\n<S>b\n");
-    QTest::newRow("LF CR folded") << u8("a\n\rb") << u8("a\n<S>b");
-    QTest::newRow("CR LF before LF CR") << u8("\n\r\n") << u8("\n<S>\n");
-    QTest::newRow("lone CR kept") << u8("a\rb") << u8("a\rb");
-}
-
-void tst_TrafficText::stamping()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, stamped);
-    QCOMPARE(stampLines(text, QStringLiteral("<S>")), stamped);
 }
 
 void tst_TrafficText::format()
@@ -188,10 +154,20 @@ void tst_TrafficText::format_data()
            {.rxFormat = HexFormat, .autoFeed = true},
            {rx(0, b1, "01 "), rx(10, b2, "02 "), rx(60, b3, "\n03 "), rx(100, b4, "04 "), rx(111, b5, "\n05 ")});
     addRow("hex without auto feed never breaks", {.rxFormat = HexFormat}, {rx(0, b1, "01 "), rx(500, b2, "02 ")});
+    QByteArray all;
+    QString allHex;
+    for (int b = 0; b < 256; ++b) {
+        all.append(char(b));
+        allHex += QString::asprintf("%02X ", b);
+    }
+    addRow("hex: every byte", {.rxFormat = HexFormat}, {{0, 1, all, allHex}});
 
     // Received with stamps
     addRow("stamps: two lines after a line feed", stamped,
            {rx(0, "a\nb\n", "{s}a\n{s}b\n"), rx(5, "c", "{s}c"), rx(6, "d", "d")});
+    addRow("stamps: CR LF and LF CR fold, a lone CR stays", stamped,
+           {rx(0, "a\r\nb\n\rc\rd\n", "{s}a\n{s}b\n{s}c\rd\n")});
+    addRow("stamps: empty lines", stamped, {rx(0, "\n\n", "{s}\n{s}\n")});
     addRow("stamps: auto feed has no effect on text", {.stamps = true, .autoFeed = true},
            {rx(0, "a", "{s}a"), rx(500, "b", "b")});
     addRow("stamps: hex breaks with a stamp without auto feed", {.stamps = true, .rxFormat = HexFormat},
