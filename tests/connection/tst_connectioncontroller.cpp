@@ -1,16 +1,25 @@
 #include "connection/connectioncontroller.h"
 #include "connection/multiclientserver.h"
 #include "settings/formatsetting.h"
+#include "tests/support/bytes.h"
 #include "tests/support/peers.h"
 #include "tests/support/ptypair.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QSerialPort>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTemporaryDir>
 #include <QUdpSocket>
+
+#include <cstdio>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <vector>
@@ -64,9 +73,7 @@ QByteArray receive(QUdpSocket &s)
 void floodThroughHold(ConnectionController &c, int mode, QTcpSocket &sender, QSignalSpy &ready,
                       const std::function<QByteArray()> &take)
 {
-    QByteArray flood(8 * 1024 * 1024, Qt::Uninitialized);
-    for (int i = 0; i < flood.size(); ++i)
-        flood[i] = char(i ^ (i >> 9));
+    const QByteArray flood = randomBytes(8 * 1024 * 1024, 9);
     c.setPaused(mode, true);
     sender.write(flood);
     QTest::qWait(300);
@@ -95,6 +102,7 @@ private slots:
     void serialPty();
     void serialPortVanishes_data();
     void serialPortVanishes();
+    void permissionHintNamesTheDevicesGroup();
 };
 
 void tst_ConnectionController::keysAndTitlesTellPortsApart()
@@ -396,9 +404,7 @@ void tst_ConnectionController::serialPty()
 
     QSerialPort far(pty.b());
     QVERIFY(far.open(QIODevice::ReadWrite));
-    QByteArray all;
-    for (int i = 0; i < 256 * 32; ++i)
-        all.append(char(i));
+    const QByteArray all = allByteValues(32);
     QSignalSpy written(&c, &ConnectionController::bytesWritten);
     QSignalSpy ready(&c, &ConnectionController::readyRead);
     QVERIFY(c.writeSerial(all, s, pty.a()));
@@ -461,5 +467,51 @@ void tst_ConnectionController::serialPortVanishes()
     QCOMPARE(texts(status), watch ? QStringList{QStringLiteral("Serial Port %1 DISCONNECTED (5000)").arg(pty.a())} : QStringList{});
 }
 
-QTEST_GUILESS_MAIN(tst_ConnectionController)
+// A serial port whose group keeps the user out: the open failure says which group to
+// join and that a new login is needed. The open runs as "nobody" through runuser.
+void tst_ConnectionController::permissionHintNamesTheDevicesGroup()
+{
+    const QString runuser = TestPeers::findTool(QStringLiteral("runuser"));
+    if (::geteuid() != 0 || runuser.isEmpty() || !PtyPair::available() || !::getgrnam("dialout"))
+        QSKIP("needs root, runuser, socat and a dialout group to hand a device to another user");
+    PtyPair pty;
+    QVERIFY(pty.start());
+    const QByteArray device = QFile::symLinkTarget(pty.a()).toLocal8Bit();
+    QVERIFY(device.startsWith("/dev/pts/"));
+    QCOMPARE(::chown(device.constData(), 0, ::getgrnam("dialout")->gr_gid), 0);
+    QCOMPARE(::chmod(device.constData(), 0660), 0);
+
+    // A copy of this program where "nobody" may run it.
+    QTemporaryDir dir(QStringLiteral("/tmp/quillon-permission-XXXXXX"));
+    QVERIFY(dir.isValid());
+    const QString self = dir.filePath(QStringLiteral("opener"));
+    QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), self));
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                                  | QFile::ExeOther));
+    QProcess opener;
+    opener.start(runuser, {QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"), self,
+                           QStringLiteral("--open"), QString::fromLocal8Bit(device)});
+    QVERIFY(opener.waitForFinished(15000));
+    const QString said = QString::fromUtf8(opener.readAllStandardOutput());
+    QVERIFY2(said.contains(QStringLiteral("OPEN FAILED")), qPrintable(said + QString::fromUtf8(opener.readAllStandardError())));
+    QVERIFY2(said.contains(QStringLiteral("group \"dialout\"")) && said.contains(QStringLiteral("usermod -aG dialout nobody"))
+                 && said.contains(QStringLiteral("log in again")),
+             qPrintable(said));
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    // As "nobody": open the device and print what the controller says.
+    if (argc == 3 && qstrcmp(argv[1], "--open") == 0) {
+        ConnectionController controller;
+        QObject::connect(&controller, &ConnectionController::statusMessage, [](const QString &text) {
+            std::printf("%s\n", qPrintable(text));
+        });
+        return controller.openSerialPort(serialSettings(QString::fromLocal8Bit(argv[2])), QString(), QString::fromLocal8Bit(argv[2]), false) ? 1 : 0;
+    }
+    tst_ConnectionController test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_connectioncontroller.moc"

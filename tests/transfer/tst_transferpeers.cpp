@@ -2,6 +2,7 @@
 // RFC 2217 through ser2net and a TCP server with two clients. Each transfer is set up
 // through the transfer dialog, as a user would, and checked by sha256. Then the ways a
 // transfer can end early, with what is left of the file.
+#include "tests/support/bytes.h"
 #include "tests/support/peers.h"
 
 #include "connection/connectionmode.h"
@@ -15,7 +16,6 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSpinBox>
@@ -27,15 +27,6 @@
 namespace {
 
 constexpr qint64 MiB = 1 << 20;
-
-QByteArray randomBytes(qint64 size)
-{
-    QByteArray data(size, Qt::Uninitialized);
-    QRandomGenerator rng(quint32(size) + 7);
-    for (char &c : data)
-        c = char(rng.bounded(256));
-    return data;
-}
 
 QByteArray sha(const QByteArray &data)
 {
@@ -159,16 +150,16 @@ void tst_TransferPeers::againstLrzsz_data()
             if (size < MiB || big) {
                 const QByteArray name = QStringLiteral("pty %1 %2/%3/%4").arg(QLatin1String(receive ? "from" : "to"), QLatin1String(command),
                                                                              xferProtocolName(protocol)).arg(size).toLatin1();
-                row(name.constData(), SerialPort, receive, protocol, command, randomBytes(size));
+                row(name.constData(), SerialPort, receive, protocol, command, randomBytes(size, 7));
             }
         }
     }
     const QByteArray ff(4096, '\xff');
-    row("TCP to rb", TcpClient, false, Ymodem, "rb -q", randomBytes(1025));
-    row("TCP from sb", TcpClient, true, Ymodem, "sb -q -k src.bin", randomBytes(65537));
+    row("TCP to rb", TcpClient, false, Ymodem, "rb -q", randomBytes(1025, 7));
+    row("TCP from sb", TcpClient, true, Ymodem, "sb -q -k src.bin", randomBytes(65537, 7));
     row("RFC 2217 0xFF to rb", RemoteSerial, false, Ymodem, "rb -q", ff);
     row("RFC 2217 0xFF from sb", RemoteSerial, true, Ymodem, "sb -q -k src.bin", ff);
-    row("TCP server, other client talks", TcpServer, false, Ymodem, "rb -q", randomBytes(1025));
+    row("TCP server, other client talks", TcpServer, false, Ymodem, "rb -q", randomBytes(1025, 7));
 
     const QString stopped = QStringLiteral(", so the transfer stopped. If this was a firmware update the device may be "
                                            "left with an incomplete image -- run the update again.");
@@ -176,7 +167,7 @@ void tst_TransferPeers::againstLrzsz_data()
     const auto early = [&](const char *name, const char *ending, XferProtocol protocol, const char *command, const QString &summary,
                            const QStringList &files, const QString &notes) {
         const bool send = qstrcmp(ending, "bar") == 0;
-        QTest::newRow(name) << int(SerialPort) << !send << int(protocol) << QString::fromLatin1(command) << randomBytes(MiB)
+        QTest::newRow(name) << int(SerialPort) << !send << int(protocol) << QString::fromLatin1(command) << randomBytes(MiB, 7)
                             << QString::fromLatin1(ending) << summary << files << notes;
     };
     early("send cancelled from the bar", "bar", Ymodem, "rb -q",

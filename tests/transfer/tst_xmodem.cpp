@@ -1,11 +1,11 @@
 // The XMODEM/YMODEM engine: scripted exchanges with one engine on a virtual clock, then
 // our sender against our receiver over a simulated line with faults.
 #include "simulatedline.h"
+#include "tests/support/bytes.h"
 #include "tests/support/memoryxfer.h"
 
 #include "transfer/xmodemcodec.h"
 
-#include <QRandomGenerator>
 #include <QTest>
 
 #include <functional>
@@ -18,15 +18,6 @@ const QByteArray eot(1, XmodemCodec::Eot);
 constexpr int SenderSide = 0;
 constexpr int ReceiverSide = 1;
 const XferProtocol allProtocols[] = {Xmodem, XmodemCrc, Xmodem1k, Ymodem, YmodemG};
-
-QByteArray randomBytes(qint64 size, quint32 seed)
-{
-    QRandomGenerator rng(seed);
-    QByteArray data(size, Qt::Uninitialized);
-    for (char &c : data)
-        c = char(rng.bounded(256));
-    return data;
-}
 
 QByteArray frame128(quint8 block, const QByteArray &payload)
 {

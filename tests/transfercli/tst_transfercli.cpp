@@ -1,12 +1,12 @@
 // quillon-transfer as a script runs it: its command line, its exit status for each
 // kind of failure, and whole transfers against lrzsz over a pty pair.
+#include "tests/support/bytes.h"
 #include "tests/support/peers.h"
 
 #include "transfer/xmodemcodec.h"
 
 #include <QDir>
 #include <QProcessEnvironment>
-#include <QRandomGenerator>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
@@ -73,9 +73,7 @@ void tst_TransferCli::exitStatus()
     QFETCH(QString, says);
     const QString work = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()));
     QVERIFY(QDir().mkpath(work + QStringLiteral("/in")));
-    QByteArray data(70000, Qt::Uninitialized);
-    for (char &c : data)
-        c = char(QRandomGenerator::global()->bounded(256));
+    const QByteArray data = randomBytes(70000, 1);
     QFile src(work + QStringLiteral("/src.bin"));
     QVERIFY(src.open(QIODevice::WriteOnly) && src.write(data) == data.size());
     src.close();

@@ -357,6 +357,7 @@ void TestRfc2217::applyConfigSendsEverythingOnceThenChanges()
         {"data bits 9 sends 8", [](auto &c) { c.dataBits = 9; }, QByteArray()},
         {"parity odd", [](auto &c) { c.parity = 3; }, sub(3, "02")},
         {"parity mark", [](auto &c) { c.parity = 5; }, sub(3, "04")},
+        {"parity space", [](auto &c) { c.parity = 4; }, sub(3, "05")},
         {"parity 1 sends none", [](auto &c) { c.parity = 1; }, QByteArray()},
         {"stop one and a half", [](auto &c) { c.stopBits = 3; }, sub(4, "03")},
         {"stop 0 sends one", [](auto &c) { c.stopBits = 0; }, QByteArray()},

@@ -1,6 +1,7 @@
 #include "connection/rfc2217clientsession.h"
 #include "connection/rfc2217codec.h"
 #include "connection/rfc2217lineconfig.h"
+#include "tests/support/bytes.h"
 #include "tests/support/peers.h"
 #include "tests/support/ptypair.h"
 
@@ -16,14 +17,6 @@
 #include <functional>
 
 namespace {
-
-QByteArray allByteValues(int copies)
-{
-    QByteArray out;
-    for (int i = 0; i < 256 * copies; ++i)
-        out.append(char(i));
-    return out;
-}
 
 QByteArray reversed(QByteArray bytes)
 {
