@@ -21,7 +21,6 @@ class tst_PortSession : public QObject
 {
     Q_OBJECT
 private slots:
-    void init();
     void cleanup();
 
     void receivedTextReachesTheView_data();
@@ -37,10 +36,9 @@ private slots:
     void floodKeepsTheLogAndMarksGaps_data();
     void floodKeepsTheLogAndMarksGaps();
     void logFileOfASession();
-    void logFailureTurnsLoggingOff();
 
 private:
-    PortSession &make(FormatSetting s = FormatSetting(), bool open = true);
+    void make(FormatSetting s = FormatSetting(), bool open = true, int mode = TcpClient);
     QString viewText();
     QString logged();
     FormatSetting logging(const QString &name);
@@ -51,11 +49,6 @@ private:
     QTemporaryDir m_dir;
 };
 
-void tst_PortSession::init()
-{
-    QVERIFY(m_dir.isValid());
-}
-
 void tst_PortSession::cleanup()
 {
     m_batches.reset();
@@ -63,16 +56,15 @@ void tst_PortSession::cleanup()
     m_wire = nullptr;
 }
 
-PortSession &tst_PortSession::make(FormatSetting s, bool open)
+void tst_PortSession::make(FormatSetting s, bool open, int mode)
 {
-    s.ConnMode = TcpClient;
+    s.ConnMode = mode;
     m_session = std::make_unique<PortSession>(s, 0);
     m_session->setViewAttached(true);
     m_wire = useFakeTransport(*m_session);
     m_batches = std::make_unique<QSignalSpy>(m_session.get(), &PortSession::displayBatch);
     if (open)
         m_session->open();
-    return *m_session;
 }
 
 QString tst_PortSession::viewText()
@@ -162,7 +154,6 @@ void tst_PortSession::sentBytesOnTheWire_data()
     QTest::addColumn<QString>("history");
     QTest::newRow("GBK, LF to CR LF") << false << 3 << 0 << "GBK" << QStringLiteral("\u4e2d\n") << QByteArray("\xd6\xd0\r\n")
                                       << QStringLiteral("\u4e2d\n");
-    QTest::newRow("no ending") << false << 0 << 0 << "UTF-8" << "A\nB" << QByteArray("A\nB") << "A\nB";
     QTest::newRow("hex with comment and CRC-16/MODBUS") << true << 3 << 4 << "UTF-8" << "01 03 00 00 00 0a // read"
                                                         << QByteArray("\x01\x03\x00\x00\x00\x0a\xc5\xcd", 8)
                                                         << "01 03 00 00 00 0A // READ";
@@ -299,10 +290,7 @@ void tst_PortSession::lineChangesAreCheckedFirst()
     QFETCH(LineChange, change);
     QFETCH(int, result);
     QFETCH(int, baud);
-    make(FormatSetting(), false);
-    FormatSetting s = m_session->settings();
-    s.ConnMode = mode;
-    m_session->setSettings(s);
+    make(FormatSetting(), false, mode);
     if (transfer)
         QVERIFY(m_session->lease()->acquire(PortRequester::Transfer));
     QCOMPARE(int(m_session->applyLineChange(change, PortRequester::Console)), result);
@@ -466,14 +454,12 @@ void tst_PortSession::logFileOfASession()
                                       + QStringLiteral("cmd\n") + stamp + QStringLiteral("log;\n") + stamp
                                       + QStringLiteral("both;$"));
     QVERIFY2(expected.match(log).hasMatch(), qPrintable(log));
-}
 
-void tst_PortSession::logFailureTurnsLoggingOff()
-{
-    FormatSetting s;
-    s.LogSaveFlag = true;
-    s.LogFilePath = m_dir.path(); // a folder, not a file
-    make(s);
+    // A log that cannot be written turns logging off and says why.
+    FormatSetting broken = m_session->settings();
+    broken.LogFilePath = m_dir.path(); // a folder, not a file
+    m_session->setSettings(broken);
+    QVERIFY(m_session->open());
     QSignalSpy failed(m_session.get(), &PortSession::logFailed);
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("LogWriter::flush")));
     m_wire->feed("data\n");

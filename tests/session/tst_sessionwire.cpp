@@ -53,9 +53,9 @@ void tst_SessionWire::serialLoss()
     FormatSetting s;
     s.ConnMode = SerialPort;
     s.PortName = pty.a(); // a device path the system's port list never shows
+    QStringList messages; // outlives the session, which reports its closing too
     PortSession session(s);
     session.setAutoReconnect(autoReconnect);
-    QStringList messages;
     connect(&session, &PortSession::statusMessage, this, [&messages](const QString &text) { messages.append(text); });
     QVERIFY(session.open());
     // The presence check passes while the link exists.
@@ -95,9 +95,9 @@ void tst_SessionWire::tcpReconnects()
     s.ConnMode = TcpClient;
     s.LastTargetHost = {QStringLiteral("127.0.0.1")};
     s.LastTargetPort = port;
+    QStringList messages; // outlives the session, which reports its closing too
     PortSession session(s);
     session.setAutoReconnect(true);
-    QStringList messages;
     connect(&session, &PortSession::statusMessage, this, [&messages](const QString &text) { messages.append(text); });
     QVERIFY(session.open());
     QVERIFY(server.waitForNewConnection(5000));

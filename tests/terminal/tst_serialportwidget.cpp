@@ -307,8 +307,8 @@ void tst_SerialPortWidget::breakClickAndHold()
     QCOMPARE(child<HLed>("txActivityLed")->color(), HLed::amber());
     QTest::qWait(holdMs);
     QTest::mouseRelease(cell, Qt::LeftButton);
-    QVERIFY(QTest::qWaitFor([&] { return !m_pane->session()->breakHeld(); }, 2000));
-    QVERIFY(QTest::qWaitFor([&] { return label->text() == QLatin1String("TX"); }, 2000));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_pane->session()->breakHeld(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(label->text() == QLatin1String("TX"), 10000);
     const qint64 restoredAt = m_wire->clock.elapsed();
     // Break lasts at least 300 ms however short the click; "BRK" stays 800 ms.
     QCOMPARE(m_wire->breaks.size(), 2);

@@ -39,8 +39,6 @@ private:
     void typeKeyword(const QString &keyword);
     QString status() const { return child<QLabel>("receiveFindStatusLabel")->text(); }
     QString currentText() const;
-    QStringList visibleLines() const;
-    bool laidOutAsVisible() const;
     template<typename T> T *child(const char *name) const
     {
         return m_bar->findChild<T *>(QString::fromLatin1(name));
@@ -106,27 +104,6 @@ QString tst_ReceiveFindBar::currentText() const
     return m_view->document()->findBlock(m_bar->matches().at(m_bar->current()).start).text();
 }
 
-QStringList tst_ReceiveFindBar::visibleLines() const
-{
-    QStringList lines;
-    for (QTextBlock block = m_view->document()->begin(); block.isValid(); block = block.next()) {
-        if (block.isVisible())
-            lines.append(block.text());
-    }
-    return lines;
-}
-
-// Hidden lines take no room on screen, shown ones do.
-bool tst_ReceiveFindBar::laidOutAsVisible() const
-{
-    QAbstractTextDocumentLayout *layout = m_view->document()->documentLayout();
-    for (QTextBlock block = m_view->document()->begin(); block.isValid(); block = block.next()) {
-        if ((layout->blockBoundingRect(block).height() > 0) != block.isVisible())
-            return false;
-    }
-    return true;
-}
-
 void tst_ReceiveFindBar::stepsWrapAndMarkTheCurrent_data()
 {
     QTest::addColumn<QString>("how");
@@ -138,7 +115,6 @@ void tst_ReceiveFindBar::stepsWrapAndMarkTheCurrent_data()
     QTest::newRow("Shift+F3 at the first wraps to the last") << "keys" << "-" << 2;
     QTest::newRow("Next button wraps") << "buttons" << "+++" << 0;
     QTest::newRow("Return wraps") << "return" << "+++" << 0;
-    QTest::newRow("there and back") << "keys" << "++-+-" << 1;
 }
 
 void tst_ReceiveFindBar::stepsWrapAndMarkTheCurrent()
@@ -198,7 +174,6 @@ void tst_ReceiveFindBar::currentMatchSurvivesTrimming_data()
     QTest::newRow("cut through the current match") << 5 << 45 << "#06 key" << "1/4";
     QTest::newRow("cut just before the current match") << 5 << 44 << "key" << "1/5";
     QTest::newRow("current line cut away") << 2 << 40 << "#05 key" << "1/5";
-    QTest::newRow("nothing cut") << 7 << 0 << "#07 key" << "8/10";
 }
 
 void tst_ReceiveFindBar::currentMatchSurvivesTrimming()
@@ -327,20 +302,19 @@ void tst_ReceiveFindBar::incrementalAgreesWithFullSearch()
             QTest::keyClick(m_bar->findEdit(), Qt::Key_F3);
 
         QList<int> expectedStarts;
-        QStringList expectedVisible;
+        QAbstractTextDocumentLayout *layout = m_view->document()->documentLayout();
         for (QTextBlock block = m_view->document()->begin(); block.isValid(); block = block.next()) {
             const QString text = block.text();
             for (int i = 0; searching && (i = int(text.indexOf(keyword, i, cs))) >= 0; i += int(keyword.size()))
                 expectedStarts.append(block.position() + i);
-            if (!filtering || text.contains(keyword, cs))
-                expectedVisible.append(text);
+            // A filtered-out line is hidden and takes no room on screen.
+            QCOMPARE(block.isVisible(), !filtering || text.contains(keyword, cs));
+            QCOMPARE(layout->blockBoundingRect(block).height() > 0, block.isVisible());
         }
         QList<int> starts;
         for (const ReceiveFindBar::Match &m : m_bar->matches())
             starts.append(m.start);
         QCOMPARE(starts, expectedStarts);
-        QCOMPARE(visibleLines(), expectedVisible);
-        QVERIFY(laidOutAsVisible());
         const QString counted = QStringLiteral("%1/%2").arg(m_bar->current() + 1).arg(starts.size());
         QCOMPARE(status(), !searching ? QString() : starts.isEmpty() ? QStringLiteral("0/0") : counted);
         QCOMPARE(child<QPushButton>("receiveFindNextButton")->isEnabled(), !starts.isEmpty());
