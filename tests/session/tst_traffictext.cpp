@@ -65,7 +65,6 @@ class tst_TrafficText : public QObject
     Q_OBJECT
 
 private slots:
-
     void format_data();
     void format();
 };

@@ -224,7 +224,7 @@ void tst_SerialPortWidget::lampRowPerMode_data()
     QTest::newRow("remote serial kept, TX") << int(RemoteSerial) << 0 << QPoint(1, 0) << "txLedCell" << "own configuration";
 }
 
-// The row is built in the other kind of mode first, so that it really has to move; then a
+// The row goes to the other kind of mode and back, so that it really has to move; then a
 // press on a cell this mode does not drive only explains why.
 void tst_SerialPortWidget::lampRowPerMode()
 {
@@ -233,14 +233,16 @@ void tst_SerialPortWidget::lampRowPerMode()
     QFETCH(QPoint, rxCell);
     QFETCH(QString, pressed);
     QFETCH(QString, refusal);
-    const bool lineCells = rxCell == QPoint(1, 0);
     FormatSetting s;
-    s.ConnMode = lineCells ? TcpClient : SerialPort;
-    make(s);
     s.ConnMode = mode;
     s.FlowControl = flow;
+    make(s); // the mode's own transport draws the lamps first
+    FormatSetting other = s;
+    other.ConnMode = rxCell == QPoint(1, 0) ? TcpClient : SerialPort;
+    m_pane->applySettings(other);
     m_pane->applySettings(s);
     m_wire = static_cast<FakeTransport *>(m_pane->session()->transport()); // one for the new mode
+    const bool lineCells = rxCell == QPoint(1, 0);
     for (const char *cell : {"rtsLedCell", "ctsLedCell", "dtrLedCell", "dsrLedCell", "dcdLedCell", "riLedCell"})
         QCOMPARE(child<QWidget>(cell)->isVisible(), lineCells);
     auto *grid = qobject_cast<QGridLayout *>(m_pane->lampRow()->layout());
