@@ -2,19 +2,22 @@
 #include "connection/connectioncontroller.h"
 #include "connection/connectionmode.h"
 #include "settings/dialogs/multiportsettingdlg.h"
+#include "settings/dialogs/newconnection.h"
 #include "settings/recentfilesmodel.h"
 #include "settings/settingsdocument.h"
 #include "terminal/serialportwidget.h"
 #include "tests/settings/settingstest.h"
+#include "tests/support/peers.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 
 // Answers the window's questions without modal dialogs.
@@ -94,10 +97,20 @@ private slots:
 
     void paneCountBounds()
     {
+        // New Connection with the serial choice adds a pane through its settings dialog.
+        QTimer::singleShot(0, m_window.get(), [] {
+            if (auto *dialog = qobject_cast<NewConnection *>(QApplication::activeModalWidget())) {
+                child<QComboBox>(dialog, "connectionTypeBox")->setCurrentIndex(NewConnection::SerialPortChoice);
+                dialog->accept();
+            }
+        });
+        trigger("actionNew_Connection");
+        QCOMPARE(m_window->paneCount(), 2);
         // At least one pane and at most sixteen; a refused command says so in the first pane.
         m_window->acceptDialogs = false;
         addPanes(1); // the new pane's settings dialog cancelled
         m_window->acceptDialogs = true;
+        trigger("acEditRemove");
         trigger("acEditRemove");
         QCOMPARE(m_window->paneCount(), 1);
         QVERIFY(!note(0).isEmpty());
@@ -221,12 +234,7 @@ private slots:
 
     void twoPanesTalkThroughTheGui()
     {
-        quint16 port;
-        {
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-            port = probe.serverPort();
-        }
+        const quint16 port = TestPeers::freePort();
         addPanes(1);
         SerialPortWidget *serverPane = m_window->pane(0), *clientPane = m_window->pane(1);
         FormatSetting server = serverPane->settings();

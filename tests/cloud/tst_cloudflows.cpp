@@ -5,17 +5,114 @@
 #include "cloud/networkservices.h"
 #include "cloud/refreshtokenstore.h"
 #include "cloud/settingssync.h"
-#include "cloudservicerunner.h"
-#include "cloudtest.h"
 #include "connection/connectionmode.h"
 #include "settings/sessionsettings.h"
 #include "terminal/serialportwidget.h"
 
+
 #include <QAction>
+#include <QCheckBox>
 #include <QJsonArray>
 #include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+
+// quillon-cloud on a free loopback port with a database of its own, its stderr kept
+// line by line (every request it handled is one).
+class CloudServiceRunner
+{
+public:
+    ~CloudServiceRunner() { stop(); }
+
+    // Port 0 takes a free one; a restart comes back on the previous port.
+    bool start(int accessTokenTtlSeconds = 900, quint16 port = 0)
+    {
+        stop();
+        m_ttl = accessTokenTtlSeconds;
+        m_port = 0;
+        m_lines.clear();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("quillon.cloudservice.info=true")); // a line per request
+        m_process.setProcessEnvironment(env);
+        m_process.start(binary(), {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port),
+                                   QStringLiteral("--database"), database(), QStringLiteral("--access-token-ttl"),
+                                   QString::number(accessTokenTtlSeconds)});
+        const QRegularExpression listening(QStringLiteral("listening on http://127\\.0\\.0\\.1:(\\d+)"));
+        (void)QTest::qWaitFor([&] {
+            readLines();
+            for (const QString &line : std::as_const(m_lines)) {
+                if (const QRegularExpressionMatch found = listening.match(line); found.hasMatch())
+                    m_port = quint16(found.captured(1).toUInt());
+            }
+            return m_port != 0 || m_process.state() == QProcess::NotRunning;
+        }, 15000);
+        return m_process.state() == QProcess::Running && m_port != 0;
+    }
+    bool restart() { return start(m_ttl, m_port); }
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+        readLines();
+    }
+
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
+
+    // Lines such as "POST /api/v3/account/token/refresh 200 812 us" seen so far.
+    int requestCount(const QString &method, const QString &path)
+    {
+        readLines();
+        const QString request = method + QLatin1Char(' ') + path + QLatin1Char(' ');
+        return int(std::count_if(m_lines.cbegin(), m_lines.cend(), [&](const QString &line) { return line.contains(request); }));
+    }
+
+    bool addUser(const QString &email, const QString &password)
+    {
+        QProcess add;
+        add.start(binary(), {QStringLiteral("add-user"), email, QStringLiteral("--database"), database()});
+        add.write(password.toUtf8() + '\n');
+        add.closeWriteChannel();
+        return add.waitForFinished(30000) && add.exitStatus() == QProcess::NormalExit && add.exitCode() == 0;
+    }
+
+private:
+    static QString binary() { return QStringLiteral(QUILLON_CLOUD_BINARY); }
+    QString database() const { return QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("cloud.sqlite")); }
+    void readLines()
+    {
+        m_partial += m_process.readAllStandardError();
+        for (qsizetype end; (end = m_partial.indexOf('\n')) >= 0; m_partial.remove(0, end + 1))
+            m_lines << QString::fromUtf8(m_partial.left(end));
+    }
+
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QStringList m_lines;
+    QByteArray m_partial;
+    quint16 m_port = 0;
+    int m_ttl = 900;
+};
+
+// Signs in with the test account on the account dialog's first page; true when the
+// dialog closed with the sign-in applied.
+static bool signInThroughDialog(QDialog &dialog, bool keep)
+{
+    dialog.show();
+    dialog.findChild<QLineEdit *>(QStringLiteral("signInEmailEdit"))->setText(QStringLiteral("ann@example.com"));
+    dialog.findChild<QLineEdit *>(QStringLiteral("signInPasswordEdit"))->setText(QStringLiteral("correct horse"));
+    dialog.findChild<QCheckBox *>(QStringLiteral("keepSignedInCheck"))->setChecked(keep);
+    dialog.findChild<QPushButton *>(QStringLiteral("signInButton"))->click();
+    return QTest::qWaitFor([&] { return dialog.result() == QDialog::Accepted; }, 15000);
+}
 
 // One computer: a settings file of its own, an account session, the sync, and the
 // preferences and panes (key@baud) that the sync reads and replaces.

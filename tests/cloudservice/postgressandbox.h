@@ -1,10 +1,11 @@
 #pragma once
 
+#include "tests/support/peers.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -34,10 +35,7 @@ public:
             return false;
         m_dir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/qcloud-pg-XXXXXX"));
         QFile::setPermissions(m_dir->path(), QFileDevice::Permissions(0x7777)); // for the postgres user
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        m_port = probe.serverPort();
-        probe.close();
+        m_port = TestPeers::freePort();
         // The folder names have no spaces, so the command lines split on them.
         m_running = run(QStringLiteral("initdb -D %1 -A trust -U postgres --no-sync").arg(data()), why)
                 && run(QStringLiteral("pg_ctl -D %1 -l %2/server.log -w start -o").arg(data(), m_dir->path()), why,

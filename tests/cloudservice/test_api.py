@@ -217,17 +217,19 @@ class Endpoints(ServiceTest):
     def test_console_round_trip_and_replayed_command_ids(self):
         ann = self.ann
         poll = lambda: ann.call('GET', '/console/commands/poll?cid=%s&limit=16' % ann.cid)[1]
+        upload = lambda events: ann.call('POST', '/console/events', {'cid': ann.cid, 'events': events})[1]['kept']
+        events = [{'client_time': 1000 + i, 'port_key': 'ser-0' if i % 2 else 'tcpc-1', 'event_type': 'rx',
+                   'payload_text': 'line %d\r\n' % i} for i in range(64)]
         self.assertIs(poll()['watching'], False)
+        self.assertEqual(upload(events), 0)  # nobody watches
         watched = ann.on_device('POST', 'watch', {})[1]
         session = watched['session_id']
         self.assertIs(watched['device_told'], False)
         self.assertEqual((poll()['watching'], poll()['session_id']), (True, session))
-        events = [{'client_time': 1000 + i, 'port_key': 'ser-0', 'event_type': 'rx' if i % 2 else 'tx',
-                   'payload_text': 'line %d\r\n' % i} for i in range(64)]
-        self.assertEqual(ann.call('POST', '/console/events', {'cid': ann.cid, 'events': events})[1]['kept'], 64)
-        seen = ann.on_device('GET', 'events?session_id=%s&after=60' % session)[1]
+        self.assertEqual(upload(events), 64)
+        seen = ann.on_device('GET', 'events?session_id=%s&after=60&port_key=ser-0' % session)[1]
         self.assertIs(seen['device_told'], True)
-        self.assertEqual([e['payload_text'] for e in seen['events']], ['line %d\r\n' % i for i in range(60, 64)])
+        self.assertEqual([e['payload_text'] for e in seen['events']], ['line 61\r\n', 'line 63\r\n'])
         text = {'text': 'AT', 'line_ending': 'crlf'}
         status, queued, _ = ann.on_device('POST', 'commands', {'session_id': session, 'command': 'send_text',
                                                                'port_key': 'ser-0', 'payload': text})
@@ -250,6 +252,10 @@ class Endpoints(ServiceTest):
         self.assertEqual(poll()['commands'], [])
         ann.on_device('POST', 'unwatch', {})
         self.assertEqual((poll()['watching'], poll()['session_id']), (False, ''))
+        # Watching again starts a new session without the old traffic.
+        session = ann.on_device('POST', 'watch', {})[1]['session_id']
+        self.assertEqual(ann.on_device('GET', 'events?session_id=%s' % session)[1]['events'], [])
+        ann.on_device('POST', 'unwatch', {})
 
     def test_failed_logins_are_rate_limited(self):
         email = 'locked@example.com'
