@@ -160,7 +160,9 @@ struct Computer
         QStringList keys;
         for (const SessionPort &p : panes)
             keys << p.portKey + QLatin1Char('@') + QString::number(p.settings.BaudRate);
-        return QStringLiteral("%1 [%2] (%3)").arg(prefs.LastBaudrate).arg(keys.join(QLatin1Char(' ')), prefs.SendList.join(QLatin1Char(' ')));
+        return QStringLiteral("%1 [%2] (%3)")
+            .arg(prefs.LastBaudrate)
+            .arg(keys.join(QLatin1Char(' ')), prefs.SendList.join(QLatin1Char(' ')));
     }
     // The revision and baud rate the service holds now.
     QString cloud()

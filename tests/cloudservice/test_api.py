@@ -108,57 +108,51 @@ class Endpoints(ServiceTest):
         no_command, commands = '/console/commands/%s/result' % ('0' * 32), '/console/devices/%s/commands' % cid
         command = lambda name, **payload: {'session_id': 'old', 'port_key': 'ser-0', 'command': name, 'payload': payload}
         register = lambda password: {'email': 'n@x.org', 'username': 'n', 'password': password, 'code': '1'}
+        item = lambda base, payload: {'base_revision': base, 'payload': payload}
         rows = [
-            # name, request, body (object or raw bytes), token, HTTP status, "type code" ("-": no type)
-            ('wrong password', 'POST /account/login', {'email': ann, 'password': 'x' * 9}, None, 401,
-             'account invalid_credentials'),
-            ('unknown email', 'POST /account/login', {'email': 'who@x.org', 'password': PASSWORD}, None, 401,
-             'account invalid_credentials'),
-            ('missing password', 'POST /account/login', {'email': ann}, None, 400, 'account missing_field'),
-            ('code for a bad address', 'POST /account/register/code', {'email': 'x'}, None, 400, 'account invalid_email'),
-            ('register without a code', 'POST /account/register', register(PASSWORD), None, 400, 'account invalid_code'),
-            ('register, short password', 'POST /account/register', register('short'), None, 400, 'account weak_password'),
-            ('unknown refresh token', 'POST /account/token/refresh', {'refresh_token': 'x' * 43}, None, 401,
-             'account invalid_refresh_token'),
-            ('bind with a bad cid', 'POST /account/devices/bind', {'cid': 'abc'}, 'ann', 400, 'account invalid_field'),
-            ('no token', 'GET /account/me', None, None, 401, '- missing_token'),
-            ('bad token', 'GET /sync/items', None, 'garbage', 401, '- invalid_token'),
-            ('unbound device', 'POST /console/heartbeat', {'cid': new_cid()}, 'ann', 403, 'console device_not_bound'),
-            ('poll limit 0', 'GET /console/commands/poll?limit=0&cid=' + cid, None, 'ann', 400, 'console invalid_field'),
+            # name, request, body (object or raw bytes), token, "HTTP-status type code" ("-": no type)
+            ('wrong password', 'POST /account/login', {'email': ann, 'password': 'x' * 9}, None,
+             '401 account invalid_credentials'),
+            ('unknown email', 'POST /account/login', {'email': 'who@x.org', 'password': PASSWORD}, None,
+             '401 account invalid_credentials'),
+            ('missing password', 'POST /account/login', {'email': ann}, None, '400 account missing_field'),
+            ('code for a bad address', 'POST /account/register/code', {'email': 'x'}, None, '400 account invalid_email'),
+            ('register without a code', 'POST /account/register', register(PASSWORD), None, '400 account invalid_code'),
+            ('register, short password', 'POST /account/register', register('short'), None, '400 account weak_password'),
+            ('unknown refresh token', 'POST /account/token/refresh', {'refresh_token': 'x' * 43}, None,
+             '401 account invalid_refresh_token'),
+            ('bind with a bad cid', 'POST /account/devices/bind', {'cid': 'abc'}, 'ann', '400 account invalid_field'),
+            ('no token', 'GET /account/me', None, None, '401 - missing_token'),
+            ('bad token', 'GET /sync/items', None, 'garbage', '401 - invalid_token'),
+            ('unbound device', 'POST /console/heartbeat', {'cid': new_cid()}, 'ann', '403 console device_not_bound'),
+            ('poll limit 0', 'GET /console/commands/poll?limit=0&cid=' + cid, None, 'ann', '400 console invalid_field'),
             ('event of no type', 'POST /console/events', {'cid': cid, 'events': [
-                {'port_key': 'ser-0', 'event_type': 'xx', 'payload_text': 'a'}]}, 'ann', 400, 'console invalid_field'),
-            ('snapshot without ports', 'POST /console/ports/snapshot', {'cid': cid}, 'ann', 400, 'console missing_field'),
-            ('result for no command', 'POST ' + no_command, {'status': 'succeeded'}, 'ann', 404,
-             'console command_not_found'),
-            ('result of no status', 'POST ' + no_command, {'status': 'done'}, 'ann', 400, 'console invalid_field'),
-            ('command of an old session', 'POST ' + commands, command('open_port'), 'ann', 409,
-             'console session_expired'),
-            ('unknown command', 'POST ' + commands, command('reboot'), 'ann', 400, 'console invalid_command'),
-            ('hex that is not hex', 'POST ' + commands, command('send_hex', hex='0x zz'), 'ann', 400,
-             'console invalid_payload'),
+                {'port_key': 'ser-0', 'event_type': 'xx', 'payload_text': 'a'}]}, 'ann', '400 console invalid_field'),
+            ('snapshot without ports', 'POST /console/ports/snapshot', {'cid': cid}, 'ann', '400 console missing_field'),
+            ('result for no command', 'POST ' + no_command, {'status': 'succeeded'}, 'ann', '404 console command_not_found'),
+            ('result of no status', 'POST ' + no_command, {'status': 'done'}, 'ann', '400 console invalid_field'),
+            ('command of an old session', 'POST ' + commands, command('open_port'), 'ann', '409 console session_expired'),
+            ('unknown command', 'POST ' + commands, command('reboot'), 'ann', '400 console invalid_command'),
+            ('hex that is not hex', 'POST ' + commands, command('send_hex', hex='0x zz'), 'ann', '400 console invalid_payload'),
             ('port config of an unknown parity', 'POST ' + commands,
-             command('set_port_config', baud_rate=9600, data_bits=8, stop_bits=1.5, parity='sometimes'), 'ann', 400,
-             'console invalid_payload'),
-            ('sync key with a space', 'PUT /sync/items/a%20b/c', {'base_revision': 0, 'payload': {}}, 'ann', 400,
-             'sync invalid_field'),
-            ('sync payload not an object', 'PUT /sync/items/ns/k', {'base_revision': 0, 'payload': [1]}, 'ann', 400,
-             'sync invalid_field'),
-            ('negative base revision', 'PUT /sync/items/ns/k', {'base_revision': -1, 'payload': {}}, 'ann', 400,
-             'sync invalid_field'),
-            ('malformed JSON', 'POST /account/login', b'{"email": ', None, 400, 'account malformed_json'),
-            ('JSON that is not an object', 'POST /console/heartbeat', b'[1, 2]', 'ann', 400, 'console malformed_json'),
-            ('unknown path', 'GET /nothing', None, None, 404, '- not_found'),
-            ('wrong method', 'DELETE /account/me', None, 'ann', 405, '- method_not_allowed'),
-            ('GET on a POST path', 'GET /account/login', None, None, 405, '- method_not_allowed'),
-            ('client report without cid', 'POST /clients', {'version': '1'}, None, 400, 'client missing_field'),
+             command('set_port_config', baud_rate=9600, data_bits=8, stop_bits=1.5, parity='sometimes'), 'ann',
+             '400 console invalid_payload'),
+            ('sync key with a space', 'PUT /sync/items/a%20b/c', item(0, {}), 'ann', '400 sync invalid_field'),
+            ('sync payload not an object', 'PUT /sync/items/ns/k', item(0, [1]), 'ann', '400 sync invalid_field'),
+            ('negative base revision', 'PUT /sync/items/ns/k', item(-1, {}), 'ann', '400 sync invalid_field'),
+            ('malformed JSON', 'POST /account/login', b'{"email": ', None, '400 account malformed_json'),
+            ('JSON that is not an object', 'POST /console/heartbeat', b'[1, 2]', 'ann', '400 console malformed_json'),
+            ('unknown path', 'GET /nothing', None, None, '404 - not_found'),
+            ('wrong method', 'DELETE /account/me', None, 'ann', '405 - method_not_allowed'),
+            ('GET on a POST path', 'GET /account/login', None, None, '405 - method_not_allowed'),
+            ('client report without cid', 'POST /clients', {'version': '1'}, None, '400 client missing_field'),
         ]
-        for name, request, body, token, status, expected in rows:
+        for name, request, body, token, expected in rows:
             with self.subTest(name):
                 raw = body if isinstance(body, bytes) else None
-                got, answer, headers = self.service.api(*request.split(' '), None if raw else body, raw=raw,
-                                                        token=self.ann.access if token == 'ann' else token)
-                self.assertEqual(got, status, answer)
-                self.assertEqual('%s %s' % (answer.get('type', '-'), answer['code']), expected)
+                status, answer, headers = self.service.api(*request.split(' '), None if raw else body, raw=raw,
+                                                           token=self.ann.access if token == 'ann' else token)
+                self.assertEqual('%d %s %s' % (status, answer.get('type', '-'), answer['code']), expected)
                 self.assertIs(answer['status'], False)
                 if status == 405:
                     self.assertIn('Allow', headers)

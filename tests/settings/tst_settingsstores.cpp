@@ -53,7 +53,8 @@ private slots:
         doc.PortNumber = 1;
         doc.panes.resize(1);
         QVERIFY(writeFile(path, doc));
-        QCOMPARE(QSettings(path, QSettings::IniFormat).childGroups(), (QStringList{QStringLiteral("0"), QStringLiteral("QuickSettings")}));
+        QCOMPARE(QSettings(path, QSettings::IniFormat).childGroups(),
+                 (QStringList{QStringLiteral("0"), QStringLiteral("QuickSettings")}));
 
         // A missing file or a folder is no document and leaves the one in hand alone.
         QVERIFY(!readSettingFile(m_dir.filePath(QStringLiteral("nope.qln")), back));
@@ -180,7 +181,8 @@ private slots:
         QCOMPARE(prefs.RecentFiles, window.recentFiles);
         QCOMPARE((QStringList{prefs.LastFile, prefs.LastLogFile, prefs.LastDirectory, prefs.LastLogFileName}),
                  (QStringList{window.currentFile, window.lastLogFile, window.lastDirectory, previous.LastLogFileName}));
-        QCOMPARE((QList<bool>{prefs.OpenLastConnection, prefs.LastConnectionOpen, prefs.AutoReconnect}), (QList<bool>{false, true, true}));
+        QCOMPARE((QList<bool>{prefs.OpenLastConnection, prefs.LastConnectionOpen, prefs.AutoReconnect}),
+                 (QList<bool>{false, true, true}));
         QCOMPARE(prefs.LastUdpServerPort, quint16(1234));
     }
 
