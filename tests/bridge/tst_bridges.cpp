@@ -66,12 +66,6 @@ void storeEveryField(QSettings &settings)
         settings.setValue(QStringLiteral("Bridge/0/") + QLatin1String(key), value);
 }
 
-void choose(BridgeEditDialog &d, const char *box, int data)
-{
-    auto *combo = d.findChild<QComboBox *>(QLatin1String(box));
-    combo->setCurrentIndex(combo->findData(data));
-}
-
 } // namespace
 
 // Endpoints, links and the manager over sessions on fake transports, the RFC 2217
@@ -133,34 +127,9 @@ private slots:
         QVERIFY(!end.canThrottle() && end.label() == QStringLiteral("1: "));
     }
 
-    // The state and its text follow the ends and the pipes.
-    void states()
-    {
-        BridgeConfig c{.QueueLimitBytes = 8, .OverflowPolicy = BridgeConfig::StopBridge};
-        PortEndpoint a(m_panes.at(0)), b(m_panes.at(1));
-        BridgeLink link(c, &a, &b);
-        link.start();
-        QCOMPARE(link.stateText(), QStringLiteral("Running"));
-        m_panes.at(1)->close();
-        QCOMPARE(link.stateText(), QStringLiteral("Degraded: 2: p1 is closed"));
-        m_panes.at(0)->close();
-        QCOMPARE(link.stateText(), QStringLiteral("Waiting for both ends to open"));
-        QVERIFY(m_panes.at(1)->open());
-        QCOMPARE(link.stateText(), QStringLiteral("Degraded: 1: p0 is closed"));
-        QVERIFY(m_panes.at(0)->open());
-        wire(1)->refuseWrites = true;
-        for (const char *chunk : {"12345", "67890"})
-            wire(0)->feed(chunk);
-        QCOMPARE(link.stateText(), QStringLiteral("Suspended: Egress queue overflowed"));
-        link.stop();
-        QCOMPARE(m_panes.at(0)->lease()->bridgeHolds() + m_panes.at(1)->lease()->bridgeHolds(), 0);
-        c.Enabled = false;
-        BridgeLink off(c, &a, &b);
-        off.start();
-        QVERIFY(!off.isRunning() && off.stateText() == QStringLiteral("Disabled"));
-    }
-
-    void displayMute()
+    // The display mutes above its rate and says so once; the state text follows the mute
+    // and the ends; a stopped link lets go of its panes.
+    void statesAndDisplayMute()
     {
         PortEndpoint a(m_panes.at(0)), b(m_panes.at(1));
         BridgeLink link(BridgeConfig(), &a, &b);
@@ -172,12 +141,23 @@ private slots:
                 wire(0)->feed(QByteArray(1024, 'm'));
             link.onSampleTick();
             QVERIFY(link.isDisplayMuted() == muted && b.showInView() == !muted);
+            QCOMPARE(link.stateText(), muted ? QStringLiteral("Running (display paused)") : QStringLiteral("Running"));
         }
         QCOMPARE(messages.size(), 1);
         QCOMPARE(messages.first().first().toString(),
                  QStringLiteral("(unnamed): high throughput, forwarded traffic is no longer shown (logging continues)"));
         QCOMPARE(link.samples().at(2).aToB, qint64(200 * 1024));
         QCOMPARE(wire(1)->written().size(), 1500 * 1024);
+
+        m_panes.at(1)->close();
+        QCOMPARE(link.stateText(), QStringLiteral("Degraded: 2: p1 is closed"));
+        m_panes.at(0)->close();
+        QCOMPARE(link.stateText(), QStringLiteral("Waiting for both ends to open"));
+        link.stop();
+        QCOMPARE(m_panes.at(0)->lease()->bridgeHolds() + m_panes.at(1)->lease()->bridgeHolds(), 0);
+        BridgeLink off(BridgeConfig{.Enabled = false}, &a, &b);
+        off.start();
+        QVERIFY(!off.isRunning() && off.stateText() == QStringLiteral("Disabled"));
     }
 
     void capture()
@@ -230,13 +210,11 @@ private slots:
         const QString none, range = QStringLiteral("Port number is out of range");
         const QString interleave = QStringLiteral("Port 2: p1 is written to by more than one bridge; "
                                                   "their data will interleave on its wire.");
-        const QString again = QStringLiteral("That direction is already bridged");
-        const QString onePort = QStringLiteral("A bridge needs two different ports");
-        const QString noPort = QStringLiteral("Both ends must name a port");
         QTest::newRow("reverse of a bridged pair") << bridge(none, 1, 0) << -1 << none << true << none;
-        QTest::newRow("same direction again") << bridge(none, 1, 0, 2) << -1 << again << false << interleave;
-        QTest::newRow("one port") << bridge(none, 2, 2) << -1 << onePort << false << none;
-        QTest::newRow("no port") << bridge(none, -1, 2) << -1 << noPort << false << none;
+        QTest::newRow("same direction again") << bridge(none, 1, 0, 2) << -1 << QStringLiteral("That direction is already bridged") << false
+                                              << interleave;
+        QTest::newRow("one port") << bridge(none, 2, 2) << -1 << QStringLiteral("A bridge needs two different ports") << false << none;
+        QTest::newRow("no port") << bridge(none, -1, 2) << -1 << QStringLiteral("Both ends must name a port") << false << none;
         QTest::newRow("no such pane") << bridge(none, 0, 3) << -1 << range << true << none;
         QTest::newRow("beyond every pane") << bridge(none, 0, 40) << -1 << range << false << none;
         QTest::newRow("transferring") << bridge(none, 2, 0) << 2 << QStringLiteral("Port 3 is transferring a file") << false
@@ -333,8 +311,6 @@ private slots:
         row("RTS is the flow control's under RTS/CTS", ask(C::SetControl, b(3)) + ask(C::SetControl, b(12)),
             answer(C::SetControl, b(3)) + answer(C::SetControl, b(11)), "9600 8 0 1 1");
         row("DTR the port cannot drive stays", ask(C::SetControl, b(9)), answer(C::SetControl, b(8)));
-        row("Break held", ask(C::SetControl, b(5)), answer(C::SetControl, b(5)));
-        row("signature", ask(C::Signature, QByteArray()), answer(C::Signature, "Quillon bridge"));
         row("purge", ask(C::PurgeData, b(3)), answer(C::PurgeData, b(3)));
         row("codes the codec ignores", ask(13, b(1)) + ask(C::SetControl, b(99)) + ask(C::FlowControlSuspend, QByteArray()),
             QByteArray());
@@ -356,9 +332,7 @@ private slots:
         FakeTransport *wire = useFakeTransport(network), *serialWire = useFakeTransport(device);
         QVERIFY(network.open() && device.open());
         PortEndpoint a(&network), b(&device);
-        BridgeConfig config;
-        config.Protocol = BridgeConfig::Rfc2217Server;
-        BridgeLink link(config, &a, &b);
+        BridgeLink link(BridgeConfig{.Protocol = BridgeConfig::Rfc2217Server}, &a, &b);
         link.start();
         QCOMPARE(link.protocolEnd(), int(BridgeLink::EndA));
 
@@ -487,9 +461,13 @@ private slots:
         QFETCH(int, fanout);
         QFETCH(bool, capture);
         BridgeEditDialog d(BridgeConfig(), {QStringLiteral("1: a"), QStringLiteral("2: b")});
-        choose(d, "protocolBox", protocol);
-        choose(d, "framingBox", framing);
-        choose(d, "fanoutBox", fanout);
+        const auto choose = [&d](const char *box, int data) {
+            auto *combo = d.findChild<QComboBox *>(QLatin1String(box));
+            combo->setCurrentIndex(combo->findData(data));
+        };
+        choose("protocolBox", protocol);
+        choose("framingBox", framing);
+        choose("fanoutBox", fanout);
         d.findChild<QCheckBox *>(QStringLiteral("captureCheck"))->setChecked(capture);
 
         QCOMPARE(d.isFieldShown(QStringLiteral("idleGapSpin")), framing == 1);

@@ -57,14 +57,6 @@ private:
     iconv_t m_cd;
 };
 
-quint32 pack(const QByteArray &b)
-{
-    quint32 v = 0;
-    for (char c : b)
-        v = (v << 8) | quint8(c);
-    return v;
-}
-
 QByteArray bytesOf(std::initializer_list<int> list)
 {
     QByteArray b;
@@ -233,7 +225,7 @@ private slots:
             if (ucs.at(i) == codes.at(i).iconv)
                 continue;
             ++differences;
-            const KnownDifference d{pack(codes.at(i).bytes), char32_t(ucs.at(i)), codes.at(i).iconv};
+            const KnownDifference d{codes.at(i).bytes.toHex().toUInt(nullptr, 16), char32_t(ucs.at(i)), codes.at(i).iconv};
             if (!known.contains(d))
                 unexpected << QStringLiteral("%1: ours U+%2, iconv U+%3").arg(d.code, 0, 16).arg(uint(d.ours), 0, 16).arg(uint(d.iconv), 0, 16);
         }

@@ -27,9 +27,7 @@ private slots:
         QTest::newRow("02 read discrete") << request(17, 0x02, 196, 22) << hex("110200c40016 baa9");
         QTest::newRow("04 read input") << request(17, 0x04, 8, 1) << hex("110400080001 b298");
         QTest::newRow("05 coil on") << request(17, 0x05, 172, 0, {1}) << hex("110500acff00 4e8b");
-        QTest::newRow("05 coil off") << request(1, 0x05, 0, 0, {0}) << hex("010500000000 cdca");
         QTest::newRow("06 write register") << request(17, 0x06, 1, 0, {3}) << hex("110600010003 9a9b");
-        QTest::newRow("0F coils 1 0 1 1") << request(1, 0x0F, 19, 0, {1, 0, 1, 1}) << hex("010f00130004010d");
         QTest::newRow("0F ten coils in two bytes") << request(17, 0x0F, 19, 0, {1, 0, 1, 1, 0, 0, 1, 1, 1, 0})
                                                    << hex("110f0013000a02cd01 bf0b");
         QTest::newRow("10 write registers") << request(17, 0x10, 1, 0, {0x000A, 0x0102}) << hex("11100001000204000a0102 c6f0");
@@ -101,39 +99,6 @@ private slots:
         QCOMPARE(rtuError, error);
         QCOMPARE(asciiError, error);
         QCOMPARE(pdu.isEmpty(), !error.isEmpty());
-    }
-
-    void parseValues_data()
-    {
-        QTest::addColumn<int>("function");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QList<quint16>>("values");
-        QTest::addColumn<QString>("error");
-        const auto notHex = [](const char *v) { return QStringLiteral("\"%1\" is not a 16-bit HEX value.").arg(QLatin1String(v)); };
-        const QList<std::tuple<const char *, int, const char *, QList<quint16>, QString>> rows{
-            {"0F blanks and commas", 0x0F, " 1, 0 ,1\t1 ", {1, 0, 1, 1}, {}},
-            {"0F empty line", 0x0F, "", {}, {}},
-            {"0F 01 is not a state", 0x0F, "1 01", {}, QStringLiteral("Coil states must be 0 or 1, got \"01\".")},
-            {"10 values", 0x10, "000A 0102,ffff", {0x000A, 0x0102, 0xFFFF}, {}},
-            {"10 not hex", 0x10, "12G4", {}, notHex("12G4")},
-            {"06 bad before count", 0x06, "zz 1", {}, notHex("zz")},
-            {"03 ignores the line", 0x03, "anything", {}, {}},
-        };
-        for (const auto &[name, function, text, values, error] : rows)
-            QTest::newRow(name) << function << QString::fromLatin1(text) << values << error;
-    }
-
-    void parseValues()
-    {
-        QFETCH(int, function);
-        QFETCH(QString, text);
-        QFETCH(QList<quint16>, values);
-        QFETCH(QString, error);
-        QString got = QStringLiteral("stale");
-        const auto parsed = ModbusCodec::parseValues(quint8(function), text, &got);
-        QCOMPARE(got, error);
-        QCOMPARE(parsed.value_or(QList<quint16>{}), values);
-        QCOMPARE(parsed.has_value(), error.isEmpty());
     }
 };
 
