@@ -21,9 +21,9 @@ using namespace BridgeTest;
 using Frames = QList<QByteArray>;
 
 // The bridge engines on a virtual clock. One direction: framing, the queue's overflow
-// policies, pumping into a destination that takes little, and the source hold (the
-// flood guard is tst_bridgewire's, on a real cable loop and full-speed streams that
-// must not trip it). The Modbus gateway: the MBAP parser and the transaction matching
+// policies, pumping into a destination that takes little, the source hold, and the
+// flood guard tripping on input (tst_bridgewire trips it on a real cable loop and keeps
+// full-speed streams from tripping it). The Modbus gateway: the MBAP parser and the transaction matching
 // (hostile clients and a client with 40 requests in flight are tests/gateway's, on
 // real sockets).
 class tst_BridgeEngines : public QObject
@@ -127,6 +127,27 @@ private slots:
         QCOMPARE(pipe.counters().bytesForwarded, qint64(delivered.size()));
         QCOMPARE(pipe.updateHold(now + 25), stopped ? BridgePipe::Hold::Keep : BridgePipe::Hold::Release);
         QCOMPARE(pipe.counters().heldMs, stopped ? 0 : qint64(25));
+    }
+
+    // Input piling up faster than the flood rate trips the guard as it arrives; from then
+    // on input is counted as dropped, not queued, and the timer has nothing to do until
+    // resume. (The cable-loop wire test trips it from the timer.)
+    void floodGuard()
+    {
+        BridgePipe pipe;
+        pipe.configure(BridgeConfig{.QueueLimitBytes = 1 << 20, .HighWatermark = 1 << 20, .FloodRateBytesPerSec = 10000,
+                                    .FloodWindowMs = 1000}
+                           .normalised());
+        for (qint64 now = 0; !pipe.isSuspended() && now <= 2000; now += 100)
+            pipe.ingest(QByteArray(2000, 'x'), QString(), now);
+        QCOMPARE(pipe.suspendReason(), QStringLiteral("Flood guard tripped (possible cable loop)"));
+        QCOMPARE(pipe.counters().framesDropped, qint64(1));
+        pipe.ingest("more", QString(), 2100);
+        QCOMPARE(pipe.onTimer(2100), 0);
+        QCOMPARE(pipe.counters().framesDropped, qint64(2));
+        pipe.resume();
+        pipe.ingest("again", QString(), 2200);
+        QVERIFY(!pipe.isSuspended());
     }
 
     void mbapParser_data()

@@ -89,9 +89,7 @@ private slots:
         m_sessions.clear();
         m_panes.clear();
         for (int i = 0; i < 3; ++i) {
-            FormatSetting s;
-            s.PortName = QStringLiteral("p%1").arg(i);
-            m_sessions.push_back(std::make_unique<PortSession>(s, i));
+            m_sessions.push_back(std::make_unique<PortSession>(FormatSetting{.PortName = QStringLiteral("p%1").arg(i)}, i));
             useFakeTransport(*m_sessions.back());
             m_panes << m_sessions.back().get();
             QVERIFY(m_panes.back()->open());
@@ -324,11 +322,7 @@ private slots:
         QFETCH(QByteArray, reply);
         QFETCH(QString, line);
 
-        FormatSetting net;
-        net.ConnMode = TcpServer;
-        FormatSetting serial;
-        serial.FlowControl = 2;
-        PortSession network(net, 0), device(serial, 1);
+        PortSession network(FormatSetting{.ConnMode = TcpServer}, 0), device(FormatSetting{.FlowControl = 2}, 1);
         FakeTransport *wire = useFakeTransport(network), *serialWire = useFakeTransport(device);
         QVERIFY(network.open() && device.open());
         PortEndpoint a(&network), b(&device);

@@ -20,11 +20,7 @@ namespace {
 
 FormatSetting end(int mode, quint16 port, const QString &device = QString())
 {
-    FormatSetting s;
-    s.ConnMode = mode;
-    s.PortName = device;
-    s.LastTargetPort = port;
-    return s;
+    return FormatSetting{.ConnMode = mode, .PortName = device, .LastTargetPort = port};
 }
 
 // Two sessions and a manager running one bridge between them.
@@ -258,16 +254,13 @@ private slots:
         QVERIFY(QDir().mkpath(pty.folder()) && pty.start());
         Ser2net server;
         QVERIFY2(server.start(pty.b(), QStringLiteral("telnet(rfc2217),tcp"), pty.folder()), server.errors().constData());
-        FormatSetting serial = end(SerialPort, 0, pty.a());
-        serial.BaudRate = 19200;
+        const FormatSetting serial{.ConnMode = SerialPort, .PortName = pty.a(), .BaudRate = 19200};
         Rig rig(serial, end(TcpClient, server.port()));
         QSignalSpy messages(&rig.manager, &BridgeManager::message);
         QVERIFY(rig.manager.add(BridgeConfig{.Name = QStringLiteral("remote"), .Protocol = BridgeConfig::Rfc2217Client}));
         QCOMPARE(rig.link()->protocolEnd(), int(BridgeLink::EndB));
 
-        FormatSetting faster = serial;
-        faster.BaudRate = 38400;
-        faster.StopBits = 2;
+        const FormatSetting faster{.ConnMode = SerialPort, .PortName = pty.a(), .BaudRate = 38400, .StopBits = 2};
         // The first parameters go when the link connects, the next when the pane's line changes.
         for (const FormatSetting &line : {serial, faster}) {
             QVERIFY(line.BaudRate == serial.BaudRate || rig.ends[0]->applyLineEdit(line));
