@@ -23,9 +23,9 @@ using Frames = QList<QByteArray>;
 // The bridge engines on a virtual clock. One direction: framing, the queue's overflow
 // policies, pumping into a destination that takes little, the source hold, and the
 // flood guard tripping on input (tst_bridgewire trips it on a real cable loop and keeps
-// full-speed streams from tripping it). The Modbus gateway: the MBAP parser and the transaction matching
-// (hostile clients and a client with 40 requests in flight are tests/gateway's, on
-// real sockets).
+// full-speed streams from tripping it). The Modbus gateway: the MBAP parser and the
+// transaction matching (hostile clients and a client with 40 requests in flight are
+// tests/gateway's, on real sockets).
 class tst_BridgeEngines : public QObject
 {
     Q_OBJECT
