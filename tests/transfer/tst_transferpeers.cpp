@@ -60,7 +60,6 @@ class tst_TransferPeers : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
-    void dialogRules();
     void againstLrzsz_data();
     void againstLrzsz();
 
@@ -91,23 +90,6 @@ QString tst_TransferPeers::workDir(const QByteArray &source)
     if (!src.open(QIODevice::WriteOnly) || src.write(source) != source.size())
         return QString();
     return path;
-}
-
-void tst_TransferPeers::dialogRules()
-{
-    QSettings().setValue(QStringLiteral("LastTransferProtocol"), 9);  // no such protocol
-    QSettings().setValue(QStringLiteral("TransferRecvSizeCapMiB"), 0);
-    Pane serial(SerialPort, QStringLiteral("/dev/null"));  // without RTS/CTS
-    FileTransferDialog dialog(*serial.widget->session(), XferOptions::Receive);
-    auto *protocols = dialog.findChild<QComboBox *>(QStringLiteral("protocolBox"));
-    auto *saveAs = dialog.findChild<QLineEdit *>(QStringLiteral("saveAsEdit"));
-    QCOMPARE(dialog.options().protocol, Ymodem);
-    QCOMPARE(dialog.options().receiveCap, 0);
-    QCOMPARE(dialog.findChild<QSpinBox *>(QStringLiteral("capSpin"))->text(), QStringLiteral("no limit"));
-    QVERIFY(!saveAs->isVisibleTo(&dialog));  // YMODEM brings the name
-    QVERIFY(!qobject_cast<QStandardItemModel *>(protocols->model())->item(protocols->findData(int(YmodemG)))->isEnabled());
-    protocols->setCurrentIndex(protocols->findData(int(Xmodem)));
-    QVERIFY(saveAs->isVisibleTo(&dialog));
 }
 
 // Fills in the dialog as a user would and starts what it describes.

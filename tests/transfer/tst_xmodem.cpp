@@ -112,7 +112,6 @@ class TestXmodem : public QObject
 
 private slots:
     void framing();
-    void firstFrame();
     void receiverStartRequests_data();
     void receiverStartRequests();
     void outputPendingHoldsInputAndTimers();
@@ -128,8 +127,6 @@ private slots:
     void transfer();
     void tamperedLine_data();
     void tamperedLine();
-    void localCancelReachesTheOtherSide_data();
-    void localCancelReachesTheOtherSide();
 };
 
 void TestXmodem::framing()
@@ -141,31 +138,6 @@ void TestXmodem::framing()
     QCOMPARE(XmodemCodec::buildHeader({QStringLiteral("a.bin"), 1025, 012345}), QByteArray("a.bin\0" "1025 12345", 16).leftJustified(128, '\0'));
     QCOMPARE(XmodemCodec::buildHeader({QStringLiteral("ü"), -1, 0}), QByteArray("\xc3\xbc\0" "0", 4).leftJustified(128, '\0'));
     QCOMPARE(XmodemCodec::buildHeader({QString(99, u'n') + QStringLiteral("üü"), 1, 0}), (QByteArray(99, 'n') + QByteArray("\0" "1", 2)).leftJustified(128, '\0'));
-}
-
-void TestXmodem::firstFrame()
-{
-    // The sender follows the receiver's request (C: CRC, NAK: checksum) and sends a short
-    // tail of XMODEM-1K as a 128-byte block; noise before the request is ignored and a
-    // repeated request is not answered twice.
-    const QList<std::tuple<XferProtocol, int, char, QByteArray>> cases{
-        {Xmodem, 2000, 'C', "\x01\x01\xfe/128/crc"}, {XmodemCrc, 2000, '\x15', "\x01\x01\xfe/128/sum"},
-        {Xmodem1k, 129, 'C', "\x02\x01\xfe/1024/crc"}, {Xmodem1k, 128, 'C', "\x01\x01\xfe/128/crc"}, {Xmodem, 0, '\x15', eot},
-        {YmodemG, 5, 'G', QByteArray("\x01\x00\xff" "f.bin\0" "5\0", 11)}};
-    for (const auto &[protocol, fileSize, request, expected] : cases) {
-        Harness h;
-        h.start(false, protocol, QByteArray(fileSize, 'z'));
-        QCOMPARE(h.timeout, 60000);
-        h.feed(QByteArray("xy") + request + request);
-        const QByteArray frame = h.takeOut();
-        QCOMPARE(h.timeout, 10000);
-        const QList<QByteArray> parts = expected.split('/');
-        const int size = parts.value(1).toInt();
-        const QByteArray payload = QByteArray(qMin(size, fileSize), 'z').leftJustified(size, XmodemCodec::Sub);
-        const QByteArray want = parts.size() == 1 ? expected : parts[0] + XmodemCodec::buildFrame(1, payload, parts[2] == "crc").mid(3);
-        QCOMPARE(frame.left(want.size()).toHex(), want.toHex());
-        QVERIFY(parts.size() == 1 || frame.size() == want.size());
-    }
 }
 
 void TestXmodem::receiverStartRequests_data()
@@ -207,7 +179,8 @@ void TestXmodem::outputPendingHoldsInputAndTimers()
     c.init(false, XmodemCrc);
     c.setSource(&source);
     c.start(XferFileInfo{QStringLiteral("q"), 300, 0}, 0);
-    QCOMPARE(c.feed("C", 10).bytes.size(), 133);
+    // Noise before the request is ignored, and a repeated request is not answered twice.
+    QCOMPARE(c.feed("xyCC", 10).bytes.size(), 133);
     // Not written yet: an ACK waits, and no amount of time counts as a timeout.
     QVERIFY(c.feed(ack, 20).bytes.isEmpty());
     QVERIFY(c.onTimer(500000).bytes.isEmpty());
@@ -253,8 +226,6 @@ void TestXmodem::receiverRetriesThenGivesUp_data()
     QTest::addColumn<int>("damage"); // the byte flipped in each frame sent, or -1: silence
     QTest::addColumn<bool>("afterData");
     QTest::addColumn<char>("retry");
-    QTest::newRow("wrong complement") << XmodemCrc << 2 << false << '\x15';
-    QTest::newRow("wrong payload") << XmodemCrc << 50 << false << '\x15';
     QTest::newRow("wrong crc") << XmodemCrc << 132 << false << '\x15';
     QTest::newRow("XMODEM-CRC silence before data asks C") << XmodemCrc << -1 << false << 'C';
     QTest::newRow("XMODEM-CRC silence after data NAKs") << XmodemCrc << -1 << true << '\x15';
@@ -366,7 +337,6 @@ void TestXmodem::receivedHeaderFields_data()
     QTest::newRow("no size field") << QByteArray("a\0\0", 3) << XferFileInfo{QStringLiteral("a"), -1, 0};
     QTest::newRow("garbage size") << QByteArray("a\0" "12x 9", 7) << XferFileInfo{QStringLiteral("a"), -1, 0};
     QTest::newRow("negative size") << QByteArray("a\0" "-5 0", 6) << XferFileInfo{QStringLiteral("a"), -1, 0};
-    QTest::newRow("name with folders is passed on") << QByteArray("../../etc/x\0" "1", 13) << XferFileInfo{QStringLiteral("../../etc/x"), 1, 0};
 }
 
 void TestXmodem::receivedHeaderFields()
@@ -587,34 +557,6 @@ void TestXmodem::tamperedLine()
             QVERIFY(s->end.bytes.isEmpty());
         }
     }
-}
-
-void TestXmodem::localCancelReachesTheOtherSide_data()
-{
-    QTest::addColumn<XferProtocol>("protocol");
-    QTest::addColumn<int>("cancelling");
-    QTest::newRow("XMODEM sender cancels") << Xmodem << SenderSide;
-    QTest::newRow("XMODEM receiver cancels") << Xmodem << ReceiverSide;
-    QTest::newRow("YMODEM-G sender cancels") << YmodemG << SenderSide;
-    QTest::newRow("YMODEM-G receiver cancels") << YmodemG << ReceiverSide;
-}
-
-void TestXmodem::localCancelReachesTheOtherSide()
-{
-    QFETCH(XferProtocol, protocol);
-    QFETCH(int, cancelling);
-    Pair pair(protocol, 1024, randomBytes(200000, 4));
-    SimulatedLine line(4);
-    line.cancelAt(cancelling, 2000);
-    pair.run(line);
-    const SimulatedLine::Side &here = line.side(cancelling);
-    const SimulatedLine::Side &there = line.side(1 - cancelling);
-    QCOMPARE(here.end.errorCode, qint32(XferAction::LocalCancelled));
-    QCOMPARE(here.end.message, QStringLiteral("Cancelled."));
-    QCOMPARE(here.end.bytes, XmodemCodec::abortSequence());
-    QCOMPARE(there.end.errorCode, qint32(XferAction::RemoteCancelled));
-    // The other side notices within the time it takes the abort bytes to arrive.
-    QVERIFY(there.endTime - here.endTime < 200);
 }
 
 QTEST_APPLESS_MAIN(TestXmodem)

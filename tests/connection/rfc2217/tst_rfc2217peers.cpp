@@ -184,22 +184,9 @@ void TestRfc2217Peers::ser2netModes()
             && s.remoteDataBits() == 8;
     }));
     client.pumpFor(300);
-    QString tty = TestPeers::sttyOf(rig.pty.a());
+    const QString tty = TestPeers::sttyOf(rig.pty.a());
     QVERIFY2(tty.contains(QLatin1String("speed 9600 baud")) && tty.contains(QLatin1String(" cstopb")) && tty.contains(QLatin1String(" cs8")),
              qPrintable(tty));
-
-    // Only what changed goes out the second time.
-    client.config.baudRate = 57600;
-    client.config.stopBits = 1;
-    const QByteArray change = client.session.applyConfig(client.config);
-    const Rfc2217Codec codec(Rfc2217Codec::Client);
-    QCOMPARE(change.toHex(), (codec.buildSuboption(Rfc2217Codec::SetBaudRate, Rfc2217Codec::baudRatePayload(57600))
-                              + codec.buildSuboption(Rfc2217Codec::SetStopSize, QByteArray(1, 1))).toHex());
-    client.write(change);
-    QVERIFY(client.pumpUntil([&] { return s.remoteBaudRate() == 57600 && s.remoteStopBits() == 1; }));
-    QVERIFY(client.messages.contains(QStringLiteral("The remote port is now at 57600 baud.")));
-    tty = TestPeers::sttyOf(rig.pty.a());
-    QVERIFY2(tty.contains(QLatin1String("speed 57600 baud")) && tty.contains(QLatin1String("-cstopb")), qPrintable(tty));
 
     // A break is accepted and the session stays in step; ser2net answers our signature with its own.
     QVERIFY(roundTrip(client, rig.device, 8));
@@ -208,7 +195,7 @@ void TestRfc2217Peers::ser2netModes()
     client.send(QByteArrayLiteral("\xff\x00\xfftail"));
     QCOMPARE(TestPeers::readFor(rig.device, 7, 5000), QByteArrayLiteral("\xff\x00\xfftail"));
     QCOMPARE(client.session.state(), Rfc2217ClientSession::Active);
-    QCOMPARE(client.session.remoteSummary(), QStringLiteral("57600 \u00B7 ser2net"));
+    QCOMPARE(client.session.remoteSummary(), QStringLiteral("9600 \u00B7 ser2net"));
 }
 
 void TestRfc2217Peers::pyserialClientAgainstServerRole()
@@ -285,8 +272,6 @@ void TestRfc2217Peers::pyserialClientAgainstServerRole()
         QVERIFY2(at < seen.size(), qPrintable(QStringLiteral("missing event kind %1 value %2").arg(kind).arg(value)));
         QVERIFY(!seen.at(at++).fromServer);
     }
-    QCOMPARE((QList<quint32>{line[Rfc2217Event::BaudRate], line[Rfc2217Event::Parity], line[Rfc2217Event::Dtr], line[Rfc2217Event::Rts],
-                             line[Rfc2217Event::Break]}), (QList<quint32>{9600, 2, 9, 11, 6}));
 }
 
 QTEST_GUILESS_MAIN(TestRfc2217Peers)
