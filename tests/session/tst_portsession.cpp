@@ -107,6 +107,8 @@ void tst_PortSession::receivedTextReachesViewAndConsole_data()
                                         << QStringLiteral("ABC\n\n");
     QTest::newRow("hex keeps escapes") << 1 << false << QList<QByteArray>{"\x1b[1m"} << QStringLiteral("1B 5B 31 6D ")
                                        << QStringLiteral("1B 5B 31 6D ");
+    QTest::newRow("escape split, its first part shows nothing") << 2 << false << QList<QByteArray>{"\x1b[3", "1mX"}
+                                                                << QStringLiteral("X") << QStringLiteral("X");
     QTest::newRow("ESC A kept, marked") << 2 << false << QList<QByteArray>{"\x1b" "A"} << box + u'A' << box + u'A';
     QTest::newRow("utf-8 split") << 2 << false << QList<QByteArray>{"\xe4\xb8", "\xad!"} << QStringLiteral("\u4e2d!")
                                  << QStringLiteral("\u4e2d!");
