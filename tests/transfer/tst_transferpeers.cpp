@@ -18,8 +18,6 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSettings>
-#include <QSpinBox>
-#include <QStandardItemModel>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
