@@ -221,6 +221,15 @@ void PortSession::close()
     emit linesChanged();
     if (wasActive) {
         flushDisplay();
+        // A refresh drains only its share of a backlog; what is still queued at close
+        // goes to the log too, or the log would miss the tail of a fast stream.
+        for (qsizetype left = m_pipeline.queuedBytes(); left > 0;) {
+            flushDisplay();
+            const qsizetype now = m_pipeline.queuedBytes();
+            if (now >= left)
+                break;
+            left = now;
+        }
         saveLog();
     }
     refreshStatus();

@@ -36,6 +36,7 @@ private slots:
     void floodKeepsTheLogAndMarksGaps_data();
     void floodKeepsTheLogAndMarksGaps();
     void logFileOfASession();
+    void closeLogsWhatIsQueued();
 
 private:
     void make(FormatSetting s = FormatSetting(), bool open = true, int mode = TcpClient);
@@ -469,6 +470,23 @@ void tst_PortSession::logFileOfASession()
     QCOMPARE(failed.size(), 1);
     QCOMPARE(failed.first().at(0).toString(), QStringLiteral("Log path is a directory, not a file: %1").arg(m_dir.path()));
     QVERIFY(!m_session->settings().LogSaveFlag);
+}
+
+// A refresh drains only its share of a backlog; closing logs everything still queued.
+void tst_PortSession::closeLogsWhatIsQueued()
+{
+    FormatSetting s = logging(QStringLiteral("close.log"));
+    s.ReceiveMsgForamt = HexFormat;
+    make(s);
+    const QByteArray first(256 * 1024, 'a'); // one large drain teaches the session what a byte costs
+    m_wire->feed(first);
+    m_session->flushDisplay();
+    const QByteArray backlog = QByteArray("0123456789abcdef").repeated(1 << 19);
+    for (qsizetype i = 0; i < backlog.size(); i += 4096)
+        m_wire->feed(backlog.mid(i, 4096));
+    QString log = logged();
+    log = log.mid(log.indexOf(u'\n', log.indexOf(QStringLiteral("Launch at: "))) + 1).remove(u'\n');
+    QCOMPARE(log.size(), toHexText(first + backlog).size());
 }
 
 QTEST_MAIN(tst_PortSession)
