@@ -1,6 +1,7 @@
 // The program's console side for the browser test: a serial port session on DEVICE,
-// signed in to the service that QLN_HOST names, with the cloud console on. It reports
-// on stdout and takes one order a line on stdin: allow-send 0|1, lose-next-result, quit.
+// signed in to the service that QLN_HOST names, with the cloud console on and port
+// control allowed. It reports on stdout and takes one order a line on stdin:
+// allow-send 0|1, lose-next-result, offline, online (the service unreachable or back), quit.
 #include "cloud/accountsession.h"
 #include "cloud/cloudconsoleservice.h"
 #include "cloud/networkservices.h"
@@ -47,6 +48,7 @@ int main(int argc, char **argv) // EMAIL PASSWORD DEVICE
         return 1;
     console.setSessionsProvider([&session] { return QList<PortSession *>{&session}; });
     console.setAllowRemoteSend(true);
+    console.setAllowPortControl(true);
     QObject::connect(&console, &CloudConsoleService::watchingChanged, &app,
                      [](bool watching) { say(QStringLiteral("watching %1").arg(watching ? 1 : 0)); });
     QObject::connect(&account, &AccountSession::changed, &app, [&] {
@@ -62,6 +64,8 @@ int main(int argc, char **argv) // EMAIL PASSWORD DEVICE
         for (const QByteArray &order : QByteArray(line, qMax<ssize_t>(n, 0)).trimmed().split('\n')) {
             if (order.startsWith("allow-send "))
                 console.setAllowRemoteSend(order.endsWith('1'));
+            if (order == "offline" || order == "online")
+                qputenv("QLN_HOST", order == "online" ? host : QByteArray("http://127.0.0.1:9"));
             loseNext = loseNext || order == "lose-next-result";
             say(QStringLiteral("ok ") + QString::fromUtf8(order));
         }

@@ -1,5 +1,6 @@
-# The cloud console end to end: headless Chromium watches and drives a serial port of
-# the program's console side (consolepeer, on a socat pty) through a real quillon-cloud.
+# The cloud console end to end: headless Chromium signs in to a real quillon-cloud, and
+# watches and drives a serial port of the program's console side (consolepeer, on a
+# socat pty) through it.
 #   test_console_e2e.py /path/to/quillon-cloud /path/to/consolepeer
 import os
 import queue
@@ -62,9 +63,12 @@ class ConsoleEndToEnd(unittest.TestCase):
                 time.sleep(0.05)
         return data
 
-    def send_from_page(self, text, state, timeout=30):  # the command's result once it shows state
+    def send_from_page(self, text):
         self.browser.find('#send-text').send_keys(text)
         self.browser.find('#send-button').click()
+
+    def result_when(self, text, state, timeout=30):
+        """The result of the newest command, once it names `text` and shows `state`."""
         row = 'tr.command:first-child'
         self.browser.until(lambda: self.browser.script(
             'const r = document.querySelector(arguments[0]); return r && r.textContent.includes(arguments[1])'
@@ -74,9 +78,17 @@ class ConsoleEndToEnd(unittest.TestCase):
     def test_watch_send_refuse_and_stop(self):
         browser = self.browser
         cid = self.expect('ready ').split()[1]
+        browser.sign_in(self.service, EMAIL, 'wrong password')
+        browser.until(lambda: browser.find('#signin-error').text == 'Incorrect email or password.', 'the refusal')
+        self.assertFalse(browser.find('#account').is_displayed())
         browser.sign_in(self.service, EMAIL, PASSWORD)
-        row = '.device[data-cid="%s"] tr.port-row[data-port-key="ser-0"]' % cid
+        card = '.device[data-cid="%s"]' % cid
+        row = card + ' tr.port-row[data-port-key="ser-0"]'
         browser.until(lambda: browser.all(row), 'the port of the snapshot')
+        self.assertEqual(browser.find('#user-label').text, EMAIL)
+        self.assertIn('online', browser.script('return document.querySelector(arguments[0]).textContent',
+                                               card + ' .device-head'))
+        # The list is redrawn every 5 s, so it is clicked in one script.
         browser.script('document.querySelector(arguments[0]).click()', row + ' .watch-button')
         self.expect('watching 1', timeout=45)  # an idle console polls at most every 30 s
 
@@ -84,27 +96,44 @@ class ConsoleEndToEnd(unittest.TestCase):
         os.write(self.device, b'READY\r\nboot 2.1\r\n')
         browser.until(lambda: 'boot 2.1' in browser.find('#traffic').text, 'the device text')
 
-        # What the page sends reaches the device with its line ending.
-        self.assertEqual(self.send_from_page('AT+GMR', 'succeeded'), 'sent 8 bytes')
+        # What the page sends waits while the device cannot poll, then reaches it with its line ending.
+        self.order('offline')
+        self.send_from_page('AT+GMR')
+        self.assertEqual(self.result_when('AT+GMR', 'queued'), 'waiting for the device to poll')
+        self.order('online')
+        self.assertEqual(self.result_when('AT+GMR', 'succeeded'), 'sent 8 bytes')
         self.assertEqual(self.device_reads(1), b'AT+GMR\r\n')
+
+        # The serial parameters go out as one command with every field.
+        browser.find('#baud-rate').clear()
+        browser.find('#baud-rate').send_keys('9600')
+        browser.find('#apply-config').click()
+        self.assertEqual(self.result_when('baud_rate=9600', 'succeeded'),
+                         'port settings applied: 9600 baud, 8 data bits, parity none, 1 stop bits, flow control none')
 
         # With remote send off the device refuses, and nothing is sent.
         self.order('allow-send 0')
-        self.assertEqual(self.send_from_page('NOPE', 'failed'),
-                         'Refused by the device: remote send is disabled on the device')
+        self.send_from_page('NOPE')
+        self.assertEqual(self.result_when('NOPE', 'failed'), 'Refused by the device: remote send is disabled on the device')
         self.assertEqual(self.device_reads(1), b'')
 
         # A result lost on its way: the service delivers the command again after 60 s,
         # and the device answers it without sending a second time.
         self.order('allow-send 1')
         self.order('lose-next-result')
-        self.assertEqual(self.send_from_page('ONCE', 'succeeded', timeout=120), 'sent 6 bytes')
+        self.send_from_page('ONCE')
+        self.assertEqual(self.result_when('ONCE', 'succeeded', timeout=120), 'sent 6 bytes')
         self.expect('result-lost', timeout=1)
         self.assertEqual(self.device_reads(1), b'ONCE\r\n')
 
-        # Two polls without a watcher end the watching.
-        browser.find('#unwatch-button').click()
+        # Signing out ends the watch, which the device leaves after two polls without a
+        # watcher, and the browser's sign-in.
+        refresh = browser.script("return sessionStorage.getItem('qc.refresh')")
+        browser.find('#signout-button').click()
+        browser.until(lambda: browser.find('#signin-form').is_displayed(), 'the sign-in form again')
         self.expect('watching 0', timeout=20)
+        status, answer, _ = self.service.call('POST', '/api/v3/account/token/refresh', {'refresh_token': refresh})
+        self.assertEqual((status, answer['code']), (401, 'invalid_refresh_token'))
         self.order('quit')
 
 
