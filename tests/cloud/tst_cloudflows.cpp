@@ -8,7 +8,7 @@
 #include "connection/connectionmode.h"
 #include "settings/sessionsettings.h"
 #include "terminal/serialportwidget.h"
-
+#include "tests/support/peers.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -27,12 +27,11 @@
 class CloudServiceRunner
 {
 public:
-    ~CloudServiceRunner() { stop(); }
+    ~CloudServiceRunner() { TestPeers::stop(m_process); }
 
-    // Port 0 takes a free one; a restart comes back on the previous port.
-    bool start(int accessTokenTtlSeconds = 900, quint16 port = 0)
+    // Port 0 takes a free one.
+    bool start(int accessTokenTtlSeconds, quint16 port = 0)
     {
-        stop();
         m_ttl = accessTokenTtlSeconds;
         m_port = 0;
         m_lines.clear();
@@ -44,8 +43,7 @@ public:
                                    QString::number(accessTokenTtlSeconds)});
         const QRegularExpression listening(QStringLiteral("listening on http://127\\.0\\.0\\.1:(\\d+)"));
         (void)QTest::qWaitFor([&] {
-            readLines();
-            for (const QString &line : std::as_const(m_lines)) {
+            for (const QString &line : lines()) {
                 if (const QRegularExpressionMatch found = listening.match(line); found.hasMatch())
                     m_port = quint16(found.captured(1).toUInt());
             }
@@ -53,26 +51,18 @@ public:
         }, 15000);
         return m_process.state() == QProcess::Running && m_port != 0;
     }
+    // Back on the same port.
     bool restart() { return start(m_ttl, m_port); }
-    void stop()
-    {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
-        m_process.terminate();
-        if (!m_process.waitForFinished(10000))
-            m_process.kill();
-        m_process.waitForFinished(5000);
-        readLines();
-    }
+    void stop() { TestPeers::stop(m_process); }
 
     QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
 
     // Lines such as "POST /api/v3/account/token/refresh 200 812 us" seen so far.
     int requestCount(const QString &method, const QString &path)
     {
-        readLines();
         const QString request = method + QLatin1Char(' ') + path + QLatin1Char(' ');
-        return int(std::count_if(m_lines.cbegin(), m_lines.cend(), [&](const QString &line) { return line.contains(request); }));
+        const QStringList &seen = lines();
+        return int(std::count_if(seen.cbegin(), seen.cend(), [&](const QString &line) { return line.contains(request); }));
     }
 
     bool addUser(const QString &email, const QString &password)
@@ -87,11 +77,12 @@ public:
 private:
     static QString binary() { return QStringLiteral(QUILLON_CLOUD_BINARY); }
     QString database() const { return QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("cloud.sqlite")); }
-    void readLines()
+    const QStringList &lines()
     {
         m_partial += m_process.readAllStandardError();
         for (qsizetype end; (end = m_partial.indexOf('\n')) >= 0; m_partial.remove(0, end + 1))
             m_lines << QString::fromUtf8(m_partial.left(end));
+        return m_lines;
     }
 
     QTemporaryDir m_dir;
@@ -99,8 +90,18 @@ private:
     QStringList m_lines;
     QByteArray m_partial;
     quint16 m_port = 0;
-    int m_ttl = 900;
+    int m_ttl = 0;
 };
+
+// The revision and baud rate of the settings the service holds, as "r2 4800".
+static QString cloudSettings(NetworkServices &network, const QString &token)
+{
+    QSignalSpy answer(&network, &NetworkServices::syncResponse);
+    network.readSyncItems(token, SettingsSync::itemNamespace());
+    const QJsonObject item = answer.wait(10000) ? answer.at(0).at(0).toJsonObject()[u"items"][0].toObject() : QJsonObject();
+    return QStringLiteral("r%1 %2").arg(item[u"revision"].toInt()).arg(
+        item[u"payload"][u"settings"][u"connection"][u"serial"][u"baud_rate"].toInt());
+}
 
 // Signs in with the test account on the account dialog's first page; true when the
 // dialog closed with the sign-in applied.
@@ -164,15 +165,7 @@ struct Computer
             .arg(prefs.LastBaudrate)
             .arg(keys.join(QLatin1Char(' ')), prefs.SendList.join(QLatin1Char(' ')));
     }
-    // The revision and baud rate the service holds now.
-    QString cloud()
-    {
-        QSignalSpy answer(&network, &NetworkServices::syncResponse);
-        network.readSyncItems(account.accessToken(), SettingsSync::itemNamespace());
-        const QJsonObject item = answer.wait(10000) ? answer.at(0).at(0).toJsonObject()[u"items"][0].toObject() : QJsonObject();
-        return QStringLiteral("r%1 %2").arg(item[u"revision"].toInt()).arg(
-            item[u"payload"][u"settings"][u"connection"][u"serial"][u"baud_rate"].toInt());
-    }
+    QString cloud() { return cloudSettings(network, account.accessToken()); }
 
     NetworkServices network;
     AccountSession account;
@@ -425,14 +418,7 @@ private slots:
         action("acAccountSyncNow")->trigger();
         QTRY_VERIFY(!window->settingsSync()->isSyncing());
         QCOMPARE(window->conflicts, 0);
-        QSignalSpy items(window->network(), &NetworkServices::syncResponse);
-        window->network()->readSyncItems(window->account()->accessToken(), SettingsSync::itemNamespace());
-        QTRY_COMPARE(items.size(), 1);
-        const QJsonObject item = items.at(0).at(0).toJsonObject().value(QStringLiteral("items")).toArray().at(0).toObject();
-        LastSettings uploaded = LastSettings::builtInDefaults();
-        QVERIFY(sessionSettingsFromJson(item.value(QStringLiteral("payload")).toObject(), uploaded));
-        QCOMPARE(item.value(QStringLiteral("revision")).toInt(), 2);
-        QCOMPARE(uploaded.LastBaudrate, 4800);
+        QCOMPARE(cloudSettings(*window->network(), window->account()->accessToken()), QStringLiteral("r2 4800"));
     }
 
 private:

@@ -68,13 +68,11 @@ class Service:
         self.proc.stderr.close()
         self.folder.cleanup()
 
-    def call(self, method, path, body=None, token=None, raw=None, headers=None):
+    def call(self, method, path, body=None, token=None, raw=None):
         """Returns (status, decoded JSON or None, response headers)."""
         conn = http.client.HTTPConnection('127.0.0.1', self.port, timeout=20)
         try:
-            sent = dict(headers or {})
-            if token:
-                sent['Authorization'] = 'Bearer ' + token
+            sent = {'Authorization': 'Bearer ' + token} if token else {}
             data = raw
             if body is not None:
                 data = json.dumps(body).encode()
