@@ -38,19 +38,14 @@ namespace {
 
 const QDateTime kStart(QDate(2026, 3, 14), QTime(9, 26, 53, 589));
 
-QString u8(const char *s)
-{
-    return QString::fromUtf8(s);
-}
-
 Step rx(int ms, const QByteArray &bytes, const char *expected)
 {
-    return {ms, 1, bytes, u8(expected)};
+    return {ms, 1, bytes, QString::fromUtf8(expected)};
 }
 
 Step tx(int ms, const QByteArray &bytes, const char *expected)
 {
-    return {ms, 2, bytes, u8(expected)};
+    return {ms, 2, bytes, QString::fromUtf8(expected)};
 }
 
 void addRow(const char *name, const Options &o, const Steps &steps)
@@ -121,12 +116,11 @@ void tst_TrafficText::format_data()
 
     // Received text without stamps
     addRow("auto feed off: text as it is, gaps ignored", text, {rx(0, "abc", "abc"), rx(500, "ABC\r\n", "ABC\r\n")});
-    addRow("auto feed: a gap of exactly the interval stays", feed, {rx(0, "a", "a"), rx(50, "b", "b")});
-    addRow("auto feed: gap counted from the last chunk", feed,
-           {rx(0, "a", "a"), rx(40, "b", "b"), rx(80, "c", "c"), rx(200, "d", "\nd")});
+    addRow("auto feed: a gap longer than the interval since the last chunk breaks, none before the first",
+           {.autoFeed = true, .lineEnded = false},
+           {rx(0, "a", "a"), rx(40, "b", "b"), rx(80, "c", "c"), rx(130, "d", "d"), rx(250, "e", "\ne")});
     addRow("auto feed: after a line feed never an extra one", feed,
            {rx(0, "a\n", "a\n"), rx(500, "b", "b"), rx(1000, "c\r\n", "\nc\r\n"), rx(2000, "d", "d")});
-    addRow("auto feed: no earlier chunk means no gap", {.autoFeed = true, .lineEnded = false}, {rx(0, "a", "a")});
     // U+001F, U+007F and U+009F are the last of their ranges; TAB, blank, ~ and U+00A0 are not controls.
     addRow("control characters marked at the edges of their ranges", text,
            {rx(0, "\x1f\t \x7e\x7f\xc2\x9f\xc2\xa0", "\u25A1\t ~\u25A1\u25A1\u00A0")});
@@ -137,20 +131,17 @@ void tst_TrafficText::format_data()
     addRow("hex auto feed: breaks once the interval has passed since the last break",
            {.rxFormat = HexFormat, .autoFeed = true},
            {rx(0, b1, "01 "), rx(10, b2, "02 "), rx(60, b3, "\n03 "), rx(100, b4, "04 "), rx(111, b5, "\n05 ")});
-    addRow("hex without auto feed never breaks", {.rxFormat = HexFormat}, {rx(0, b1, "01 "), rx(500, b2, "02 ")});
     QByteArray all;
     QString allHex;
     for (int b = 0; b < 256; ++b) {
         all.append(char(b));
         allHex += QString::asprintf("%02X ", b);
     }
-    addRow("hex: every byte", {.rxFormat = HexFormat}, {{0, 1, all, allHex}});
+    addRow("hex: every byte, no break without auto feed", {.rxFormat = HexFormat}, {{0, 1, all, allHex}, rx(500, b2, "02 ")});
 
     // Received with stamps
-    addRow("stamps: two lines after a line feed", stamped,
-           {rx(0, "a\nb\n", "{s}a\n{s}b\n"), rx(5, "c", "{s}c"), rx(6, "d", "d")});
-    addRow("stamps: CR LF and LF CR fold, a lone CR stays", stamped,
-           {rx(0, "a\r\nb\n\rc\rd\n", "{s}a\n{s}b\n{s}c\rd\n")});
+    addRow("stamps: on each line; CR LF and LF CR fold, a lone CR stays", stamped,
+           {rx(0, "a\r\nb\n\rc\rd\n", "{s}a\n{s}b\n{s}c\rd\n"), rx(5, "e", "{s}e"), rx(6, "f", "f")});
     addRow("stamps: auto feed has no effect on text", {.stamps = true, .autoFeed = true},
            {rx(0, "a", "{s}a"), rx(500, "b", "b")});
     addRow("stamps: hex breaks with a stamp without auto feed", {.stamps = true, .rxFormat = HexFormat},
@@ -178,10 +169,9 @@ void tst_TrafficText::format_data()
            {tx(0, "AT\r\n", "\n{s}AT\n")});
     addRow("log: stamp due after a line end gives one stamp", {.log = true, .stamps = true, .stampDue = true},
            {rx(0, "a", "{s}a")});
-    addRow("log: received text never broken by gaps", {.log = true, .autoFeed = true},
+    addRow("log: received text never broken by gaps; stamps off ignore the due stamp",
+           {.log = true, .autoFeed = true, .stampDue = true, .dueAfter = true},
            {rx(0, "a", "a"), rx(1000, "b", "b"), rx(5000, "c\n", "c\n")});
-    addRow("log: stamps off ignore the due stamp", {.log = true, .autoFeed = true, .stampDue = true, .dueAfter = true},
-           {rx(0, "a", "a")});
     addRow("log: hex stamps start a new line even after a line end", {.log = true, .stamps = true, .rxFormat = HexFormat},
            {rx(0, b1, "\n{s}01 "), rx(10, b2, "02 "), rx(60, b3, "\n{s}03 ")});
     addRow("log: hex without stamps follows auto feed",
@@ -191,9 +181,8 @@ void tst_TrafficText::format_data()
     // The console
     addRow("console: sent, format other than text is hex", {.console = true, .stamps = true, .txFormat = 0},
            {tx(0, "A", "41 ")});
-    addRow("console: carriage returns folded", {.console = true}, {rx(0, "a\r\nb\n\rc\rd", "a\nb\ncd")});
-    addRow("console: received stamps after line feeds", {.console = true, .stamps = true},
-           {rx(0, "a\r\nb\n", "a\n{s}b\n{s}")});
+    addRow("console: carriage returns folded, received stamps after line feeds", {.console = true, .stamps = true},
+           {rx(0, "a\r\nb\n\rc\rd\n", "a\n{s}b\n{s}cd\n{s}")});
     addRow("console: sent stamps use the Tx pattern", {.console = true, .stamps = true}, {tx(0, "AT\r\n", "AT\n{s}")});
 }
 

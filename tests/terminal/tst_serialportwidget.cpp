@@ -26,8 +26,6 @@ class tst_SerialPortWidget : public QObject
 {
     Q_OBJECT
 private slots:
-    void cleanup();
-
     void trimKeepsTheViewAtTheBottom_data();
     void trimKeepsTheViewAtTheBottom();
     void longLinesBreakInTheViewOnly_data();
@@ -37,8 +35,6 @@ private slots:
     void lampRowPerMode_data();
     void lampRowPerMode();
     void flashBlinksUnderTraffic();
-    void breakClickAndHold_data();
-    void breakClickAndHold();
 
 private:
     SerialPortWidget &make(FormatSetting s, bool open = true);
@@ -49,12 +45,7 @@ private:
     FakeTransport *m_wire = nullptr;
 };
 
-void tst_SerialPortWidget::cleanup()
-{
-    m_pane.reset();
-    m_wire = nullptr;
-}
-
+// A new pane for each test; the one before goes.
 SerialPortWidget &tst_SerialPortWidget::make(FormatSetting s, bool open)
 {
     m_pane = std::make_unique<SerialPortWidget>(s, 0);
@@ -203,12 +194,24 @@ void tst_SerialPortWidget::controlsReachTheSession()
         QCOMPARE(m_wire->written(), bytes);
     }
 
+    // Hex with a comment and CRC-16/MODBUS: the bytes and their checksum, the history in capitals.
+    child<QRadioButton>("hexSendRadio")->click();
+    auto *checksum = child<QComboBox>("sendChecksumBox");
+    checksum->setCurrentIndex(checksum->findData(4));
+    child<QPlainTextEdit>("textEdit")->setPlainText(QStringLiteral("01 03 00 00 00 0a // read"));
+    m_wire->writes.clear();
+    QTest::mouseClick(button, Qt::LeftButton);
+    const QByteArray frame("\x01\x03\x00\x00\x00\x0a\xc5\xcd", 8);
+    QCOMPARE(m_wire->written(), frame);
+    QCOMPARE(child<QComboBox>("sendBox")->itemText(0), QStringLiteral("01 03 00 00 00 0A // READ"));
+    child<QRadioButton>("asciiSendRaido")->click();
+
     // A transfer holds the user back, and the pane says why.
     QVERIFY(m_pane->session()->lease()->acquire(PortRequester::Transfer));
     QTest::mouseClick(button, Qt::LeftButton);
     QTest::keyClick(view, Qt::Key_A);
     QVERIFY(!child<QStatusBar>("statusbar")->currentMessage().isEmpty());
-    QCOMPARE(m_wire->written(), QByteArray("a\n\r"));
+    QCOMPARE(m_wire->written(), frame);
 }
 
 void tst_SerialPortWidget::lampRowPerMode_data()
@@ -217,15 +220,18 @@ void tst_SerialPortWidget::lampRowPerMode_data()
     QTest::addColumn<int>("flow");
     QTest::addColumn<QPoint>("rxCell"); // (row, column); serial-like modes show the line cells
     QTest::addColumn<QString>("pressed");
-    QTest::addColumn<QString>("refusal"); // what the explanation speaks of
-    QTest::newRow("tcp client, TX") << int(TcpClient) << 0 << QPoint(0, 1) << "txLedCell" << "serial port";
-    QTest::newRow("udp, DTR") << int(UdpClient) << 0 << QPoint(0, 1) << "dtrLedCell" << "serial port";
-    QTest::newRow("serial with RTS/CTS, RTS") << int(SerialPort) << 1 << QPoint(1, 0) << "rtsLedCell" << "RTS/CTS";
-    QTest::newRow("remote serial kept, TX") << int(RemoteSerial) << 0 << QPoint(1, 0) << "txLedCell" << "own configuration";
+    QTest::addColumn<QString>("refusal"); // what the explanation speaks of; none: the press is a Break
+    QTest::addColumn<int>("holdMs");
+    QTest::newRow("udp, DTR refused") << int(UdpClient) << 0 << QPoint(0, 1) << "dtrLedCell" << "serial port" << 0;
+    QTest::newRow("serial with RTS/CTS, RTS refused") << int(SerialPort) << 1 << QPoint(1, 0) << "rtsLedCell" << "RTS/CTS" << 0;
+    QTest::newRow("remote serial kept, TX refused") << int(RemoteSerial) << 0 << QPoint(1, 0) << "txLedCell" << "own configuration"
+                                                    << 0;
+    QTest::newRow("serial, TX clicked for 50 ms") << int(SerialPort) << 0 << QPoint(1, 0) << "txLedCell" << "" << 50;
+    QTest::newRow("serial, TX held for 450 ms") << int(SerialPort) << 0 << QPoint(1, 0) << "txLedCell" << "" << 450;
 }
 
 // The row goes to the other kind of mode and back, so that it really has to move; then a
-// press on a cell this mode does not drive only explains why.
+// press on a cell either sends a Break or, where this mode does not drive the cell, explains why.
 void tst_SerialPortWidget::lampRowPerMode()
 {
     QFETCH(int, mode);
@@ -233,6 +239,7 @@ void tst_SerialPortWidget::lampRowPerMode()
     QFETCH(QPoint, rxCell);
     QFETCH(QString, pressed);
     QFETCH(QString, refusal);
+    QFETCH(int, holdMs);
     FormatSetting s;
     s.ConnMode = mode;
     s.FlowControl = flow;
@@ -242,6 +249,7 @@ void tst_SerialPortWidget::lampRowPerMode()
     m_pane->applySettings(other);
     m_pane->applySettings(s);
     m_wire = static_cast<FakeTransport *>(m_pane->session()->transport()); // one for the new mode
+    QVERIFY(m_pane->openPort());
     const bool lineCells = rxCell == QPoint(1, 0);
     for (const char *cell : {"rtsLedCell", "ctsLedCell", "dtrLedCell", "dsrLedCell", "dcdLedCell", "riLedCell"})
         QCOMPARE(child<QWidget>(cell)->isVisible(), lineCells);
@@ -251,12 +259,31 @@ void tst_SerialPortWidget::lampRowPerMode()
     QCOMPARE(QPoint(r, c), rxCell);
 
     QSignalSpy status(m_pane.get(), &SerialPortWidget::statusMessage);
-    auto *w = m_pane->findChild<QWidget *>(pressed);
-    QTest::mousePress(w, Qt::LeftButton);
-    QTest::mouseRelease(w, Qt::LeftButton);
-    QVERIFY2(status.last().at(0).toString().contains(refusal), qPrintable(status.last().at(0).toString()));
-    QVERIFY(m_pane->settings().RtsOn && m_pane->settings().DtrOn);
-    QVERIFY(m_wire->breaks.isEmpty());
+    auto *cell = child<QWidget>(pressed.toLatin1().constData());
+    auto *label = child<QLabel>("txActivityLedLabel");
+    auto *lamp = child<HLed>("txActivityLed");
+    m_wire->clock.start();
+    QTest::mousePress(cell, Qt::LeftButton);
+    QCOMPARE(m_pane->session()->breakHeld(), refusal.isEmpty());
+    QCOMPARE(label->text(), refusal.isEmpty() ? QStringLiteral("BRK") : QStringLiteral("TX"));
+    QTest::qWait(holdMs);
+    QTest::mouseRelease(cell, Qt::LeftButton);
+    if (refusal.isEmpty()) {
+        QCOMPARE(lamp->color(), HLed::amber());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_pane->session()->breakHeld(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(label->text() == QLatin1String("TX"), 10000);
+        const qint64 restoredAt = m_wire->clock.elapsed();
+        // Break lasts at least 300 ms however short the click; "BRK" stays 800 ms.
+        QCOMPARE(m_wire->breaks.size(), 2);
+        QVERIFY(m_wire->breaks.at(0).first && !m_wire->breaks.at(1).first);
+        QVERIFY2(m_wire->breaks.at(1).second >= qMax(300, holdMs), qPrintable(QString::number(m_wire->breaks.at(1).second)));
+        QVERIFY(restoredAt >= 800);
+        QCOMPARE(lamp->color(), HLed::green());
+    } else {
+        QVERIFY2(status.last().at(0).toString().contains(refusal), qPrintable(status.last().at(0).toString()));
+        QVERIFY(m_pane->settings().RtsOn && m_pane->settings().DtrOn);
+        QVERIFY(m_wire->breaks.isEmpty());
+    }
 
     s.ShowControlLineLeds = false;
     m_pane->applySettings(s);
@@ -285,39 +312,6 @@ void tst_SerialPortWidget::flashBlinksUnderTraffic()
     fire(); // nothing during the last flash: dark, and it stays dark
     QVERIFY(!led->isOn());
     QVERIFY(!timer->isActive());
-}
-
-void tst_SerialPortWidget::breakClickAndHold_data()
-{
-    QTest::addColumn<int>("holdMs");
-    QTest::newRow("click 50 ms") << 50;
-    QTest::newRow("hold 450 ms") << 450;
-}
-
-void tst_SerialPortWidget::breakClickAndHold()
-{
-    QFETCH(int, holdMs);
-    FormatSetting s;
-    s.ConnMode = SerialPort;
-    make(s);
-    m_wire->clock.start();
-    auto *cell = child<QWidget>("txLedCell");
-    auto *label = child<QLabel>("txActivityLedLabel");
-    QTest::mousePress(cell, Qt::LeftButton);
-    QVERIFY(m_pane->session()->breakHeld());
-    QCOMPARE(label->text(), QStringLiteral("BRK"));
-    QCOMPARE(child<HLed>("txActivityLed")->color(), HLed::amber());
-    QTest::qWait(holdMs);
-    QTest::mouseRelease(cell, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_pane->session()->breakHeld(), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(label->text() == QLatin1String("TX"), 10000);
-    const qint64 restoredAt = m_wire->clock.elapsed();
-    // Break lasts at least 300 ms however short the click; "BRK" stays 800 ms.
-    QCOMPARE(m_wire->breaks.size(), 2);
-    QVERIFY(m_wire->breaks.at(0).first && !m_wire->breaks.at(1).first);
-    QVERIFY2(m_wire->breaks.at(1).second >= qMax(300, holdMs), qPrintable(QString::number(m_wire->breaks.at(1).second)));
-    QVERIFY(restoredAt >= 800);
-    QCOMPARE(child<HLed>("txActivityLed")->color(), HLed::green());
 }
 
 QTEST_MAIN(tst_SerialPortWidget)

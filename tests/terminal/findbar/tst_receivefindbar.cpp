@@ -23,12 +23,9 @@ class tst_ReceiveFindBar : public QObject
     Q_OBJECT
 private slots:
     void init();
-    void cleanup();
 
-    void stepsWrapAndMarkTheCurrent_data();
-    void stepsWrapAndMarkTheCurrent();
-    void currentMatchSurvivesTrimming_data();
-    void currentMatchSurvivesTrimming();
+    void currentMatch_data();
+    void currentMatch();
     void highlightsFollowScrolling();
     void incrementalAgreesWithFullSearch_data();
     void incrementalAgreesWithFullSearch();
@@ -49,6 +46,7 @@ private:
     ReceiveFindBar *m_bar = nullptr;
 };
 
+// Each test gets a new host; the old one goes with it.
 void tst_ReceiveFindBar::init()
 {
     m_host = std::make_unique<QWidget>();
@@ -62,11 +60,6 @@ void tst_ReceiveFindBar::init()
     m_host->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_host.get()));
     m_view->setFocus();
-}
-
-void tst_ReceiveFindBar::cleanup()
-{
-    m_host.reset();
 }
 
 void tst_ReceiveFindBar::append(const QString &text)
@@ -104,102 +97,72 @@ QString tst_ReceiveFindBar::currentText() const
     return m_view->document()->findBlock(m_bar->matches().at(m_bar->current()).start).text();
 }
 
-void tst_ReceiveFindBar::stepsWrapAndMarkTheCurrent_data()
+void tst_ReceiveFindBar::currentMatch_data()
 {
-    QTest::addColumn<QString>("how");
-    QTest::addColumn<QString>("steps"); // one character per step: + next, - previous
-    QTest::addColumn<int>("expected");
-
-    QTest::newRow("typing selects the first") << "keys" << "" << 0;
-    QTest::newRow("F3 at the last wraps to the first") << "keys" << "+++" << 0;
-    QTest::newRow("Shift+F3 at the first wraps to the last") << "keys" << "-" << 2;
-    QTest::newRow("Next button wraps") << "buttons" << "+++" << 0;
-    QTest::newRow("Return wraps") << "return" << "+++" << 0;
-}
-
-void tst_ReceiveFindBar::stepsWrapAndMarkTheCurrent()
-{
-    QFETCH(QString, how);
-    QFETCH(QString, steps);
-    QFETCH(int, expected);
-
-    append(QStringLiteral("one OK\ntwo\nthree OK\nfour OK\n"));
-    m_bar->openBar(); // nothing to count before a keyword
-    QCOMPARE(status(), QString());
-    QVERIFY(!child<QPushButton>("receiveFindNextButton")->isEnabled());
-    typeKeyword(QStringLiteral("ok"));
-    QCOMPARE(m_bar->matches().size(), 3);
-    QCOMPARE(m_bar->current(), 0);
-
-    for (const QChar step : steps) {
-        const bool forward = step == QLatin1Char('+');
-        if (how == QLatin1String("keys")) {
-            QTest::keyClick(m_view, Qt::Key_F3, forward ? Qt::NoModifier : Qt::ShiftModifier);
-        } else if (how == QLatin1String("buttons")) {
-            QTest::mouseClick(child<QPushButton>(forward ? "receiveFindNextButton" : "receiveFindPreviousButton"),
-                              Qt::LeftButton);
-        } else {
-            QTest::keyClick(m_bar->findEdit(), Qt::Key_Return, forward ? Qt::NoModifier : Qt::ShiftModifier);
-        }
-    }
-    QCOMPARE(m_bar->current(), expected);
-    QCOMPARE(status(), QStringLiteral("%1/3").arg(expected + 1));
-    // The current match is selected in the view; every match is highlighted, the current
-    // one apart from the others.
-    const QList<ReceiveFindBar::Match> matches = m_bar->matches();
-    QCOMPARE(m_view->textCursor().selectionStart(), matches.at(expected).start);
-    QCOMPARE(m_view->textCursor().selectionEnd(), matches.at(expected).start + 2);
-    const QList<QTextEdit::ExtraSelection> marks = m_view->extraSelections();
-    QCOMPARE(marks.size(), 3);
-    const QBrush other = marks.at((expected + 1) % 3).format.background();
-    for (int i = 0; i < 3; ++i) {
-        QCOMPARE(marks.at(i).cursor.selectionStart(), matches.at(i).start);
-        QCOMPARE(marks.at(i).cursor.selectedText(), QStringLiteral("OK"));
-        QCOMPARE(marks.at(i).format.background() == other, i != expected);
-    }
-    m_bar->closeBar();
-    QVERIFY(m_view->extraSelections().isEmpty());
-}
-
-void tst_ReceiveFindBar::currentMatchSurvivesTrimming_data()
-{
-    QTest::addColumn<int>("currentLine");
-    QTest::addColumn<int>("trimChars");
-    QTest::addColumn<QString>("expectedLine");
-    QTest::addColumn<QString>("expectedStatus");
+    QTest::addColumn<int>("from");      // the line made current by stepping
+    QTest::addColumn<QString>("steps"); // then f/F: F3/Shift+F3, n/p: Next/Prev buttons, r/R: Return/Shift+Return
+    QTest::addColumn<int>("trim");      // characters cut from the top afterwards
+    QTest::addColumn<QString>("line");  // the current match's line
+    QTest::addColumn<QString>("counted");
 
     // Lines are "#NN key\n", 8 characters each, lines 00 to 09 all matching.
-    QTest::newRow("cut above the current line") << 5 << 24 << "#05 key" << "3/7";
-    QTest::newRow("cut through a line above") << 5 << 30 << "#05 key" << "2/6";
-    QTest::newRow("cut through the current match") << 5 << 45 << "#06 key" << "1/4";
-    QTest::newRow("cut just before the current match") << 5 << 44 << "key" << "1/5";
-    QTest::newRow("current line cut away") << 2 << 40 << "#05 key" << "1/5";
+    QTest::newRow("typing selects the first") << 0 << "" << 0 << "#00 key" << "1/10";
+    QTest::newRow("F3, Next and Return wrap past the last") << 8 << "fnr" << 0 << "#01 key" << "2/10";
+    QTest::newRow("Shift+F3, Prev and Shift+Return wrap before the first") << 1 << "FpR" << 0 << "#08 key" << "9/10";
+    QTest::newRow("cut through a line above") << 5 << "" << 30 << "#05 key" << "2/6";
+    QTest::newRow("cut just before the current match") << 5 << "" << 44 << "key" << "1/5";
+    QTest::newRow("cut through the current match: the next is current") << 5 << "" << 45 << "#06 key" << "1/4";
 }
 
-void tst_ReceiveFindBar::currentMatchSurvivesTrimming()
+void tst_ReceiveFindBar::currentMatch()
 {
-    QFETCH(int, currentLine);
-    QFETCH(int, trimChars);
-    QFETCH(QString, expectedLine);
-    QFETCH(QString, expectedStatus);
+    QFETCH(int, from);
+    QFETCH(QString, steps);
+    QFETCH(int, trim);
+    QFETCH(QString, line);
+    QFETCH(QString, counted);
 
     QString text;
     for (int i = 0; i < 10; ++i)
         text += QStringLiteral("#%1 key\n").arg(i, 2, 10, QLatin1Char('0'));
     append(text);
     typeKeyword(QStringLiteral("key"));
-    for (int i = 0; i < currentLine; ++i)
+    for (int i = 0; i < from; ++i)
         m_bar->stepFind(1);
-    QCOMPARE(currentText(), QStringLiteral("#%1 key").arg(currentLine, 2, 10, QLatin1Char('0')));
-
-    trimTop(trimChars);
-    append(QStringLiteral("no match here\n"));
-    QCOMPARE(currentText(), expectedLine);
-    QCOMPARE(status(), expectedStatus);
-    // Stepping goes on from there.
+    for (const QChar step : steps) {
+        const Qt::KeyboardModifier shift = step.isUpper() ? Qt::ShiftModifier : Qt::NoModifier;
+        if (step.toLower() == u'f')
+            QTest::keyClick(m_view, Qt::Key_F3, shift);
+        else if (step.toLower() == u'r')
+            QTest::keyClick(m_bar->findEdit(), Qt::Key_Return, shift);
+        else
+            QTest::mouseClick(child<QPushButton>(step == u'n' ? "receiveFindNextButton" : "receiveFindPreviousButton"), Qt::LeftButton);
+    }
+    if (trim > 0) {
+        trimTop(trim);
+        append(QStringLiteral("no match here\n"));
+    }
+    QCOMPARE(currentText(), line);
+    QCOMPARE(status(), counted);
+    // Every match is highlighted, the current one apart from the others; a step selects it in the view.
+    const QList<ReceiveFindBar::Match> matches = m_bar->matches();
+    const int current = m_bar->current();
+    if (trim == 0)
+        QCOMPARE(m_view->textCursor().selectionStart(), matches.at(current).start);
+    const QList<QTextEdit::ExtraSelection> marks = m_view->extraSelections();
+    QCOMPARE(marks.size(), matches.size());
+    const QBrush other = marks.at((current + 1) % marks.size()).format.background();
+    for (int i = 0; i < marks.size(); ++i) {
+        QCOMPARE(marks.at(i).cursor.selectionStart(), matches.at(i).start);
+        QCOMPARE(marks.at(i).cursor.selectedText(), QStringLiteral("key"));
+        QCOMPARE(marks.at(i).format.background() == other, i != current);
+    }
+    // Stepping goes on to the next line.
+    const QString following = m_view->document()->findBlock(matches.at(current).start).next().text();
     m_bar->stepFind(1);
-    const int line = expectedLine == QLatin1String("key") ? currentLine : expectedLine.mid(1, 2).toInt();
-    QCOMPARE(currentText(), QStringLiteral("#%1 key").arg(line + 1, 2, 10, QLatin1Char('0')));
+    QCOMPARE(currentText(), following);
+    m_bar->closeBar();
+    QVERIFY(m_view->extraSelections().isEmpty());
 }
 
 // With thousands of matches only those on screen are highlighted, wherever the view is.
