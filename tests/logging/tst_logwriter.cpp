@@ -20,12 +20,6 @@ QDateTime at(const QString &text)
     return QDateTime(QDate(2026, 5, text.section(u'T', 0, 0).toInt()), QTime::fromString(text.section(u'T', 1), Qt::ISODateWithMs));
 }
 
-QString header(const QString &path, const QDateTime &launch)
-{
-    return QStringLiteral("  Product: Quillon\n  Version: ") + LogWriter::versionText() + QStringLiteral("\nFile Name: ") + path
-        + QStringLiteral("\nLaunch at: ") + launch.toString(QStringLiteral("yyyy-MM-dd'T'HH:mm:ss")) + u'\n' + kPaneHeader;
-}
-
 // Blank-separated pieces of text: "@6T10:05:00" is the file header launched then,
 // "%6T10:00:00" the hourly time line, "A*1200" is 1200 times 'A', anything else is itself.
 QString textOf(const QString &pieces, const QString &headerPath)
@@ -33,7 +27,8 @@ QString textOf(const QString &pieces, const QString &headerPath)
     QString out;
     for (const QString &piece : pieces.split(u' ', Qt::SkipEmptyParts)) {
         if (piece.startsWith(u'@'))
-            out += header(headerPath, at(piece.mid(1)));
+            out += QStringLiteral("  Product: Quillon\n  Version: ") + LogWriter::versionText() + QStringLiteral("\nFile Name: ")
+                + headerPath + QStringLiteral("\nLaunch at: ") + at(piece.mid(1)).toString(Qt::ISODate) + u'\n' + kPaneHeader;
         else if (piece.startsWith(u'%'))
             out += QStringLiteral("\nCurrent Time: ") + at(piece.mid(1)).toString(Qt::ISODate);
         else if (piece.size() > 2 && piece.at(1) == u'*')
@@ -77,8 +72,6 @@ class tst_LogWriter : public QObject
 private slots:
     void resolveLogName_data();
     void resolveLogName();
-    void sessionNameFrom_data();
-    void sessionNameFrom();
     void rotation_data();
     void rotation();
     void failures_data();
@@ -97,14 +90,12 @@ void tst_LogWriter::resolveLogName_data()
     const QString none;
     QTest::newRow("every placeholder, padded, 24-hour clock") << QStringLiteral("%Y-%y-%M-%D %h:%m:%s.%z.%e") << none
                                                               << QStringLiteral("2009-09-05-06 17:08:09.045.045");
-    QTest::newRow("placeholders are case-sensitive") << QStringLiteral("%H %Z %d %E") << none << QStringLiteral("%H %Z %d %E");
+    QTest::newRow("other letters, other case, a trailing percent: as they are") << QStringLiteral("%H %Z %d %E %") << none
+                                                                                << QStringLiteral("%H %Z %d %E %");
     QTest::newRow("percent before a placeholder, digits of a value do not chain") << QStringLiteral("%%M%D") << none
                                                                                   << QStringLiteral("%0506");
-    QTest::newRow("trailing percent") << QStringLiteral("a%") << none << QStringLiteral("a%");
-    QTest::newRow("%S every occurrence, %s is seconds") << QStringLiteral("%S/%S_%s.log") << QStringLiteral("lab")
-                                                        << QStringLiteral("lab/lab_09.log");
-    QTest::newRow("placeholders in the session stay literal") << QStringLiteral("qln_%S_%D.log") << QStringLiteral("x%D%Y")
-                                                              << QStringLiteral("qln_x%D%Y_06.log");
+    QTest::newRow("%S every occurrence, %s is seconds, placeholders in the session stay literal")
+        << QStringLiteral("%S/%S_%s_%D.log") << QStringLiteral("x%D%Y") << QStringLiteral("x%D%Y/x%D%Y_09_06.log");
     QTest::newRow("slash and backslash in the session make no folders") << QStringLiteral("/logs/qln_%S.log")
                                                                         << QStringLiteral("/dev/tty\\COM12")
                                                                         << QStringLiteral("/logs/qln__dev_tty_COM12.log");
@@ -123,30 +114,12 @@ void tst_LogWriter::resolveLogName()
         QCOMPARE(::expandTimePattern(time, pattern), expected); // the stamp of a log line
 }
 
-void tst_LogWriter::sessionNameFrom_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("prefix removed once, folders left out") << QStringLiteral("/Session_a/Session_Session_lab.qln")
-                                                           << QStringLiteral("Session_lab.qln");
-    QTest::newRow("prefix only at the start") << QStringLiteral("/a/mySession_1.qln") << QStringLiteral("mySession_1.qln");
-    QTest::newRow("prefix is case-sensitive") << QStringLiteral("/a/session_x.qln") << QStringLiteral("session_x.qln");
-}
-
-void tst_LogWriter::sessionNameFrom()
-{
-    QFETCH(QString, path);
-    QFETCH(QString, expected);
-    QCOMPARE(::sessionNameFrom(path), expected);
-}
-
 void tst_LogWriter::rotation_data()
 {
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<int>("sizeLimit");   // -1: no size rotation
     QTest::addColumn<QTime>("rotateTime"); // invalid: no time rotation
-    QTest::addColumn<QString>("before");  // files on disk before, last written at beforeWritten
-    QTest::addColumn<QString>("beforeWritten");
+    QTest::addColumn<QString>("before");  // "time files": on disk before, last written then
     QTest::addColumn<QString>("steps");   // "time pieces, time pieces": text written and flushed then
     QTest::addColumn<QString>("expected"); // the files afterwards, the one in use last
     QTest::addColumn<bool>("hourly");
@@ -154,9 +127,9 @@ void tst_LogWriter::rotation_data()
     const QTime none;
     const QTime midnight(0, 0);
     const auto row = [](const char *name, const char *pattern, int size, QTime time, const char *steps, const char *expected,
-                        const char *before = "", const char *written = "", bool hourly = false) {
-        QTest::newRow(name) << QString::fromUtf8(pattern) << size << time << QString::fromUtf8(before) << QString::fromUtf8(written)
-                            << QString::fromUtf8(steps) << QString::fromUtf8(expected) << hourly;
+                        const char *before = "", bool hourly = false) {
+        QTest::newRow(name) << QString::fromUtf8(pattern) << size << time << QString::fromUtf8(before) << QString::fromUtf8(steps)
+                            << QString::fromUtf8(expected) << hourly;
     };
     const char *bigThenB = "6T10:05:00 A*1200, 6T10:05:40 B\n";
     row("size: a second rotation within 30 s is skipped", "qln_%S.log", 1000, none,
@@ -168,7 +141,7 @@ void tst_LogWriter::rotation_data()
     row("size: archive names taken, -1 and -2 tried", "qln_%S.log", 1000, none, bigThenB,
         "qln_COM3-20260506-100540-000.log: old\n | qln_COM3-20260506-100540-000-1.log: old\n"
         " | qln_COM3-20260506-100540-000-2.log: @6T10:05:00 A*1200 | qln_COM3.log: @6T10:05:40 B\n",
-        "qln_COM3-20260506-100540-000.log: old\n | qln_COM3-20260506-100540-000-1.log: old\n", "6T09:00:00");
+        "6T09:00:00 qln_COM3-20260506-100540-000.log: old\n | qln_COM3-20260506-100540-000-1.log: old\n");
     row("size: name without suffix", "qln_%S", 1000, none, bigThenB,
         "qln_COM3-20260506-100540-000: @6T10:05:00 A*1200 | qln_COM3: @6T10:05:40 B\n");
     row("size: only the last suffix stays after the time", "run.%S.log", 1000, none, bigThenB,
@@ -188,14 +161,14 @@ void tst_LogWriter::rotation_data()
         "6T15:00:00 a, 6T15:00:35 b, 6T23:59:59 c, 7T07:59:59 d, 7T08:00:01 e",
         "qln_COM3-20260507-080001-000.log: @6T15:00:00 a b c d | qln_COM3.log: @7T08:00:01 e");
     row("time: a file last written before the time is archived at start", "qln_%S.log", -1, QTime(8, 0), "6T15:00:00 a, 6T15:00:40 b",
-        "qln_COM3-20260506-150000-000.log: old\n | qln_COM3.log: @6T15:00:00 a b", "qln_COM3.log: old\n", "6T07:59:59");
+        "qln_COM3-20260506-150000-000.log: old\n | qln_COM3.log: @6T15:00:00 a b", "6T07:59:59 qln_COM3.log: old\n");
     row("time: a file written after the time is continued at start", "qln_%S.log", -1, QTime(8, 0),
         "6T15:00:00 a, 6T15:00:40 b, 7T07:59:58 c, 7T08:00:03 d",
-        "qln_COM3-20260507-080003-000.log: old\n a b c | qln_COM3.log: @7T08:00:03 d", "qln_COM3.log: old\n", "6T08:00:01");
+        "qln_COM3-20260507-080003-000.log: old\n a b c | qln_COM3.log: @7T08:00:03 d", "6T08:00:01 qln_COM3.log: old\n");
     // Every other row has the hourly line switched off, also where a flush falls in minute 0.
     row("hour line: not under a new file's header, once in minute 0, the date of that day, again the next hour", "qln_%S.log", -1,
         none, "6T23:00:00 a, 6T23:00:05 b, 6T23:59:55 c, 7T00:00:00 d, 7T00:00:05 e, 7T00:01:00 f, 7T01:00:00 g",
-        "qln_COM3.log: @6T23:00:00 a %6T23:00:05 b c %7T00:00:00 d e f %7T01:00:00 g", "", "", true);
+        "qln_COM3.log: @6T23:00:00 a %6T23:00:05 b c %7T00:00:00 d e f %7T01:00:00 g", "", true);
 }
 
 void tst_LogWriter::rotation()
@@ -204,17 +177,16 @@ void tst_LogWriter::rotation()
     QFETCH(int, sizeLimit);
     QFETCH(QTime, rotateTime);
     QFETCH(QString, before);
-    QFETCH(QString, beforeWritten);
     QFETCH(QString, steps);
     QFETCH(QString, expected);
     QFETCH(bool, hourly);
 
     QTemporaryDir tmp;
     const QString dir = tmp.path();
-    for (const auto &[name, text] : filesOf(dir, before)) {
+    for (const auto &[name, text] : filesOf(dir, before.section(u' ', 1))) {
         QFile f(dir + u'/' + name);
         QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text.toUtf8()) > 0 && f.flush());
-        QVERIFY(f.setFileTime(at(beforeWritten), QFileDevice::FileModificationTime));
+        QVERIFY(f.setFileTime(at(before.section(u' ', 0, 0)), QFileDevice::FileModificationTime));
     }
     const QStringList stepList = steps.split(QStringLiteral(", "));
     const QDateTime opened = at(stepList.first().section(u' ', 0, 0));
@@ -240,7 +212,6 @@ void tst_LogWriter::rotation()
         QCOMPARE(actual.value(name, QStringLiteral("<missing>")), text);
     QCOMPARE(actual.size(), files.size()); // and no other file
     QCOMPARE(s.resolvedLogPath, dir + u'/' + files.last().first);
-    QVERIFY(s.LogSaveFlag);
     // The header's version is the project's with the build number.
     QVERIFY(QRegularExpression(QStringLiteral("^%1\\.\\d+$").arg(QRegularExpression::escape(QLatin1String(QUILLON_PROJECT_VERSION))))
                 .match(LogWriter::versionText()).hasMatch());

@@ -18,12 +18,12 @@ public:
 
     using PortTransport::PortTransport;
 
-    bool open(const FormatSetting &, const QString &) override { return m_open = canOpen; }
+    bool open(const FormatSetting &, const QString &) override { return m_open = true; }
     void close(const FormatSetting &) override { m_open = false; }
     bool isOpen() const override { return m_open; }
     bool write(const QByteArray &bytes, const QString &peer, const FormatSetting &) override
     {
-        if (!m_open || refuseWrites)
+        if (!m_open)
             return false;
         writes.append({bytes, peer});
         return true;
@@ -69,8 +69,6 @@ public:
         return all;
     }
 
-    bool canOpen = true;
-    bool refuseWrites = false;
     bool comesBack = false;
     int reconnectAttempts = 0;
     QStringList peerList;

@@ -3,6 +3,7 @@
 #include "connection/connectionmode.h"
 #include "session/ansiescapefilter.h"
 #include "session/portsession.h"
+#include "tests/support/bytes.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -23,8 +24,7 @@ class tst_PortSession : public QObject
 private slots:
     void receivedTextReachesViewAndConsole_data();
     void receivedTextReachesViewAndConsole();
-    void peersRouteSendsAndTheTap();
-    void loopAndLease();
+    void peersLoopAndLease();
     void lineChangesAreCheckedFirst_data();
     void lineChangesAreCheckedFirst();
     void reconnectMachine_data();
@@ -69,12 +69,13 @@ QString tst_PortSession::viewText()
     return text;
 }
 
-// The session's log file as it stands once the session has closed.
+// The session's log file below its header, as it stands once the session has closed.
 QString tst_PortSession::logged()
 {
     m_session->close();
     QFile log(m_session->settings().resolvedLogPath);
-    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QStringLiteral("<no log>");
+    const QString text = log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QStringLiteral("<no log>");
+    return text.mid(text.indexOf(u'\n', text.indexOf(QStringLiteral("Launch at: "))) + 1);
 }
 
 FormatSetting tst_PortSession::logging(const QString &name)
@@ -88,53 +89,58 @@ FormatSetting tst_PortSession::logging(const QString &name)
 
 void tst_PortSession::receivedTextReachesViewAndConsole_data()
 {
-    QTest::addColumn<int>("format");
     QTest::addColumn<bool>("stamps");
-    QTest::addColumn<QList<QByteArray>>("chunks");
+    QTest::addColumn<QByteArrayList>("chunks");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("console");
-    QTest::newRow("CR LF then lone LF") << 2 << false << QList<QByteArray>{"ABC\r\n", "\n"} << QStringLiteral("ABC\n")
+    QTest::newRow("CR LF then lone LF") << false << QByteArrayList{"ABC\r\n", "\n"} << QStringLiteral("ABC\n")
                                         << QStringLiteral("ABC\n\n");
-    QTest::newRow("escape split, its first part shows nothing") << 2 << false << QList<QByteArray>{"\x1b[3", "1mX"}
-                                                                << QStringLiteral("X") << QStringLiteral("X");
-    QTest::newRow("utf-8 split") << 2 << false << QList<QByteArray>{"\xe4\xb8", "\xad!"} << QStringLiteral("\u4e2d!")
+    QTest::newRow("escape split, its first part shows nothing") << false << QByteArrayList{"\x1b[3", "1mX"} << QStringLiteral("X")
+                                                                << QStringLiteral("X");
+    QTest::newRow("utf-8 split") << false << QByteArrayList{"\xe4\xb8", "\xad!"} << QStringLiteral("\u4e2d!")
                                  << QStringLiteral("\u4e2d!");
-    QTest::newRow("stamps on every line") << 2 << true << QList<QByteArray>{"a\nb\n", "c"}
-                                          << QStringLiteral("[R] a\n[R] b\n[R] c") << QStringLiteral("a\n[R] b\n[R] c");
+    QTest::newRow("stamps on every line") << true << QByteArrayList{"a\nb\n", "c"} << QStringLiteral("[R] a\n[R] b\n[R] c")
+                                          << QStringLiteral("a\n[R] b\n[R] c");
 }
 
 void tst_PortSession::receivedTextReachesViewAndConsole()
 {
-    QFETCH(int, format);
     QFETCH(bool, stamps);
-    QFETCH(QList<QByteArray>, chunks);
+    QFETCH(QByteArrayList, chunks);
     QFETCH(QString, shown);
     QFETCH(QString, console);
     FormatSetting s;
-    s.ReceiveMsgForamt = format;
     s.DisplayMsgTime = stamps;
     s.RxTimeFormat = QStringLiteral("[R] ");
     make(s);
     m_session->setConsoleWatched(true);
     QSignalSpy consoleSpy(m_session.get(), &PortSession::consoleTraffic);
-    qint64 total = 0;
-    for (const QByteArray &chunk : chunks) {
+    for (const QByteArray &chunk : chunks)
         m_wire->feed(chunk);
-        total += chunk.size();
-    }
     QCOMPARE(viewText(), shown);
     QString consoleText;
     for (const QList<QVariant> &args : std::as_const(consoleSpy))
         consoleText += args.at(2).toString();
     QCOMPARE(consoleText, console);
-    QCOMPARE(m_session->rxByteCount(), quint64(total)); // escape sequences count as received
+    QCOMPARE(m_session->rxByteCount(), quint64(chunks.join().size())); // escape sequences count as received
 }
 
-// A transfer's tap takes its peer's bytes before the view, the counters and the
-// features see them; sends go to the selected peer.
-void tst_PortSession::peersRouteSendsAndTheTap()
+// Sends go to the selected peer, and to the first when it leaves; a transfer's tap takes
+// its peer's bytes before the view, the counters and the features see them. The Loop never
+// runs faster than every 10 ms (0 would resend on every pass of the event loop and flood the
+// port) and steps through the lines; a transfer holds it back, and the user and bridges with it.
+void tst_PortSession::peersLoopAndLease()
 {
-    make();
+    FormatSetting s;
+    s.TxLineEndingMode = 2;
+    s.TxAutoFeedLine = true;
+    s.AutoSend = true;
+    s.SendInterval = 0;
+    make(s);
+    auto *loop = m_session->findChild<QTimer *>(QStringLiteral("sendTimer"));
+    QVERIFY(loop && loop->isActive());
+    QCOMPARE(loop->interval(), 10);
+
     m_wire->setPeers({QStringLiteral("a:1"), QStringLiteral("b:2")});
     QCOMPARE(m_session->selectedPeer(), QStringLiteral("a:1"));
     QSignalSpy forwarded(m_session.get(), &PortSession::received);
@@ -151,30 +157,15 @@ void tst_PortSession::peersRouteSendsAndTheTap()
     QCOMPARE(viewText(), QStringLiteral("chat"));
     QCOMPARE(forwarded.size(), 1);
     QCOMPARE(m_session->rxByteCount(), quint64(4));
-
-    m_session->selectPeer(QStringLiteral("b:2"));
+    m_session->selectPeer(QStringLiteral("b:2")); // the Loop has no text yet: only these two sends go out
     m_session->send("x");
     m_wire->setPeers({QStringLiteral("a:1")}); // b leaves: back to the first
     m_session->send("y");
     QCOMPARE(m_wire->writes.size(), 2);
     QCOMPARE(m_wire->writes.at(0).peer, QStringLiteral("b:2"));
     QCOMPARE(m_wire->writes.at(1).peer, QStringLiteral("a:1"));
-}
+    m_wire->writes.clear();
 
-// The Loop never runs faster than every 10 ms (0 would resend on every pass of the event
-// loop and flood the port) and steps through the lines; a transfer holds it back, and the
-// user and bridges with it.
-void tst_PortSession::loopAndLease()
-{
-    FormatSetting s;
-    s.TxLineEndingMode = 2;
-    s.TxAutoFeedLine = true;
-    s.AutoSend = true;
-    s.SendInterval = 0;
-    make(s);
-    auto *loop = m_session->findChild<QTimer *>(QStringLiteral("sendTimer"));
-    QVERIFY(loop && loop->isActive());
-    QCOMPARE(loop->interval(), 10);
     m_session->setLoopText(QStringLiteral("l1\nl2\n\nl3"));
     m_session->setLineByLine(true);
     QTRY_VERIFY_WITH_TIMEOUT(m_wire->written().size() >= 12, 10000);
@@ -298,11 +289,8 @@ void tst_PortSession::floodKeepsTheLogAndMarksGaps_data()
     QRandomGenerator rng(7);
     for (int i = 0; i < 4000; ++i)
         lines += "line " + QByteArray::number(rng.generate()) + (i % 3 ? "\n" : " ");
-    QByteArray mixed(200000, '\0');
-    mixed += QByteArray("\x1b[").repeated(50000);
-    for (int i = 0; i < 300000; ++i)
-        mixed += char(rng.bounded(256));
-    mixed += QByteArray("\xff\xfe\xc0\x80").repeated(25000);
+    const QByteArray mixed = QByteArray(200000, '\0') + QByteArray("\x1b[").repeated(50000) + randomBytes(300000, 7)
+        + QByteArray("\xff\xfe\xc0\x80").repeated(25000);
     QTest::newRow("text, stamps, paused") << int(TextFormat) << true << true << lines;
     QTest::newRow("hex, stamps, paused") << int(HexFormat) << true << true << lines;
     QTest::newRow("hostile hex: NULs, escapes, random, invalid UTF-8") << int(HexFormat) << false << false << mixed;
@@ -362,9 +350,7 @@ void tst_PortSession::floodKeepsTheLogAndMarksGaps()
     QCOMPARE(noted + m_session->viewShownBytes(), qint64(kept.size()));
     QCOMPARE(m_session->viewSkippedBytes(), noted);
 
-    QString log = logged();
-    log = log.mid(log.indexOf(u'\n', log.indexOf(QStringLiteral("Launch at: "))) + 1);
-    log.remove(QRegularExpression(QStringLiteral("<\\d\\d:\\d\\d:\\d\\d> ")));
+    QString log = logged().remove(QRegularExpression(QStringLiteral("<\\d\\d:\\d\\d:\\d\\d> ")));
     if (format == HexFormat)
         log.remove(u'\n');
     QCOMPARE(log, format == HexFormat ? toHexText(stream) : markControlChars(QString::fromLatin1(kept)));
@@ -394,19 +380,10 @@ void tst_PortSession::logFileOfASession()
     QCOMPARE(viewText(), QStringLiteral("hello\nworld\n\u4e2d\n\u4e2d\nboth;"));
     QCOMPARE(m_wire->written(), QByteArray("\xd6\xd0\r\n\xd6\xd0\r\nnone;log;both;"));
     QCOMPARE(m_session->txByteCount(), quint64(m_wire->written().size()));
-    const QString path = m_session->settings().resolvedLogPath;
-    QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("pane-tcpc-0.log"));
+    QCOMPARE(QFileInfo(m_session->settings().resolvedLogPath).fileName(), QStringLiteral("pane-tcpc-0.log"));
 
-    const QString log = logged();
-    const QString stamp = QStringLiteral("<\\d\\d:\\d\\d> ");
-    const QRegularExpression expected(QStringLiteral("^  Product: Quillon\n  Version: [^\n]+\nFile Name: ")
-                                      + QRegularExpression::escape(path)
-                                      + QStringLiteral("\nLaunch at: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n") + stamp
-                                      + QStringLiteral("hello\n") + stamp + QStringLiteral("world\n") + stamp
-                                      + QStringLiteral("\u4e2d\n") + stamp + QStringLiteral("\u4e2d\n") + stamp
-                                      + QStringLiteral("log;\n") + stamp
-                                      + QStringLiteral("both;$"));
-    QVERIFY2(expected.match(log).hasMatch(), qPrintable(log));
+    QCOMPARE(logged().replace(QRegularExpression(QStringLiteral("<\\d\\d:\\d\\d> ")), QStringLiteral("<s>")),
+             QStringLiteral("<s>hello\n<s>world\n<s>\u4e2d\n<s>\u4e2d\n<s>log;\n<s>both;"));
 
     // A log that cannot be written turns logging off and says why.
     FormatSetting broken = m_session->settings();
@@ -434,9 +411,7 @@ void tst_PortSession::closeLogsWhatIsQueued()
     const QByteArray backlog = QByteArray("0123456789abcdef").repeated(1 << 19);
     for (qsizetype i = 0; i < backlog.size(); i += 4096)
         m_wire->feed(backlog.mid(i, 4096));
-    QString log = logged();
-    log = log.mid(log.indexOf(u'\n', log.indexOf(QStringLiteral("Launch at: "))) + 1).remove(u'\n');
-    QCOMPARE(log.size(), toHexText(first + backlog).size());
+    QCOMPARE(logged().remove(u'\n').size(), toHexText(first + backlog).size());
 }
 
 QTEST_MAIN(tst_PortSession)
