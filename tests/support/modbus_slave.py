@@ -1,12 +1,11 @@
 #!/usr/bin/python3
-"""A pymodbus 3.0 Modbus RTU slave (or TCP server) with known data, for the gateway tests.
-
-usage: /usr/bin/python3 modbus_slave.py rtu TTY [--baud 115200] [--unit 1]
-       /usr/bin/python3 modbus_slave.py tcp PORT [--unit 1]      (binds 127.0.0.1)
-Unit --unit only (others get no answer); PDU address N is index N:
-  holding registers HR[i] = 1000 + i, coils CO[i] = i % 2, i = 0..199
-Prints "ready" once serving.
-"""
+# A pymodbus 3.0 Modbus RTU slave (or TCP server) with known data, for the gateway tests.
+#
+# usage: /usr/bin/python3 modbus_slave.py rtu TTY [--baud 115200] [--unit 1]
+#        /usr/bin/python3 modbus_slave.py tcp PORT [--unit 1]      (binds 127.0.0.1)
+# Unit --unit only (others get no answer); PDU address N is index N:
+#   holding registers HR[i] = 1000 + i, coils CO[i] = i % 2, i = 0..199
+# Prints "ready" once serving.
 import argparse, asyncio, logging, sys
 from pymodbus.datastore import ModbusSequentialDataBlock, ModbusSlaveContext, ModbusServerContext
 from pymodbus.server import StartAsyncSerialServer, StartAsyncTcpServer

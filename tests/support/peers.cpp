@@ -1,6 +1,5 @@
 #include "tests/support/peers.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -26,19 +25,14 @@ quint16 freePort()
 
 bool waitForPort(quint16 port, int ms)
 {
-    const QDeadlineTimer deadline(ms);
-    while (!deadline.hasExpired()) {
+    const bool listening = QTest::qWaitFor([port] {
         QTcpSocket probe;
         probe.connectToHost(QHostAddress::LocalHost, port);
-        if (probe.waitForConnected(500)) {
-            probe.disconnectFromHost();
-            // A probe makes ser2net open and close its device; let it finish.
-            QTest::qWait(300);
-            return true;
-        }
-        QTest::qWait(50);
-    }
-    return false;
+        return probe.waitForConnected(500);
+    }, ms);
+    // A probe makes ser2net open and close its device; let it finish.
+    QTest::qWait(300);
+    return listening;
 }
 
 bool hasPythonModule(const QString &module)
@@ -95,19 +89,10 @@ bool Ser2net::start(const QString &device, const QString &accepter, const QStrin
     return m_process.waitForStarted(5000) && TestPeers::waitForPort(m_port);
 }
 
-LrzszPeer::~LrzszPeer()
-{
-    for (auto &p : m_programs)
-        TestPeers::stop(*p);
-}
-
 QString LrzszPeer::missingTools()
 {
-    QStringList missing;
-    for (const char *tool : {"socat", "sx", "rx", "sb", "rb"}) {
-        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-            missing << QString::fromLatin1(tool);
-    }
+    QStringList missing = QStringLiteral("socat sx rx sb rb").split(QLatin1Char(' '));
+    missing.removeIf([](const QString &tool) { return !QStandardPaths::findExecutable(tool).isEmpty(); });
     return missing.join(QLatin1Char(' '));
 }
 

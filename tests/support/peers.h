@@ -53,10 +53,11 @@ private:
 class LrzszPeer
 {
 public:
-    LrzszPeer() = default;
-    ~LrzszPeer();
-    LrzszPeer(const LrzszPeer &) = delete;
-    LrzszPeer &operator=(const LrzszPeer &) = delete;
+    ~LrzszPeer()
+    {
+        for (auto &p : m_programs)
+            TestPeers::stop(*p);
+    }
 
     // Empty when socat and lrzsz are installed, else what is missing.
     static QString missingTools();

@@ -1,8 +1,8 @@
 #include "tests/support/ptypair.h"
 
-#include <QDir>
+#include "tests/support/peers.h"
+
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,26 +13,6 @@ PtyPair::PtyPair(const QString &folder)
         m_ownFolder = std::make_unique<QTemporaryDir>();
         m_folder = m_ownFolder->path();
     }
-}
-
-PtyPair::~PtyPair()
-{
-    stop();
-}
-
-QString PtyPair::socat()
-{
-    return QStandardPaths::findExecutable(QStringLiteral("socat"));
-}
-
-QString PtyPair::a() const
-{
-    return QDir(m_folder).filePath(QStringLiteral("ttyA"));
-}
-
-QString PtyPair::b() const
-{
-    return QDir(m_folder).filePath(QStringLiteral("ttyB"));
 }
 
 bool PtyPair::start()
@@ -53,10 +33,6 @@ bool PtyPair::stop()
 {
     if (m_process.state() == QProcess::NotRunning)
         return true;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(2000);
-    }
+    TestPeers::stop(m_process);
     return QTest::qWaitFor([this] { return !QFileInfo::exists(a()) && !QFileInfo::exists(b()); }, 5000);
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QDir>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QString>
 
 #include <memory>
@@ -15,14 +17,14 @@ class PtyPair
 public:
     // Without a folder the pair lives in a temporary one of its own.
     explicit PtyPair(const QString &folder = QString());
-    ~PtyPair();
+    ~PtyPair() { stop(); }
 
-    static QString socat();
+    static QString socat() { return QStandardPaths::findExecutable(QStringLiteral("socat")); }
     static bool available() { return !socat().isEmpty(); }
 
     QString folder() const { return m_folder; }
-    QString a() const;
-    QString b() const;
+    QString a() const { return QDir(m_folder).filePath(QStringLiteral("ttyA")); }
+    QString b() const { return QDir(m_folder).filePath(QStringLiteral("ttyB")); }
 
     // Both wait until the links exist (start) or are gone (stop).
     bool start();
