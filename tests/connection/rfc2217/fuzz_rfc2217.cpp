@@ -12,8 +12,10 @@
 #include <QByteArray>
 #include <QList>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 
 namespace {
 
@@ -30,18 +32,15 @@ void check(bool ok)
         __builtin_trap();
 }
 
+// Everything an event carries.
+auto fields(const Rfc2217Event &e)
+{
+    return std::tie(e.kind, e.value, e.on, e.request, e.text, e.code, e.fromServer);
+}
+
 bool sameEvents(const QList<Rfc2217Event> &a, const QList<Rfc2217Event> &b)
 {
-    if (a.size() != b.size())
-        return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        const Rfc2217Event &x = a.at(i);
-        const Rfc2217Event &y = b.at(i);
-        if (x.kind != y.kind || x.value != y.value || x.on != y.on || x.request != y.request || x.text != y.text
-            || x.code != y.code || x.fromServer != y.fromServer)
-            return false;
-    }
-    return true;
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto &x, const auto &y) { return fields(x) == fields(y); });
 }
 
 void runRole(Rfc2217Codec::Role role, quint8 splitSeed, const QByteArray &input)
@@ -93,13 +92,8 @@ void runSession(quint8 seed, const QByteArray &input)
     const Rfc2217Result rest = session.decode(input.mid(half));
     if (transparent)
         check(rest.data == input.mid(half));
-    Rfc2217LineConfig config;
-    config.useRemoteSerialConfig = (seed & 1) != 0;
-    config.baudRate = qint32(seed) * 1200 - 1200;
-    config.parity = seed % 7;
-    config.stopBits = seed % 5;
-    config.flowControl = seed % 4;
-    config.dataBits = seed % 10;
+    const Rfc2217LineConfig config{.baudRate = qint32(seed) * 1200 - 1200, .dataBits = seed % 10, .parity = seed % 7, .stopBits = seed % 5,
+                                   .flowControl = seed % 4, .useRemoteSerialConfig = (seed & 1) != 0};
     const QByteArray first = session.applyConfig(config);
     check(session.state() == Rfc2217ClientSession::Active || first.isEmpty());
     check(session.applyConfig(config).isEmpty());

@@ -1,12 +1,11 @@
 #!/usr/bin/python3
-"""pyserial's rfc2217:// client driving the server role under test.
-
-usage: /usr/bin/python3 pyserial_client.py PORT
-Opens at 115200 8N1, then asks for 9600 baud, even parity, DTR off, RTS off and on
-again and a short break; sends the 256 byte values and expects them back reversed.
-Every request waits for the server's answer, so a missing or wrong answer ends in a
-pyserial exception and a non-zero exit.
-"""
+# pyserial's rfc2217:// client driving the server role under test.
+#
+# usage: /usr/bin/python3 pyserial_client.py PORT
+# Opens at 115200 8N1, then asks for 9600 baud, even parity, DTR off, RTS off and on
+# again and a short break; sends the 256 byte values and expects them back reversed.
+# Every request waits for the server's answer, so a missing or wrong answer ends in a
+# pyserial exception and a non-zero exit.
 import sys
 import serial
 
