@@ -3,10 +3,10 @@
 #include "settings/settingsdocument.h"
 #include "settings/sessionsettings.h"
 #include "tests/settings/settingstest.h"
+#include "tests/support/bytes.h"
 
 #include <QFile>
 #include <QJsonDocument>
-#include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -96,11 +96,7 @@ private slots:
         const QByteArray full = f.readAll();
         QTest::newRow("truncated mid-line") << full.left(full.size() * 2 / 3) << "" << "";
         QTest::newRow("truncated in a section header") << full.left(full.indexOf('[', 10) + 2) << "" << "";
-        QByteArray binary(4096, Qt::Uninitialized);
-        QRandomGenerator rng(1234);
-        for (char &c : binary)
-            c = char(rng.bounded(256));
-        QTest::newRow("random bytes") << binary << "" << "";
+        QTest::newRow("random bytes") << randomBytes(4096, 1234) << "" << "";
         QTest::newRow("nul bytes") << QByteArray(1000, '\0') << "" << "";
         QTest::newRow("absurd values") << QByteArray("[General]\nPortNumber=16\n[3]\nBaudRate=99999999999\n"
                                                      "DataBits=-8\nLogFontSize=-5\nLogFontWeight=999999\n"
