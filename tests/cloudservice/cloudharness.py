@@ -4,6 +4,7 @@ import json
 import os
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -106,6 +107,48 @@ class Service:
 
 def new_cid():
     return str(uuid.uuid4())
+
+
+class Postgres:
+    """A throwaway PostgreSQL server in a temporary folder, reached over a Unix socket with trust
+    authentication; as root it runs as the postgres user. `missing` says why there is none."""
+
+    def __init__(self):
+        self.bin = os.environ.get('QUILLON_PG_BIN', '/usr/lib/postgresql/15/bin')
+        self.missing = ''
+        if not os.path.exists(os.path.join(self.bin, 'initdb')):
+            self.missing = 'PostgreSQL server binaries not found in ' + self.bin
+        elif os.geteuid() == 0 and not shutil.which('runuser'):
+            self.missing = 'running as root without runuser to switch to the postgres user'
+        if self.missing:
+            return
+        self.folder = tempfile.TemporaryDirectory(prefix='qcloud-pg-')
+        os.chmod(self.folder.name, 0o777)  # for the postgres user
+        with socket.socket() as probe:
+            probe.bind(('127.0.0.1', 0))
+            self.port = probe.getsockname()[1]
+        self.data, self.databases = os.path.join(self.folder.name, 'data'), 0
+        self.run('initdb', '-D', self.data, '-A', 'trust', '-U', 'postgres', '--no-sync')
+        self.run('pg_ctl', '-D', self.data, '-l', os.path.join(self.folder.name, 'server.log'), '-w', 'start', '-o',
+                 "-p %d -k %s -c listen_addresses='' -c fsync=off" % (self.port, self.folder.name))
+
+    def run(self, program, *arguments):
+        command = [os.path.join(self.bin, program), *arguments]
+        if os.geteuid() == 0:
+            command = ['runuser', '-u', 'postgres', '--'] + command
+        subprocess.run(command, cwd=self.folder.name, check=True, capture_output=True, timeout=60)
+
+    def database(self):
+        """The URL of a new, empty database."""
+        self.databases += 1
+        name = 't%d' % self.databases
+        self.run('createdb', '-h', self.folder.name, '-p', str(self.port), '-U', 'postgres', name)
+        return 'postgresql://postgres@localhost:%d/%s?host=%s' % (self.port, name, self.folder.name)
+
+    def stop(self):
+        if not self.missing:
+            self.run('pg_ctl', '-D', self.data, '-m', 'immediate', '-w', 'stop')
+            self.folder.cleanup()
 
 
 def skip_without_browser(*tools):

@@ -13,7 +13,7 @@ import tempfile
 import time
 import unittest
 
-from cloudharness import Service, new_cid
+from cloudharness import Postgres, Service, new_cid
 
 PASSWORD = 'correct horse'
 
@@ -36,16 +36,30 @@ class Account:
         return self.call(method, '/console/devices/%s/%s' % (self.cid, path), body)
 
 
+def setUpModule():
+    global POSTGRES
+    POSTGRES = Postgres()
+
+
+def tearDownModule():
+    POSTGRES.stop()
+
+
 class ServiceTest(unittest.TestCase):
     service_options = ()
+    postgres = False  # else SQLite
 
     @classmethod
     def setUpClass(cls):
-        cls.service = Service(*cls.service_options)
+        if cls.postgres and POSTGRES.missing:
+            raise unittest.SkipTest('no PostgreSQL: ' + POSTGRES.missing)
+        cls.service = Service(*cls.service_options, database=POSTGRES.database() if cls.postgres else None)
 
     @classmethod
     def tearDownClass(cls):
         cls.service.stop()
+        failed = [line for line in cls.service.lines if 'storage:' in line]
+        assert not failed, 'statements failed in the database: %r' % failed
 
     def raw(self, *parts, pause=0.05, read=None):
         """Sends `parts` in writes of their own; returns the first `read` bytes answered, or all of them."""
@@ -190,6 +204,12 @@ class Endpoints(ServiceTest):
         # Ann's command is still hers to answer.
         self.assertEqual(ann.call('POST', result, {'status': 'succeeded'})[0], 200)
         ann.on_device('POST', 'unwatch', {})
+
+    def test_a_second_service_on_the_same_database(self):
+        # It finds the tables there already and the accounts in them.
+        again = Service(database=self.service.database)
+        self.addCleanup(again.stop)
+        self.assertEqual(again.login('ann@example.com')[0], 200)
 
     def test_revision_conflict(self):
         put = lambda key, base, payload: self.ann.call('PUT', '/sync/items/settings.session/' + key,
@@ -360,6 +380,14 @@ class TightLimits(ServiceTest):
         finally:
             for conn in held:
                 conn.close()
+
+
+class EndpointsOnPostgres(Endpoints):
+    postgres = True
+
+
+class TightLimitsOnPostgres(TightLimits):
+    postgres = True
 
 
 class Tls(unittest.TestCase):
