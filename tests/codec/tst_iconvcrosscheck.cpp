@@ -206,10 +206,6 @@ private slots:
         QByteArray corpus;
         for (const Code &c : std::as_const(codes))
             corpus += c.bytes;
-        // iconv itself is context-free on this corpus: the whole stream equals the pieces.
-        const auto wholeIconv = ic.decode(corpus);
-        QVERIFY(wholeIconv);
-        QCOMPARE(qsizetype(wholeIconv->size()), codes.size());
 
         auto decoder = WireTextCodecRegistry::createDecoder(encoding);
         QString ours;

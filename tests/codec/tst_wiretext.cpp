@@ -2,8 +2,9 @@
 #include "codec/framedlegacydecoder.h"
 #include "codec/wiretextcodecregistry.h"
 #include "codec/wiretextdecoder.h"
-#include "testcorpus.h"
+#include "tests/support/bytes.h"
 
+#include <QHash>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -11,6 +12,32 @@
 #include <utility>
 
 namespace {
+
+// About 'size' bytes of seeded text in an encoding: mostly characters it can carry
+// (ASCII, CJK, kana, Hangul, Latin, supplementary), with 'noisePercent' of the pieces
+// random bytes so the invalid paths are exercised too.
+QByteArray corpus(const QString &encoding, qsizetype size, quint32 seed, int noisePercent = 2)
+{
+    // Encoded forms of about 1500 characters the encoding can carry, built once:
+    // blocks of code points with their start and length.
+    static QHash<QString, QList<QByteArray>> pools;
+    QList<QByteArray> &chars = pools[encoding];
+    static const char32_t blocks[][2] = {{0x20, 0x5F}, {0x20, 0x5F}, {0x20, 0x5F}, {0x4E00, 0x5200}, {0x3040, 0xC0},
+                                         {0xAC00, 0x2BA4}, {0xA0, 0x160}, {0xFF01, 0x5E}, {0x20000, 0xA6D0}, {0x391, 0x70}};
+    QRandomGenerator rng(0x5eed);
+    for (int tries = chars.isEmpty() ? 0 : 6000; tries < 6000 && chars.size() < 1500; ++tries) {
+        const auto &b = blocks[rng.bounded(10)];
+        const char32_t cp = b[0] + rng.bounded(quint32(b[1]));
+        const WireEncodeResult r = WireTextCodecRegistry::encode(QString::fromUcs4(&cp, 1), encoding);
+        if (r.ok)
+            chars.append(r.bytes);
+    }
+    rng.seed(seed);
+    QByteArray out;
+    while (out.size() < size)
+        out += int(rng.bounded(100)) < noisePercent ? QByteArray(1, char(rng.bounded(256))) : chars.at(rng.bounded(int(chars.size())));
+    return out;
+}
 
 struct Decoded
 {
@@ -61,7 +88,7 @@ private slots:
     void lookup()
     {
         QCOMPARE(WireTextCodecRegistry::availableEncodings().size(), WireTextCodecRegistry::catalogSize);
-        QCOMPARE(WireTextCodecRegistry::defaultEncoding(), WireTextCodecRegistry::availableEncodings().first());
+        QCOMPARE(WireTextCodecRegistry::lookup(WireTextCodecRegistry::defaultEncoding()), 0);
         for (int row = 0; row < WireTextCodecRegistry::catalogSize; ++row) {
             const WireCodecEntry &e = WireTextCodecRegistry::entry(row);
             const QStringList spellings = QString::fromLatin1(e.aliases).split(QLatin1Char(' ')) << QString::fromLatin1(e.displayName);
@@ -76,25 +103,42 @@ private slots:
         }
     }
 
+    // Encoding writes the whole text or refuses it, naming the first character it
+    // cannot carry.
     void encode_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("encoding");
         QTest::addColumn<QByteArray>("bytes");
-        const auto row = [](const char *name, const char16_t *text, const char *encoding, const char *hex) {
-            QTest::newRow(name) << QStringView(text).toString() << QString::fromLatin1(encoding) << QByteArray::fromHex(hex);
+        QTest::addColumn<QString>("error");
+        const auto row = [](const char *name, const QString &text, const char *encoding, const QByteArray &hex) {
+            QTest::newRow(name) << text << QString::fromLatin1(encoding) << QByteArray::fromHex(hex) << QString();
         };
-        row("e-acute ISO-8859-1", u"\u00e9", "ISO-8859-1", "e9");
-        row("euro Windows-1252", u"\u20ac", "cp1252", "80");
-        row("GBK", u"A\u4e2d\u6587", "GBK", "41d6d0cec4");
-        row("GB18030 U+10000 by its code page", u"\U00010000", "54936", "90308130");
-        row("Big5", u"\u4e2d", "Big5", "a4a4");
-        row("Shift-JIS hiragana", u"\u3042", "sjis", "82a0");
-        row("Shift-JIS control bytes unchanged", u"\x1a\u3042\x1c\x7f", "Shift-JIS", "1a82a01c7f");
-        row("EUC-KR hangul", u"\ud55c", "EUC-KR", "c7d1");
-        row("UTF-8 no BOM written", u"\u00e9", "UTF-8", "c3a9");
-        row("unknown name is UTF-8", u"\u4e2d", "nope", "e4b8ad");
-        row("empty text", u"", "GBK", "");
+        const auto refused = [](const char *name, const QString &text, const char *encoding, const QString &character,
+                                const char *canonical) {
+            QTest::newRow(name) << text << QString::fromLatin1(encoding) << QByteArray()
+                                << QStringLiteral("The character '%1' cannot be encoded as %2. Change the encoding or edit the message.")
+                                       .arg(character, QLatin1String(canonical));
+        };
+        // Lone surrogates cannot be written as literals.
+        const QString high(QChar(0xD800)), emoji = QString::fromUcs4(U"\U0001F600"), ext = QString::fromUcs4(U"\U00020000");
+        const auto s = [](const char16_t *text) { return QStringView(text).toString(); };
+        row("GBK", s(u"A\u4e2d\u6587"), "GBK", "41d6d0cec4");
+        row("Shift-JIS control bytes unchanged", s(u"\x1a\u3042\x1c\x7f"), "sjis", "1a82a01c7f");
+        row("UTF-8 no BOM written", s(u"\u00e9"), "UTF-8", "c3a9");
+        row("unknown name is UTF-8", s(u"\u4e2d"), "nope", "e4b8ad");
+        row("empty text", QString(), "GBK", "");
+        // A pair sits exactly on the 1,048,576-unit slice border; U+20BB7 by the four-byte arithmetic.
+        row("GB18030 pair on the slice border", QString(1048575, u'a') + QString::fromUcs4(U"\U00020BB7") + s(u"\u4e2dtail"),
+            "54936", QByteArray(1048575, 'a').toHex() + "9534b235d6d07461696c");
+        refused("first of several", s(u"a\u00e9\u4e2d\u20ac"), "latin1", s(u"\u4e2d"), "ISO-8859-1");
+        refused("emoji counts as one character in Big5", s(u"ok ") + emoji + s(u" \u00e9"), "Big5", emoji, "Big5");
+        refused("hangul in Shift-JIS", s(u"\u3042\ud55c"), "Shift_JIS", s(u"\ud55c"), "Shift-JIS");
+        refused("lone high surrogate at the end", s(u"ab") + QChar(0xD83D), "UTF-8", QString(QChar(0xD83D)), "UTF-8");
+        refused("lone low surrogate in GB18030", s(u"a") + QChar(0xDC00), "GB18030", QString(QChar(0xDC00)), "GB18030");
+        refused("lone high surrogate before SUB in Shift-JIS", s(u"a") + high + s(u"\x1a"), "Shift-JIS", high, "Shift-JIS");
+        refused("pair across the 512-unit search block", QString(511, u'a') + ext, "Big5", ext, "Big5");
+        refused("far into a long text", QString(5000, u'z') + s(u"\u0100"), "cp1252", s(u"\u0100"), "Windows-1252");
     }
 
     void encode()
@@ -102,60 +146,11 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, encoding);
         QFETCH(QByteArray, bytes);
+        QFETCH(QString, error);
         const WireEncodeResult r = WireTextCodecRegistry::encode(text, encoding);
-        QVERIFY2(r.ok && r.error.isEmpty(), qPrintable(r.error));
-        QCOMPARE(r.bytes.toHex(), bytes.toHex());
-    }
-
-    void refusalNamesFirstUnencodable_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("encoding");
-        QTest::addColumn<QString>("character");
-        QTest::addColumn<QString>("canonical");
-        const auto row = [](const char *name, const QString &text, const char *encoding, const QString &character,
-                            const char *canonical) {
-            QTest::newRow(name) << text << QString::fromLatin1(encoding) << character << QString::fromLatin1(canonical);
-        };
-        // Lone surrogates cannot be written as literals.
-        const QString high(QChar(0xD800)), emoji = QString::fromUcs4(U"\U0001F600"), ext = QString::fromUcs4(U"\U00020000");
-        const auto s = [](const char16_t *text) { return QStringView(text).toString(); };
-        row("euro as ISO-8859-1", s(u"\u20ac"), "ISO-8859-1", s(u"\u20ac"), "ISO-8859-1");
-        row("first of several", s(u"a\u00e9\u4e2d\u20ac"), "latin1", s(u"\u4e2d"), "ISO-8859-1");
-        row("emoji counts as one character in Big5", s(u"ok ") + emoji + s(u" \u00e9"), "Big5", emoji, "Big5");
-        row("hangul in Shift-JIS", s(u"\u3042\ud55c"), "Shift_JIS", s(u"\ud55c"), "Shift-JIS");
-        row("Thai in GB2312 alias", s(u"x\u0e01"), "euc-cn", s(u"\u0e01"), "GB2312");
-        row("lone surrogate in UTF-8", s(u"a") + high + s(u"b"), "UTF-8", high, "UTF-8");
-        row("lone high surrogate at the end", s(u"ab") + QChar(0xD83D), "UTF-8", QString(QChar(0xD83D)), "UTF-8");
-        row("lone low surrogate in GB18030", s(u"a") + QChar(0xDC00), "GB18030", QString(QChar(0xDC00)), "GB18030");
-        row("lone high surrogate ending Shift-JIS", s(u"\u3042") + high, "Shift-JIS", high, "Shift-JIS");
-        row("lone high surrogate before SUB in Shift-JIS", s(u"a") + high + s(u"\x1a"), "Shift-JIS", high, "Shift-JIS");
-        row("pair across the 512-unit search block", QString(511, u'a') + ext, "Big5", ext, "Big5");
-        row("far into a long text", QString(5000, u'z') + s(u"\u0100"), "cp1252", s(u"\u0100"), "Windows-1252");
-    }
-
-    void refusalNamesFirstUnencodable()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, encoding);
-        QFETCH(QString, character);
-        QFETCH(QString, canonical);
-        const WireEncodeResult r = WireTextCodecRegistry::encode(text, encoding);
-        QVERIFY(!r.ok);
-        QVERIFY(r.bytes.isEmpty());
-        QCOMPARE(r.error, QStringLiteral("The character '%1' cannot be encoded as %2. Change the encoding or edit the message.")
-                              .arg(character, canonical));
-    }
-
-    void longTextSlicesKeepSurrogatePairs()
-    {
-        // A pair sits exactly on the 1,048,576-unit slice border.
-        const QString text = QString(1048575, QLatin1Char('a')) + QString::fromUcs4(U"\U00020BB7") + QStringLiteral("\u4e2dtail");
-        const WireEncodeResult r = WireTextCodecRegistry::encode(text, QStringLiteral("GB18030"));
-        QVERIFY2(r.ok, qPrintable(r.error));
-        const WireEncodeResult pair = WireTextCodecRegistry::encode(QString::fromUcs4(U"\U00020BB7"), QStringLiteral("GB18030"));
-        QCOMPARE(pair.bytes.toHex(), QByteArray("9534b235")); // U+20BB7 by the four-byte arithmetic
-        QCOMPARE(r.bytes.toHex(), (QByteArray(1048575, 'a') + pair.bytes + QByteArray::fromHex("d6d07461696c")).toHex());
+        QCOMPARE(r.error, error);
+        QCOMPARE(r.ok, error.isEmpty());
+        QCOMPARE(r.bytes, bytes);
     }
 
     void chunkingNeverChangesTheText_data()
@@ -171,20 +166,20 @@ private slots:
     void chunkingNeverChangesTheText()
     {
         QFETCH(QString, encoding);
-        const QByteArray corpus = TestCorpus::make(encoding, 1200, 7);
-        const Decoded all = whole(encoding, corpus);
+        const QByteArray text = corpus(encoding, 1200, 7);
+        const Decoded all = whole(encoding, text);
         QVERIFY(!all.text.isEmpty());
-        for (qsizetype cut = 1; cut < corpus.size(); ++cut) {
+        for (qsizetype cut = 1; cut < text.size(); ++cut) {
             qsizetype first = cut;
-            const Decoded split = decodeInChunks(encoding, corpus, [&first](qsizetype rest) { return std::exchange(first, rest); });
+            const Decoded split = decodeInChunks(encoding, text, [&first](qsizetype rest) { return std::exchange(first, rest); });
             QVERIFY2(split == all, qPrintable(QStringLiteral("split at %1").arg(cut)));
         }
-        QVERIFY(decodeInChunks(encoding, corpus, [](qsizetype) { return 1; }) == all);
+        QVERIFY(decodeInChunks(encoding, text, [](qsizetype) { return 1; }) == all);
 
         QRandomGenerator rng(20261206);
         for (int round = 0; round < 40; ++round) {
             const bool noise = round % 4 == 3;
-            const QByteArray bytes = noise ? TestCorpus::randomBytes(16 * 1024, 1000 + round) : TestCorpus::make(encoding, 64 * 1024, 11 + round);
+            const QByteArray bytes = noise ? randomBytes(16 * 1024, 1000 + round) : corpus(encoding, 64 * 1024, 11 + round);
             const int most = round % 2 ? 9 : 700;
             bool tailOk = true;
             const Decoded chunked = decodeInChunks(encoding, bytes, [&](qsizetype rest) { return qMin(rest, 1 + rng.bounded(most)); }, &tailOk);
@@ -194,7 +189,7 @@ private slots:
 
         // Whatever noise left half-finished, reset forgets it, and the next line arrives intact.
         auto d = WireTextCodecRegistry::createDecoder(encoding);
-        const QByteArray noise = TestCorpus::randomBytes(4096, 5) + QByteArray::fromHex("e4b8");
+        const QByteArray noise = randomBytes(4096, 5) + QByteArray::fromHex("e4b8");
         d->decode(noise);
         d->reset();
         QCOMPARE(d->invalidCount(), 0);
@@ -203,7 +198,7 @@ private slots:
         QVERIFY(d->decode(QByteArrayLiteral("\nSYNC 42\n")).endsWith(QLatin1String("\nSYNC 42\n")));
 
         // An odd offset moves the slice borders off any natural alignment.
-        QByteArray big = TestCorpus::make(encoding, 64 * 1024, 5, 0).repeated(49);
+        QByteArray big = corpus(encoding, 64 * 1024, 5, 0).repeated(49);
         big.prepend('x');
         QVERIFY(decodeInChunks(encoding, big, [](qsizetype rest) { return qMin<qsizetype>(rest, 4096); }) == whole(encoding, big));
     }
@@ -225,20 +220,16 @@ private slots:
             QTest::newRow(name) << QString::fromLatin1(encoding) << bytes << QStringView(expected).toString() << qint64(invalid);
         };
         row("GBK empty chunk keeps the held byte", "GBK", {"d6", "", "d0"}, u"\u4e2d", 0);
-        row("GB18030 U+10000 byte by byte", "GB18030", {"90", "30", "81", "30"}, u"\U00010000", 0);
         row("GB18030 U+10FFFF", "GB18030", {"e3329a35"}, u"\U0010FFFF", 0);
         row("GB18030 beyond U+10FFFF", "GB18030", {"e3329a3641"}, u"\ufffdA", 1);
         row("GB18030 bad third byte", "GB18030", {"8130", "2031"}, u"\ufffd0 1", 1);
         row("GB18030 bad fourth byte", "GB18030", {"81308120"}, u"\ufffd0\ufffd ", 2);
         row("GB18030 encoded U+FFFD is not invalid", "GB18030", {"8431a437"}, u"\ufffd", 0);
         row("Shift-JIS 82 then 20", "Shift-JIS", {"82", "20"}, u"\ufffd ", 1);
-        row("Shift-JIS SUB FS DEL stay themselves", "Shift-JIS", {"1a1c7f", "82a01a"}, u"\x1a\x1c\x7f\u3042\x1a", 0);
         row("Big5 trail 7F", "Big5", {"a47f"}, u"\ufffd\x7f", 1);
-        row("UTF-8 invalid byte", "UTF-8", {"41ff42"}, u"A\ufffdB", 1);
         row("UTF-8 leading BOM is shown", "UTF-8", {"efbb", "bf41"}, u"\uFEFFA", 0);
         row("UTF-8 truncated three-byte then ASCII", "UTF-8", {"e4b8", "41"}, u"\ufffdA", 1);
         row("UTF-8 overlong E0 80", "UTF-8", {"e0", "80"}, u"\ufffd\ufffd", 2);
-        row("unknown name decodes UTF-8", "no-such-encoding", {"c3a9"}, u"\u00e9", 0);
     }
 
     void vectors()

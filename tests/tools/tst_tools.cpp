@@ -36,13 +36,6 @@ void choose(QComboBox *box, int data)
     box->setCurrentIndex(box->findData(data));
 }
 
-void type(QObject *parent, const char *field, const QString &text)
-{
-    auto *edit = child<QLineEdit>(parent, field);
-    edit->clear();
-    QTest::keyClicks(edit, text);
-}
-
 } // namespace
 
 // The tool windows driven through their own widgets; Modbus frames are checked against
@@ -73,7 +66,6 @@ private slots:
         QTest::newRow("05 coil on") << "17 05 172 0 1" << "";
         QTest::newRow("05 coil off, broadcast") << "0 05 0 0 0" << "";
         QTest::newRow("06 FFFF") << "17 06 1 0 FFFF" << "";
-        QTest::newRow("0F 1 0 1 1 at 19") << "1 0F 19 0 1 0 1 1" << "";
         QTest::newRow("0F 1968 coils") << QStringLiteral("5 0F 0 0 ") + QStringLiteral("1 0 0 ").repeated(656) << "";
         QTest::newRow("10 123 registers up to the top") << QStringLiteral("9 10 65413 0 ") + QStringLiteral("FFFF 0 A5 ").repeated(41) << "";
         QTest::newRow("01 quantity 0") << "1 01 0 0" << range("Coil count", 2000);
@@ -143,7 +135,6 @@ private slots:
         QTest::newRow("CRC-16/MODBUS, low byte first") << 5 << "" << "4B37" << "37 4B";
         QTest::newRow("CRC-16/USB") << 6 << "" << "B4C8" << "B4 C8";
         QTest::newRow("CRC-32") << 7 << "" << "CBF43926" << "CB F4 39 26";
-        QTest::newRow("Custom as it starts") << 8 << "" << "29B1" << "29 B1";
         QTest::newRow("CRC-12/UMTS, mixed reflection") << 8 << "12 80F 0 0 0 1" << "DAF" << "0D AF";
         QTest::newRow("CRC-64/XZ, lower-case digits") << 8 << "64 42f0e1eba9ea3693 FFFFFFFFFFFFFFFF ffffffffffffffff 1 1"
                                    << "995DC9BBDF1939FA" << "99 5D C9 BB DF 19 39 FA";
@@ -164,10 +155,12 @@ private slots:
         const QStringList p = custom.split(QLatin1Char(' '), Qt::SkipEmptyParts);
         const char *fields[] = {"leWidth", "lePoly", "leInit", "leXorout", "cbRefin", "cbRefout"};
         for (int i = 0; i < p.size(); ++i) {
-            if (i < 4)
-                type(&box, fields[i], p[i]);
-            else
+            if (i >= 4) {
                 child<QCheckBox>(&box, fields[i])->setChecked(p[i] == QLatin1String("1"));
+                continue;
+            }
+            child<QLineEdit>(&box, fields[i])->selectAll(); // typed over, as a user would
+            QTest::keyClicks(child(&box, fields[i]), p[i]);
         }
         const bool refused = wire.isEmpty();
         QCOMPARE(child<QLabel>(&box, "crcErrorLabel")->text(), refused ? expected : QString());
@@ -197,14 +190,11 @@ private slots:
             return child<QLineEdit>(&box, "leResult")->text() + QLatin1Char('/') + child<QLineEdit>(&box, "leWireBytes")->text();
         };
         QCOMPARE(shown(1, 0), QStringLiteral("52677/CD C5"));
-        QCOMPARE(shown(2, 1), QStringLiteral("146705/C5 CD"));
         QCOMPARE(shown(3, 0), QStringLiteral("1100110111000101/CD C5"));
-        QCOMPARE(shown(0, 1), QStringLiteral("CDC5/C5 CD"));
+        QCOMPARE(shown(2, 1), QStringLiteral("146705/C5 CD"));
 
         child<QPlainTextEdit>(&box, "inputCrc")->setPlainText(QStringLiteral("4G"));
         QCOMPARE(child<QLabel>(&box, "crcErrorLabel")->text(), QStringLiteral("Invalid hex character at position 2."));
-        child<QPushButton>(&box, "btnInsertFrame")->click();
-        QCOMPARE(inserted.size(), 1);
         child<QRadioButton>(&box, "rbAscii")->setChecked(true);
         QCOMPARE(child<QLineEdit>(&box, "leWireBytes")->text(), QStringLiteral("57 42"));
     }
@@ -224,18 +214,14 @@ private slots:
         const auto hex = [](const char *name, const QString &input, const char *output, const QString &error) {
             QTest::newRow(name) << input << QStringLiteral("hexToText") << QString::fromUtf8(output) << error;
         };
-        hex("blank inside a byte", QStringLiteral("4 1"), "A", QString());
         hex("three digits", QStringLiteral("41 4"), "", QStringLiteral("Hex input must contain complete bytes."));
         hex("G at 2", QStringLiteral("4G"), "", badAt(2));
         hex("bad character before the odd count", QStringLiteral("4 G"), "", badAt(3));
         hex("emoji after a byte", QStringLiteral("41 \U0001F600"), "", badAt(4));
-        hex("only whitespace", QStringLiteral(" \t\r\n "), "", QString());
-        hex("mixed case, tab, line, no-break and ideographic spaces", QStringLiteral("4a 4B\t4c\n4D\u00A04e\u30004F"), "JKLMNO",
+        hex("mixed case, blanks of every kind, one inside a byte", QStringLiteral("4a 4B\t4c\n4D\u00A04 e\u30004F"), "JKLMNO",
             QString());
         hex("two, three and four byte forms", QStringLiteral("c3a9e282acf09f9880"), "\u00E9\u20AC\U0001F600", QString());
         hex("FF and C0 are not UTF-8", QStringLiteral("41 FF e6b8a9 C0"), "A?\u6E29?", invalid(2, 2));
-        hex("lone continuation byte", QStringLiteral("80"), "?", invalid(1, 1));
-        hex("overlong NUL", QStringLiteral("c080"), "??", invalid(2, 1));
         hex("surrogate D800", QStringLiteral("eda080"), "???", invalid(3, 1));
         hex("above U+10FFFF", QStringLiteral("f4908080"), "????", invalid(4, 1));
         hex("truncated at the end", QStringLiteral("41e282"), "A??", invalid(2, 2));
