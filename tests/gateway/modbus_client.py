@@ -4,7 +4,7 @@
 # usage: /usr/bin/python3 modbus_client.py PORT ROUNDS OFFSET
 # Each round reads 125 holding registers, writes two registers at 150 + 2 * OFFSET and
 # reads them back, writes coils at 160 + OFFSET and reads them back. Exits 1 on the
-# first wrong answer, printing it; prints "ok ROUNDS" at the end.
+# first wrong answer, naming it on stderr; prints "ok ROUNDS" at the end.
 import logging, sys
 from pymodbus.client import ModbusTcpClient
 
@@ -16,8 +16,7 @@ if not c.connect():
 
 def check(what, got, want):
     if got != want:
-        print("wrong", what, got, want, flush=True)
-        sys.exit(1)
+        sys.exit("wrong %s: %s, expected %s" % (what, got, want))
 
 for r in range(rounds):
     rr = c.read_holding_registers(0, 125, slave=1)
