@@ -128,12 +128,10 @@ private slots:
         QTest::addColumn<QStringList>("expected");
 
         const auto list = [](const char *text) { return QString::fromLatin1(text).split(QLatin1Char(' ')); };
-        QTest::newRow("lapses 30 s after the last request")
-            << QStringLiteral("w1@0 ?@30000 ?@30001 w1@30002") << list("s1 s1 - s2");
+        QTest::newRow("lapses 30 s after the last watcher's request")
+            << QStringLiteral("w1@0 w2@20000 ?@30001 ?@50000 ?@50001 w1@50002") << list("s1 s1 s1 s1 - s2");
         QTest::newRow("renewing keeps it, but not once lapsed")
             << QStringLiteral("w1@0 t1@20000 ?@45000 ?@50001 t1@50001 ?@50001") << list("s1 true s1 - false -");
-        QTest::newRow("the later watcher keeps it") << QStringLiteral("w1@0 w2@20000 ?@40000 ?@50001")
-                                                    << list("s1 s1 s1 -");
         QTest::newRow("leaving one by one") << QStringLiteral("w1@0 w2@0 u1 ?@1 u2 ?@1 w2@2") << list("s1 s1 s1 - s2");
     }
 
