@@ -65,34 +65,31 @@ private slots:
     {
         QTest::addColumn<int>("panes");
         QTest::addColumn<QString>("layout");
-        QTest::addColumn<QList<int>>("rows");
-        QTest::newRow("five in grid") << 5 << "acViewGrid" << QList<int>{2, 2, 1};
-        QTest::newRow("three vertical") << 3 << "acViewVertical" << QList<int>{1, 1, 1};
-        QTest::newRow("four horizontal") << 4 << "acViewHorizontal" << QList<int>{4};
+        QTest::addColumn<int>("perRow");
+        QTest::newRow("five in grid") << 5 << "acViewGrid" << 2;
+        QTest::newRow("three vertical") << 3 << "acViewVertical" << 1;
+        QTest::newRow("four horizontal") << 4 << "acViewHorizontal" << 4;
     }
 
     void gridRows()
     {
         QFETCH(int, panes);
         QFETCH(QString, layout);
-        QFETCH(QList<int>, rows);
+        QFETCH(int, perRow);
         addPanes(panes - 1);
         child<QAction>(m_window.get(), layout)->trigger();
+        // Pane i stands in row i / perRow at position i % perRow; rows left over are hidden.
         auto *outer = child<QSplitter>(m_window.get(), "portSplitter");
-        QList<int> seen;
-        for (int r = 0; r < outer->count(); ++r) {
-            auto *row = qobject_cast<QSplitter *>(outer->widget(r));
-            if (row && !row->isHidden())
-                seen << row->count();
-        }
-        QCOMPARE(seen, rows);
-        // Pane i stands in row i / perRow at position i % perRow.
         for (int i = 0; i < panes; ++i) {
             auto *row = qobject_cast<QSplitter *>(m_window->pane(i)->parentWidget());
             QVERIFY(row);
-            QCOMPARE(outer->indexOf(row), i / rows.first());
-            QCOMPARE(row->indexOf(m_window->pane(i)), i % rows.first());
+            QCOMPARE(outer->indexOf(row), i / perRow);
+            QCOMPARE(row->indexOf(m_window->pane(i)), i % perRow);
         }
+        int shown = 0;
+        for (int r = 0; r < outer->count(); ++r)
+            shown += outer->widget(r)->isHidden() ? 0 : 1;
+        QCOMPARE(shown, (panes + perRow - 1) / perRow);
     }
 
     void paneCountBounds()
@@ -190,13 +187,28 @@ private slots:
         QCOMPARE(m_window->paneCount(), 6);
     }
 
-    void commandsReachEveryPane()
+    void commandsReachThePanes()
     {
-        // Recording follows the first pane: it does not record, so all start, then all stop.
         addPanes(1);
         FormatSetting s = m_window->pane(1)->settings();
+        s.SendChecksum = 4;
         s.LogSaveFlag = true;
         m_window->pane(1)->applySettings(s);
+        // A frame from a tool window, with nothing focused inside a pane: the first pane
+        // gets it, without a note.
+        QCOMPARE(m_window->insertFrame(QStringLiteral("01 03"), MainWindow::FrameSource::Toolbox), m_window->pane(0));
+        QCOMPARE(m_window->pane(0)->sendText(), QStringLiteral("01 03"));
+        QVERIFY(note(0).isEmpty());
+        // The focused pane appends a checksum itself: the frame goes in with a note.
+        m_window->activateWindow();
+        child<QPlainTextEdit>(m_window->pane(1), "textEdit")->setFocus();
+        QTRY_VERIFY(m_window->pane(1)->isAncestorOf(QApplication::focusWidget()));
+        QCOMPARE(m_window->insertFrame(QStringLiteral("01 06 00 01"), MainWindow::FrameSource::ModbusBuilder),
+                 m_window->pane(1));
+        QCOMPARE(m_window->pane(1)->sendText(), QStringLiteral("01 06 00 01"));
+        QVERIFY(!note(1).isEmpty());
+
+        // Recording follows the first pane: it does not record, so all start, then all stop.
         const auto recording = [&] {
             return QList<bool>{m_window->pane(0)->settings().LogSaveFlag, m_window->pane(1)->settings().LogSaveFlag};
         };
@@ -259,27 +271,6 @@ private slots:
         trigger("acMonStart");
         QCOMPARE(serverPane->receiveText(), QString());
         QCOMPARE(serverPane->session()->rxByteCount(), quint64(0));
-    }
-
-    void insertFrameGoesToTheFocusedPane()
-    {
-        addPanes(1);
-        FormatSetting s = m_window->pane(1)->settings();
-        s.SendChecksum = 4;
-        m_window->pane(1)->applySettings(s);
-        // Nothing focused inside a pane: the first pane gets it, without a note.
-        QCOMPARE(m_window->insertFrame(QStringLiteral("01 03"), MainWindow::FrameSource::Toolbox), m_window->pane(0));
-        QCOMPARE(m_window->pane(0)->sendText(), QStringLiteral("01 03"));
-        QVERIFY(note(0).isEmpty());
-
-        // The focused pane appends a checksum itself: the frame goes in with a note.
-        m_window->activateWindow();
-        child<QPlainTextEdit>(m_window->pane(1), "textEdit")->setFocus();
-        QTRY_VERIFY(m_window->pane(1)->isAncestorOf(QApplication::focusWidget()));
-        QCOMPARE(m_window->insertFrame(QStringLiteral("01 06 00 01"), MainWindow::FrameSource::ModbusBuilder),
-                 m_window->pane(1));
-        QCOMPARE(m_window->pane(1)->sendText(), QStringLiteral("01 06 00 01"));
-        QVERIFY(!note(1).isEmpty());
     }
 
 private:

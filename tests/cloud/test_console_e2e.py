@@ -84,7 +84,7 @@ class ConsoleEndToEnd(unittest.TestCase):
         browser.sign_in(self.service, EMAIL, PASSWORD)
         card = '.device[data-cid="%s"]' % cid
         row = card + ' tr.port-row[data-port-key="ser-0"]'
-        browser.until(lambda: browser.all(row), 'the port of the snapshot')
+        browser.until(lambda: browser.script('return !!document.querySelector(arguments[0])', row), 'the port')
         self.assertEqual(browser.find('#user-label').text, EMAIL)
         self.assertIn('online', browser.script('return document.querySelector(arguments[0]).textContent',
                                                card + ' .device-head'))

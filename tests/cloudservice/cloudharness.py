@@ -180,9 +180,6 @@ class Browser:
     def find(self, selector):
         return self.driver.find_element(By.CSS_SELECTOR, selector)
 
-    def all(self, selector):
-        return self.driver.find_elements(By.CSS_SELECTOR, selector)
-
     def script(self, code, *arguments):
         return self.driver.execute_script(code, *arguments)
 
