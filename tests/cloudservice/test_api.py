@@ -1,4 +1,4 @@
-"""The REST interface of quillon-cloud, against the running program.
+"""The REST interface of quillon-cloud, against the running program on SQLite and on PostgreSQL.
 
 Usage: test_api.py /path/to/quillon-cloud
 """
@@ -317,6 +317,7 @@ class Endpoints(ServiceTest):
                 (b'GET / HTTP/1.1\r\nHost: x\r\n\r\nGET /api/v3/nothing HTTP/1.1\r\nHost: x\r\n\r\n', 400)]:
             self.assertTrue(self.raw(request).startswith(b'HTTP/1.1 %d ' % status), status)
         self.assertEqual(self.service.call('GET', '/')[0], 200)
+
 
 class TightLimits(ServiceTest):
     # Unfinished bodies are held up to 64 times the largest body at once.
