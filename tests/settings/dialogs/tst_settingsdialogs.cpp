@@ -50,6 +50,16 @@ static FormatSetting editedBy(int mode)
     return s;
 }
 
+// A value shown in a coarser unit: stored, shown, typed (-1: left untouched) and stored back.
+struct Units
+{
+    bool send; // else the log rotation size, shown in MiB
+    int stored, unit; // the send time unit stored
+    int shown, shownUnit;
+    int typed, result;
+};
+Q_DECLARE_METATYPE(Units)
+
 static QStringList words(const char *text)
 {
     return QString::fromLatin1(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -261,6 +271,38 @@ private slots:
                      field->isVisibleTo(m_widget.get()));
         }
         QCOMPARE(shown, words("stopBits dataBits baudRate parity flowControl"));
+    }
+
+    void coarseUnits_data()
+    {
+        // The send period and the log rotation size are shown in coarser units than stored.
+        QTest::addColumn<Units>("row");
+        QTest::newRow("whole minutes, 3 typed") << Units{true, 120000, 2, 2, 2, 3, 180000};
+        QTest::newRow("1.5 s shown in ms") << Units{true, 1500, 1, 1500, 0, -1, 1500};
+        QTest::newRow("unknown unit counts as ms") << Units{true, 900, 9, 900, 0, 250, 250};
+        QTest::newRow("odd size untouched stays exact") << Units{false, 1500000, 0, 1, 0, -1, 1500000};
+        QTest::newRow("typed 3 MiB") << Units{false, 104857600, 0, 100, 0, 3, 3145728};
+        QTest::newRow("largest") << Units{false, 104857600, 0, 100, 0, 2047, 2047 * 1048576};
+    }
+
+    void coarseUnits()
+    {
+        QFETCH(Units, row);
+        FormatSetting s;
+        (row.send ? s.SendInterval : s.LogRotateSize) = row.stored;
+        s.SendTimeUnit = row.unit;
+        m_panel->loadControls(s);
+        auto *spin = find<QSpinBox>(row.send ? QStringLiteral("sendIntervalSpinBox") : QStringLiteral("rotateSizeSpinBox"));
+        QCOMPARE(spin->value(), row.shown);
+        QCOMPARE(find<QComboBox>(QStringLiteral("sendTimeUnitBox"))->currentData().toInt(), row.shownUnit);
+        if (row.send) // no send period beyond one day, in any unit
+            QCOMPARE(qint64(spin->maximum()) * (row.shownUnit == 2 ? 60000 : row.shownUnit == 1 ? 1000 : 1), qint64(86400000));
+        if (row.typed >= 0)
+            spin->setValue(row.typed);
+        FormatSetting out;
+        m_panel->storeControls(out);
+        QCOMPARE(row.send ? out.SendInterval : out.LogRotateSize, row.result);
+        QCOMPARE(out.SendTimeUnit, row.shownUnit);
     }
 
     void patterns()
