@@ -112,6 +112,8 @@ void tst_LogWriter::resolveLogName()
     QCOMPARE(::resolveLogName(pattern, session, time), expected);
     if (session.isEmpty())
         QCOMPARE(::expandTimePattern(time, pattern), expected); // the stamp of a log line
+    // A settings document named "Session_<name>" names its session <name>.
+    QCOMPARE(sessionNameFrom(QStringLiteral("/docs/Session_") + session), QFileInfo(session).fileName());
 }
 
 void tst_LogWriter::rotation_data()
