@@ -8,6 +8,7 @@
 #include "terminal/serialportwidget.h"
 #include "tests/settings/settingstest.h"
 #include "tests/support/peers.h"
+#include "tests/support/settingsfolder.h"
 
 #include <QAction>
 #include <QApplication>
@@ -48,10 +49,7 @@ class tst_MainWindow : public QObject
 private slots:
     void initTestCase()
     {
-        QSettings::setDefaultFormat(QSettings::IniFormat);
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.filePath(QStringLiteral("config")));
-        QCoreApplication::setOrganizationName(QStringLiteral("VORTANE"));
-        QCoreApplication::setApplicationName(QStringLiteral("Quillon"));
+        useSettingsFolder(m_dir.filePath(QStringLiteral("config")));
     }
 
     void init()

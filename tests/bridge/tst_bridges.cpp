@@ -1,12 +1,13 @@
 #include "app/mainwindow.h"
 #include "bridge/bridgemanager.h"
-#include "connection/connectionmode.h"
 #include "bridge/dialogs/bridgedialog.h"
 #include "bridge/dialogs/bridgeeditdialog.h"
 #include "bridge/dialogs/bridgesparkline.h"
+#include "connection/connectionmode.h"
 #include "logging/logwriter.h"
 #include "terminal/serialportwidget.h"
 #include "tests/session/faketransport.h"
+#include "tests/support/settingsfolder.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -71,10 +72,7 @@ class tst_Bridges : public QObject
 private slots:
     void initTestCase()
     {
-        QSettings::setDefaultFormat(QSettings::IniFormat);
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.filePath(QStringLiteral("config")));
-        QCoreApplication::setOrganizationName(QStringLiteral("VORTANE"));
-        QCoreApplication::setApplicationName(QStringLiteral("Quillon"));
+        useSettingsFolder(m_dir.filePath(QStringLiteral("config")));
     }
 
     void init()

@@ -9,6 +9,7 @@
 #include "settings/sessionsettings.h"
 #include "terminal/serialportwidget.h"
 #include "tests/support/peers.h"
+#include "tests/support/settingsfolder.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -205,10 +206,7 @@ private slots:
         // No secret service answers in this process, so a kept refresh token takes the
         // settings fallback; the window's settings live in a folder of the test's own.
         qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quillon-test-bus");
-        QSettings::setDefaultFormat(QSettings::IniFormat);
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.filePath(QStringLiteral("config")));
-        QCoreApplication::setOrganizationName(QStringLiteral("VORTANE"));
-        QCoreApplication::setApplicationName(QStringLiteral("Quillon"));
+        useSettingsFolder(m_dir.filePath(QStringLiteral("config")));
     }
 
     // A service with a database of its own for each test and row, with 50 s access tokens.

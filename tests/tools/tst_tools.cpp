@@ -3,6 +3,7 @@
 #include "codec/crcformat.h"
 #include "settings/formatsetting.h"
 #include "terminal/serialportwidget.h"
+#include "tests/support/settingsfolder.h"
 #include "tools/asciicode.h"
 #include "tools/modbusbuilderdialog.h"
 #include "tools/toolbox.h"
@@ -46,8 +47,7 @@ class tst_Tools : public QObject
 private slots:
     void initTestCase()
     {
-        QSettings::setDefaultFormat(QSettings::IniFormat);
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.filePath(QStringLiteral("config")));
+        useSettingsFolder(m_dir.filePath(QStringLiteral("config")));
         m_pymodbus = QProcess::execute(QStringLiteral("/usr/bin/python3"),
                                        {QStringLiteral("-c"), QStringLiteral("import pymodbus")}) == 0;
     }

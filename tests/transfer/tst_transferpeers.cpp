@@ -4,6 +4,7 @@
 // transfer can end early, with what is left of the file.
 #include "tests/support/bytes.h"
 #include "tests/support/peers.h"
+#include "tests/support/settingsfolder.h"
 
 #include "connection/connectionmode.h"
 #include "terminal/serialportwidget.h"
@@ -71,8 +72,7 @@ private slots:
         if (!missing.isEmpty())
             QSKIP(qPrintable(QStringLiteral("needs socat and lrzsz; missing: ") + missing));
         QVERIFY(m_dir.isValid());
-        QSettings::setDefaultFormat(QSettings::IniFormat);
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.filePath(QStringLiteral("config")));
+        useSettingsFolder(m_dir.filePath(QStringLiteral("config")));
     }
 
     void againstLrzsz_data()
