@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSerialPort>
 #include <QSettings>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -115,6 +116,9 @@ private slots:
         QTest::newRow("pty vanishes") << Run{SerialPort, true, Ymodem, "sb -q -k src.bin", mib, "vanish",
                                              QStringLiteral("Transfer failed: The connection was lost") + stopped,
                                              {QStringLiteral("src.bin.partial")}, kept};
+        QTest::newRow("device cancels") << Run{SerialPort, true, XmodemCrc, {}, {}, "device",
+                                               QStringLiteral("Transfer failed: The device cancelled the transfer."),
+                                               {QStringLiteral("received.bin.partial")}, kept};
         QTest::newRow("disk full at the header")
             << Run{SerialPort, true, Ymodem, "sb -q -k src.bin", mib, "tmpfs", QStringLiteral("Transfer failed: Could not create the destination file."),
                    {}, QStringLiteral("MB free but the file needs 1 MB. Choose another location.")};
@@ -175,8 +179,18 @@ private slots:
         QString why;
         QVERIFY2(startFromDialog(pane, receive, protocol, receive ? in : work + QStringLiteral("/src.bin"), &why), qPrintable(why));
         // On a pty, lrzsz starts once our side waits, so its first request reaches the transfer.
-        QProcess *peer = mode == SerialPort || mode == RemoteSerial ? onPty.run(pty.b(), QString::fromLatin1(command), runIn) : &overTcp;
-        if (!ending.isEmpty()) {
+        QProcess *peer = nullptr;
+        QSerialPort device(pty.b());
+        if (ending == "device") {
+            // No lrzsz: the device answers the first request with CAN CAN.
+            QVERIFY(device.open(QIODevice::ReadWrite));
+            QVERIFY(TestPeers::readFor(device, 1, 10000).contains('C'));
+            device.write(QByteArray(2, XmodemCodec::Can));
+            QVERIFY(device.waitForBytesWritten(1000));
+        } else {
+            peer = mode == SerialPort || mode == RemoteSerial ? onPty.run(pty.b(), QString::fromLatin1(command), runIn) : &overTcp;
+        }
+        if (!ending.isEmpty() && peer) {
             // Somewhere in the middle of the file, the ending strikes.
             QVERIFY(QTest::qWaitFor([&] { return !pane.transfer->isActive() || pane.transfer->transfer()->progress().bytesDone > 65536; }, 30000));
             if (ending == "bar")
