@@ -6,6 +6,8 @@
 #include "tests/support/peers.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSerialPort>
@@ -298,6 +300,73 @@ private slots:
         QVERIFY2(residentKiB() - before < 16 << 10, qPrintable(QString::number(residentKiB() - before)));
         QVERIFY(host.link()->gateway().counters().malformedRequests > 0);
         QVERIFY(host.stop());
+    }
+
+    // What each form of the command line and the configuration file sets, and what a
+    // user is told about each mistake. %D is a folder for configuration files.
+    void options_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("config"); // written to %D/g.conf when not empty
+        QTest::addColumn<QString>("expected"); // the bridges read, or (part of) the error
+        const QString none, file = QStringLiteral("--config %D/g.conf");
+        QTest::newRow("full serial, every interface") << "--serial /dev/ttyX,19200,8E1,rtscts --listen 0.0.0.0:5020" << none
+                                                      << "gateway /dev/ttyX 19200 8/2/1/1 0.0.0.0:5020 protocol 0 framing 0";
+        QTest::newRow("defaults, Modbus cuts on gaps") << "--serial /dev/ttyX --listen 502 --protocol modbus --name meter" << none
+                                                        << "meter /dev/ttyX 9600 8/0/1/0 127.0.0.1:502 protocol 2 framing 1";
+        QTest::newRow("IPv6, framing given wins") << "--serial /dev/ttyX,1200,7m1.5 --listen [::1]:502 --protocol MODBUS --framing fixed:8"
+                                                  << none << "gateway /dev/ttyX 1200 7/5/3/0 ::1:502 protocol 2 framing 3";
+        QTest::newRow("config, two bridges")
+            << file << "[a]\nserial=/dev/ttyA,19200,8N2\nlisten=5021\nProtocol=2\n[b]\nserial=/dev/ttyB\nlisten=5022\nFramingMode=3\n"
+            << "a /dev/ttyA 19200 8/0/2/0 127.0.0.1:5021 protocol 2 framing 1 | b /dev/ttyB 9600 8/0/1/0 127.0.0.1:5022 protocol 0 framing 3";
+        QTest::newRow("baud") << "--serial /dev/ttyX,49 --listen 1" << none
+                              << "The baud rate \"49\" is not a number from 50 to 16000000.";
+        QTest::newRow("line format") << "--serial /dev/ttyX,9600,9N1 --listen 1" << none << "The line format \"9N1\" is not like 8N1";
+        QTest::newRow("flow") << "--serial /dev/ttyX,9600,8N1,hw --listen 1" << none
+                              << "The flow control \"hw\" is not none, rtscts or xonxoff.";
+        QTest::newRow("host name") << "--serial /dev/ttyX --listen localhost:502" << none << "for --listen, with a numeric address";
+        QTest::newRow("port 0") << "--serial /dev/ttyX --listen 127.0.0.1:0" << none << "got \"127.0.0.1:0\"";
+        QTest::newRow("gap 0") << "--framing idle-gap:0" << none << "for --framing, got \"idle-gap:0\".";
+        QTest::newRow("delimiter not hex") << "--framing delimiter:0" << none << "for --framing, got \"delimiter:0\".";
+        QTest::newRow("protocol") << "--protocol modbus-rtu" << none << "Expected raw, rfc2217 or modbus for --protocol, got \"modbus-rtu\".";
+        QTest::newRow("allow") << "--allow 10.0.0.0/33" << none << "Expected an address or ADDR/NET for --allow, got \"10.0.0.0/33\".";
+        QTest::newRow("serial alone") << "--serial /dev/ttyX" << none << "--serial and --listen go together.";
+        QTest::newRow("nothing") << "" << none << "Nothing to serve: give --serial and --listen, or --config.";
+        QTest::newRow("no value") << "--listen" << none << "--listen needs a value.";
+        QTest::newRow("short option") << "-s /dev/ttyX" << none << "Unknown option \"-s\".";
+        QTest::newRow("no file") << "--config %D/none.conf" << none << "Cannot read the configuration file";
+        QTest::newRow("fixed key") << file << "[a]\nserial=/dev/ttyA\nlisten=5021\nPortA=1\n" << "section [a]: unknown or fixed keys PortA";
+        QTest::newRow("no listen") << file << "[a]\nserial=/dev/ttyA\n" << "section [a]: serial= and listen= are both needed";
+        QTest::newRow("bad line in a file") << file << "[a]\nserial=/dev/ttyA,9600,8X1\nlisten=1\n" << "section [a]: The line format \"8X1\"";
+    }
+
+    void options()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(QString, config);
+        QFETCH(QString, expected);
+        const QString folder = m_dir.filePath(QStringLiteral("options"));
+        QDir().mkpath(folder);
+        QFile file(folder + QStringLiteral("/g.conf"));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(config.toUtf8()) == config.size());
+        file.close();
+        QList<GatewayBridge> bridges;
+        QString error;
+        const auto parsed = GatewayOptions::parse(arguments.replace(QLatin1String("%D"), folder).split(QLatin1Char(' '), Qt::SkipEmptyParts),
+                                                  &bridges, &error);
+        if (parsed == GatewayOptions::Parse::Error) {
+            QVERIFY2(error.contains(expected), qPrintable(error));
+            return;
+        }
+        QStringList read;
+        for (const GatewayBridge &b : bridges) {
+            const FormatSetting &s = b.serial;
+            read << QStringLiteral("%1 %2 %3 %4/%5/%6/%7 %8:%9 protocol %10 framing %11")
+                        .arg(b.config.Name, s.PortName)
+                        .arg(s.BaudRate).arg(s.DataBits).arg(s.Parity).arg(s.StopBits).arg(s.FlowControl)
+                        .arg(b.listenAddress.toString()).arg(b.listenPort).arg(b.config.Protocol).arg(b.config.FramingMode);
+        }
+        QCOMPARE(read.join(QStringLiteral(" | ")), expected);
     }
 
 private:
