@@ -6,6 +6,7 @@
 
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopedValueRollback>
 
 namespace {
 
@@ -132,7 +133,10 @@ void BridgeDialog::selectBridge(int index)
 void BridgeDialog::refreshList()
 {
     const int keep = selectedIndex();
-    m_filling = true;
+    // Clearing a selected list runs refreshStats() in between; a rollback keeps the rows
+    // filled here from being written back to the manager, which would refill the list
+    // under the item being set up.
+    const QScopedValueRollback filling(m_filling, true);
     ui->bridgeList->clear();
     const QList<BridgeConfig> &configs = m_manager->configurations();
     for (int i = 0; i < configs.size(); ++i) {
@@ -146,7 +150,6 @@ void BridgeDialog::refreshList()
         item->setText(EndBColumn, m_paneLabels.value(c.PortB, QString::number(c.PortB + 1)));
         item->setText(StatusColumn, BridgeManager::stateName(m_manager->state(i)));
     }
-    m_filling = false;
     if (keep >= 0 && keep < configs.size())
         selectBridge(keep);
     else if (!configs.isEmpty())
@@ -156,10 +159,11 @@ void BridgeDialog::refreshList()
 
 void BridgeDialog::refreshStats()
 {
-    m_filling = true;
-    for (int i = 0; i < ui->bridgeList->topLevelItemCount(); ++i)
-        ui->bridgeList->topLevelItem(i)->setText(StatusColumn, BridgeManager::stateName(m_manager->state(i)));
-    m_filling = false;
+    {
+        const QScopedValueRollback filling(m_filling, true);
+        for (int i = 0; i < ui->bridgeList->topLevelItemCount(); ++i)
+            ui->bridgeList->topLevelItem(i)->setText(StatusColumn, BridgeManager::stateName(m_manager->state(i)));
+    }
     const int index = selectedIndex();
     const BridgeLink *link = index >= 0 ? m_manager->link(index) : nullptr;
     if (!link) {

@@ -9,14 +9,19 @@
 #include "tests/session/faketransport.h"
 #include "tests/support/settingsfolder.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
 
 Q_DECLARE_METATYPE(BridgeConfig)
 Q_DECLARE_METATYPE(BridgeStats)
@@ -333,6 +338,61 @@ private slots:
 
     // Every stored field survives a write and a read, and the edit dialog gives back the
     // fields it shows and keeps the rest.
+    // The Bridges window: a row per bridge with its ends and status; the On box switches
+    // a bridge; New… adds what its edit dialog holds and selects it; Delete removes the
+    // selected one. With a single pane, New… explains what is missing instead.
+    void bridgesWindow()
+    {
+        BridgeManager manager;
+        manager.setPanes(m_panes);
+        QVERIFY(manager.add(bridge(QStringLiteral("north"), 0, 1)));
+        const QStringList labels{QStringLiteral("1: p0"), QStringLiteral("2: p1"), QStringLiteral("3: p2")};
+        BridgeDialog window(&manager, labels);
+        auto *list = window.findChild<QTreeWidget *>(QStringLiteral("bridgeList"));
+        auto row = [list](int i) {
+            QStringList cells;
+            for (int column = 1; column < list->columnCount(); ++column)
+                cells << list->topLevelItem(i)->text(column);
+            return cells.join(QLatin1Char('|'));
+        };
+        QCOMPARE(row(0), QStringLiteral("north|1: p0|→|2: p1|Running"));
+        // Each change reaches the manager once; refilling the list is no change.
+        QSignalSpy changes(&manager, &BridgeManager::linksChanged);
+        list->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+        QCOMPARE(changes.size(), 1);
+        QVERIFY(!manager.configurations().at(0).Enabled);
+        QCOMPARE(row(0), QStringLiteral("north|1: p0|→|2: p1|Off"));
+
+        QTimer::singleShot(0, this, [] {
+            auto *edit = qobject_cast<BridgeEditDialog *>(QApplication::activeModalWidget());
+            QVERIFY(edit);
+            edit->findChild<QComboBox *>(QStringLiteral("endABox"))->setCurrentIndex(2);
+            edit->findChild<QComboBox *>(QStringLiteral("endBBox"))->setCurrentIndex(0);
+            edit->accept();
+        });
+        window.findChild<QPushButton *>(QStringLiteral("newButton"))->click();
+        QCOMPARE(manager.configurations().size(), 2);
+        QCOMPARE(window.selectedIndex(), 1);
+        QCOMPARE(row(1), QStringLiteral("Bridge 2|3: p2|⇄|1: p0|Running"));
+        changes.clear();
+        window.findChild<QPushButton *>(QStringLiteral("deleteButton"))->click();
+        QCOMPARE(changes.size(), 1);
+        QCOMPARE(manager.configurations().size(), 1);
+        QCOMPARE(list->topLevelItemCount(), 1);
+
+        BridgeDialog alone(&manager, {labels.first()});
+        QString said;
+        QTimer::singleShot(0, this, [&said] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            said = box->text();
+            box->accept();
+        });
+        alone.findChild<QPushButton *>(QStringLiteral("newButton"))->click();
+        QCOMPARE(said, QStringLiteral("A bridge joins two ports; add a second port first (Connection > Add Port)."));
+        QCOMPARE(manager.configurations().size(), 1);
+    }
+
     void storedRoundTrip()
     {
         QSettings source(m_dir.filePath(QStringLiteral("source.ini")), QSettings::IniFormat);
