@@ -9,14 +9,19 @@
 #include "tests/settings/settingstest.h"
 #include "tests/support/peers.h"
 #include "tests/support/settingsfolder.h"
+#include "transfer/xferprotocol.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTest>
@@ -269,6 +274,44 @@ private slots:
         trigger("acMonStart");
         QCOMPARE(serverPane->receiveText(), QString());
         QCOMPARE(serverPane->session()->rxByteCount(), quint64(0));
+    }
+
+    // Receive File on a closed port says why before any dialog. On an open one the dialog
+    // starts the focused pane's transfer; Cancel Transfer is offered only while it runs;
+    // with "keep open" ticked the dialog comes back once the transfer has ended.
+    void transferCommands()
+    {
+        int asked = 0;
+        m_window->beforeAccept = [&](QDialog &dialog) {
+            ++asked;
+            auto *protocols = dialog.findChild<QComboBox *>(QStringLiteral("protocolBox"));
+            protocols->setCurrentIndex(protocols->findData(int(XmodemCrc)));
+            dialog.findChild<QLineEdit *>(QStringLiteral("pathEdit"))->setText(m_dir.path());
+            dialog.findChild<QCheckBox *>(QStringLiteral("keepOpenCheck"))->setChecked(true);
+            m_window->acceptDialogs = asked == 1;
+        };
+        QTest::ignoreMessage(QtWarningMsg, "The connection is not open.");
+        trigger("acXferReceive");
+        QCOMPARE(asked, 0);
+
+        QTcpServer device;
+        QVERIFY(device.listen(QHostAddress::LocalHost));
+        m_window->pane(0)->applySettings(FormatSetting{.ConnMode = TcpClient, .LastTargetHost = {QStringLiteral("127.0.0.1")},
+                                                       .LastTargetPort = device.serverPort()});
+        trigger("acMonStart");
+        QTRY_VERIFY_WITH_TIMEOUT(m_window->pane(0)->session()->controller()->isConnectionOpen(TcpClient), 5000);
+        QTcpSocket *wire = device.nextPendingConnection();
+        QVERIFY(wire);
+        QAction *cancel = child<QAction>(m_window.get(), "acXferCancel");
+        QVERIFY(!cancel->isEnabled());
+        trigger("acXferReceive");
+        QCOMPARE(asked, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(wire->bytesAvailable() > 0 && wire->peek(1) == "C", 5000); // the receiver asks for CRC blocks
+        QVERIFY(cancel->isEnabled());
+        cancel->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!cancel->isEnabled(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(asked, 2, 5000);
+        QVERIFY(!cancel->isEnabled()); // the second dialog was cancelled
     }
 
 private:
