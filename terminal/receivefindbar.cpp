@@ -462,8 +462,10 @@ bool ReceiveFindBar::eventFilter(QObject *watched, QEvent *event)
             stepFind(key->modifiers() & Qt::ShiftModifier ? -1 : 1);
             return true;
         }
-    } else if (m_view && watched == m_view->viewport()
-               && (event->type() == QEvent::Resize || event->type() == QEvent::Show)) {
+    } else if ((event->type() == QEvent::Resize || event->type() == QEvent::Show) && m_view
+               && watched == m_view->viewport()) {
+        // The type is checked first: while the view is being destroyed its viewport still
+        // sends events here, and m_view must not be touched then.
         applyHighlights();
     }
     return QWidget::eventFilter(watched, event);
