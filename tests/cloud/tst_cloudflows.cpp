@@ -2,6 +2,7 @@
 #include "cloud/accountsession.h"
 #include "cloud/cloudconsoleservice.h"
 #include "cloud/dialogs/accountdialog.h"
+#include "cloud/dialogs/syncsettingsdialog.h"
 #include "cloud/networkservices.h"
 #include "cloud/refreshtokenstore.h"
 #include "cloud/settingssync.h"
@@ -12,16 +13,20 @@
 #include "tests/support/settingsfolder.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 // quillon-cloud on a free loopback port with a database of its own, its stderr kept
 // line by line (every request it handled is one).
@@ -417,6 +422,38 @@ private slots:
         QTRY_VERIFY(!window->settingsSync()->isSyncing());
         QCOMPARE(window->conflicts, 0);
         QCOMPARE(cloudSettings(*window->network(), window->account()->accessToken()), QStringLiteral("r2 4800"));
+    }
+
+    // The manual sync's question: each button gives its own choice, and closing the box
+    // cancels. The options dialog offers the interval only with automatic sync.
+    void syncQuestionAndOptions()
+    {
+        const std::pair<QString, SettingsSync::Choice> answers[] = {
+            {QStringLiteral("Use Cloud"), SettingsSync::Choice::UseCloud},
+            {QStringLiteral("Keep Local"), SettingsSync::Choice::KeepLocal},
+            {QStringLiteral("Merge Lists"), SettingsSync::Choice::MergeLists},
+            {QStringLiteral("Cancel"), SettingsSync::Choice::Cancel}};
+        for (const auto &[button, choice] : answers) {
+            QTimer::singleShot(0, this, [label = button] {
+                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                QVERIFY(box && box->text() == QStringLiteral("Cloud settings are different from this computer."));
+                for (QAbstractButton *b : box->buttons()) {
+                    if (b->text() == label)
+                        b->click();
+                }
+            });
+            QVERIFY2(::askSyncConflict(nullptr) == choice, qPrintable(button));
+        }
+
+        SyncSettingsDialog options({.sendHistory = true, .autoSync = false, .intervalMinutes = 45});
+        auto *autoSync = options.findChild<QCheckBox *>(QStringLiteral("autoSyncCheck"));
+        auto *interval = options.findChild<QSpinBox *>(QStringLiteral("intervalSpin"));
+        QVERIFY(!interval->isEnabled());
+        autoSync->setChecked(true);
+        QVERIFY(interval->isEnabled());
+        interval->setValue(10);
+        const SettingsSync::Options chosen = options.options();
+        QVERIFY(chosen.sendHistory && chosen.autoSync && chosen.intervalMinutes == 10);
     }
 
 private:
