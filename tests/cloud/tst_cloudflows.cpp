@@ -71,6 +71,18 @@ public:
         return int(std::count_if(seen.cbegin(), seen.cend(), [&](const QString &line) { return line.contains(request); }));
     }
 
+    // The last registration code the service logged for email (it has no mail to send).
+    QString registrationCode(const QString &email)
+    {
+        const QRegularExpression logged(QStringLiteral("registration code for %1: (\\S+)").arg(QRegularExpression::escape(email)));
+        QString code;
+        for (const QString &line : lines()) {
+            if (const QRegularExpressionMatch found = logged.match(line); found.hasMatch())
+                code = found.captured(1);
+        }
+        return code;
+    }
+
     bool addUser(const QString &email, const QString &password)
     {
         QProcess add;
@@ -422,6 +434,56 @@ private slots:
         QTRY_VERIFY(!window->settingsSync()->isSyncing());
         QCOMPARE(window->conflicts, 0);
         QCOMPARE(cloudSettings(*window->network(), window->account()->accessToken()), QStringLiteral("r2 4800"));
+    }
+
+    // A new user registers on the dialog's second page: asks for a code, types it with
+    // the password twice and is signed in. A wrong code and a mistyped confirmation are
+    // refused with their texts, the latter before anything is sent.
+    void registerThroughDialog()
+    {
+        auto account = newSession();
+        AccountDialog dialog(account.get());
+        dialog.show();
+        auto type = [&dialog](const char *field, const QString &text) {
+            dialog.findChild<QLineEdit *>(QLatin1String(field))->setText(text);
+        };
+        // The dialog's answer, a window-modal box, read and closed.
+        auto answer = [&dialog] {
+            QString text;
+            (void)QTest::qWaitFor([&] {
+                const QList<QMessageBox *> boxes = dialog.findChildren<QMessageBox *>();
+                if (boxes.isEmpty() || !boxes.last()->isVisible())
+                    return false;
+                text = boxes.last()->text();
+                boxes.last()->close();
+                return true;
+            }, 15000);
+            return text;
+        };
+        const QString bob = QStringLiteral("bob@example.com");
+        type("registerEmailEdit", bob);
+        dialog.findChild<QPushButton *>(QStringLiteral("sendCodeButton"))->click();
+        QCOMPARE(answer(), QStringLiteral("A registration code was sent to %1.").arg(bob));
+        const QString code = m_service->registrationCode(bob);
+        QVERIFY(!code.isEmpty());
+
+        type("registerUsernameEdit", QStringLiteral("bob"));
+        type("registerPasswordEdit", QStringLiteral("battery staple"));
+        type("registerConfirmEdit", QStringLiteral("battery stapel"));
+        type("registerCodeEdit", code);
+        auto *registerButton = dialog.findChild<QPushButton *>(QStringLiteral("registerButton"));
+        registerButton->click();
+        QCOMPARE(answer(), QStringLiteral("Passwords do not match."));
+        QCOMPARE(m_service->requestCount(QStringLiteral("POST"), QStringLiteral("/api/v3/account/register")), 0);
+        type("registerConfirmEdit", QStringLiteral("battery staple"));
+        type("registerCodeEdit", code == QStringLiteral("000000") ? QStringLiteral("111111") : QStringLiteral("000000"));
+        registerButton->click();
+        QCOMPARE(answer(), QStringLiteral("The registration code is wrong."));
+        type("registerCodeEdit", code);
+        registerButton->click();
+        QVERIFY(QTest::qWaitFor([&] { return dialog.result() == QDialog::Accepted; }, 15000));
+        QVERIFY(account->hasValidAccessToken());
+        QCOMPARE(account->email(), bob);
     }
 
     // The manual sync's question: each button gives its own choice, and closing the box
