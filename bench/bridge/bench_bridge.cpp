@@ -182,8 +182,9 @@ int loadRoundTrip(int port, int devicePort, int count)
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         char buffer[4096];
-        for (ssize_t k; (k = ::read(fd, buffer, sizeof buffer)) > 0;)
-            ::write(fd, buffer, size_t(k));
+        // Echoes until the peer goes or a write falls short.
+        for (ssize_t k; (k = ::read(fd, buffer, sizeof buffer)) > 0 && ::write(fd, buffer, size_t(k)) == k;) {
+        }
     });
     device.detach();
     waitForGo();

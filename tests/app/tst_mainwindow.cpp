@@ -296,8 +296,11 @@ private slots:
 
         QTcpServer device;
         QVERIFY(device.listen(QHostAddress::LocalHost));
-        m_window->pane(0)->applySettings(FormatSetting{.ConnMode = TcpClient, .LastTargetHost = {QStringLiteral("127.0.0.1")},
-                                                       .LastTargetPort = device.serverPort()});
+        FormatSetting client = m_window->pane(0)->settings();
+        client.ConnMode = TcpClient;
+        client.LastTargetHost = {QStringLiteral("127.0.0.1")};
+        client.LastTargetPort = device.serverPort();
+        m_window->pane(0)->applySettings(client);
         trigger("acMonStart");
         QTRY_VERIFY_WITH_TIMEOUT(m_window->pane(0)->session()->controller()->isConnectionOpen(TcpClient), 5000);
         QTcpSocket *wire = device.nextPendingConnection();
